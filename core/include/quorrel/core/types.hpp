@@ -1,0 +1,147 @@
+#pragma once
+// The parsed instance: plain owned values, no behaviour beyond rendering.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace quorrel::core {
+
+struct QName {
+  std::string local_name;
+  std::optional<std::string> namespace_uri;  // what the prefix (or default) was bound to
+  std::optional<std::string> prefix;         // as written; present (maybe empty) when the name had a colon
+
+  // "prefix:local", else "{namespace}local", else "local".
+  std::string to_string() const;
+
+  bool operator==(const QName&) const = default;
+};
+
+struct Entity {
+  std::string scheme;
+  std::string identifier;
+  bool operator==(const Entity&) const = default;
+};
+
+struct Instant {
+  std::string date;
+  bool operator==(const Instant&) const = default;
+};
+struct Duration {
+  std::string start;
+  std::string end;
+  bool operator==(const Duration&) const = default;
+};
+struct Forever {
+  bool operator==(const Forever&) const = default;
+};
+using Period = std::variant<Instant, Duration, Forever>;
+
+struct ExplicitMember {
+  QName dimension;
+  QName member;
+  bool operator==(const ExplicitMember&) const = default;
+};
+struct TypedMember {
+  QName dimension;
+  std::string content;  // raw inner markup, untrimmed and not unescaped
+  bool operator==(const TypedMember&) const = default;
+};
+using ContextElement = std::variant<ExplicitMember, TypedMember>;
+
+struct Context {
+  std::string id;
+  Entity entity;
+  std::vector<ContextElement> segment;
+  std::vector<ContextElement> scenario;
+  Period period;
+  bool operator==(const Context&) const = default;
+};
+
+// A context member after normalization: the member is a name or raw typed content.
+struct Dimension {
+  QName dimension;
+  std::variant<QName, std::string> member;
+  bool operator==(const Dimension&) const = default;
+};
+
+struct Unit {
+  std::string id;
+  std::vector<QName> numerator;
+  std::vector<QName> denominator;
+  bool operator==(const Unit&) const = default;
+};
+
+// decimals / precision: "INF" or a number (signed for decimals, unsigned for precision).
+struct Accuracy {
+  enum class Kind { Infinite, Digits };
+  Kind kind = Kind::Infinite;
+  std::int64_t digits = 0;  // holds an i32 (decimals) or a u32 (precision)
+
+  static Accuracy infinite() { return {Kind::Infinite, 0}; }
+  static Accuracy of(std::int64_t d) { return {Kind::Digits, d}; }
+  bool operator==(const Accuracy&) const = default;
+};
+
+struct NumericText {
+  std::string text;
+  bool operator==(const NumericText&) const = default;
+};
+struct NonNumericText {
+  std::string text;
+  bool operator==(const NonNumericText&) const = default;
+};
+struct NilValue {
+  bool operator==(const NilValue&) const = default;
+};
+using RawValue = std::variant<NumericText, NonNumericText, NilValue>;
+
+struct InlineMeta {
+  std::optional<std::string> format;
+  std::optional<std::string> sign;
+  std::optional<std::string> target;
+  std::optional<std::string> continued_at;
+  std::optional<std::int32_t> scale;
+  bool hidden = false;
+  bool operator==(const InlineMeta&) const = default;
+};
+
+using ByteRange = std::pair<std::uint64_t, std::uint64_t>;
+
+struct RawFact {
+  std::optional<ByteRange> byte_range;  // half-open, counted after a leading byte-order mark
+  RawValue value;
+  QName concept_name;  // "concept" is a C++ keyword
+  std::string context_ref;
+  std::optional<std::string> id;
+  std::optional<std::string> unit_ref;
+  std::optional<std::string> lang;
+  std::optional<InlineMeta> inline_meta;
+  std::optional<Accuracy> decimals;
+  std::optional<Accuracy> precision;
+  bool operator==(const RawFact&) const = default;
+};
+
+struct Footnote {
+  std::string content;  // raw markup between the tags
+  std::vector<std::string> fact_refs;
+  std::optional<std::string> id;
+  std::optional<std::string> role;
+  std::optional<std::string> lang;
+  bool operator==(const Footnote&) const = default;
+};
+
+struct InstanceDocument {
+  std::vector<std::string> schema_refs;
+  std::vector<RawFact> facts;  // in the order the fact elements close
+  std::vector<Footnote> footnotes;
+  std::map<std::string, Context> contexts;  // byte-wise id order
+  std::map<std::string, Unit> units;
+};
+
+}  // namespace quorrel::core
