@@ -18,6 +18,7 @@ cmake -S "$root" -B "$build" -G Ninja "${cmake_args[@]}" -DPython_EXECUTABLE="$(
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
 
+export QUORREL_BUILD_DIR="$build"
 export PYTHONPATH="$build/python:$root/python${PYTHONPATH:+:$PYTHONPATH}"
 if [[ "$mode" == sanitize ]]; then
   LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)" \
