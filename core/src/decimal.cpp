@@ -1,14 +1,16 @@
 #include "quorrel/core/decimal.hpp"
 
+#include "quorrel/core/wide_uint.hpp"
+
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <utility>
 
 namespace quorrel::core {
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
+using wide::u128;
+using wide::u64;
+using wide::Uint256;
 
 // Reaches the private parts of Decimal from the helpers below.
 struct DecimalAccess {
@@ -49,199 +51,25 @@ Decimal make(u128 mantissa, unsigned scale, bool negative) noexcept {
 }
 u128 mantissa_of(const Decimal& d) noexcept { return DecimalAccess::mantissa(d); }
 
-// A fixed-width 256-bit unsigned integer, four 64-bit limbs low to high. It
-// holds exact products of two mantissas (below 2^192), mantissas scaled by
-// up to 10^56, and the intermediate values of division. Callers keep every
-// value below 2^256; no operation wraps for the inputs they give.
-struct U256 {
-  u64 w[4] = {0, 0, 0, 0};
-};
-
-U256 from_u128(u128 v) noexcept {
-  U256 r;
-  r.w[0] = static_cast<u64>(v);
-  r.w[1] = static_cast<u64>(v >> 64);
-  return r;
-}
-
-u128 low_u128(const U256& a) noexcept { return (static_cast<u128>(a.w[1]) << 64) | a.w[0]; }
-
-bool below_2_96(const U256& a) noexcept { return a.w[3] == 0 && a.w[2] == 0 && (a.w[1] >> 32) == 0; }
-
-bool wide_is_zero(const U256& a) noexcept { return (a.w[0] | a.w[1] | a.w[2] | a.w[3]) == 0; }
-
-int wide_compare(const U256& a, const U256& b) noexcept {
-  for (int i = 3; i >= 0; --i) {
-    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i] ? -1 : 1;
-  }
-  return 0;
-}
-
-U256 wide_add(const U256& a, const U256& b) noexcept {
-  U256 r;
-  u64 carry = 0;
-  for (int i = 0; i < 4; ++i) {
-    const u128 s = static_cast<u128>(a.w[i]) + b.w[i] + carry;
-    r.w[i] = static_cast<u64>(s);
-    carry = static_cast<u64>(s >> 64);
-  }
-  return r;
-}
-
-// a - b with a >= b.
-U256 wide_sub(const U256& a, const U256& b) noexcept {
-  U256 r;
-  u64 borrow = 0;
-  for (int i = 0; i < 4; ++i) {
-    const u64 x = a.w[i];
-    const u64 y = x - b.w[i];
-    const u64 z = y - borrow;
-    borrow = static_cast<u64>(x < b.w[i]) | static_cast<u64>(y < borrow);
-    r.w[i] = z;
-  }
-  return r;
-}
-
-// Full product of two 128-bit values.
-U256 wide_mul(u128 a, u128 b) noexcept {
-  const u64 a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
-  const u64 b0 = static_cast<u64>(b), b1 = static_cast<u64>(b >> 64);
-  const u128 p00 = static_cast<u128>(a0) * b0;
-  const u128 p01 = static_cast<u128>(a0) * b1;
-  const u128 p10 = static_cast<u128>(a1) * b0;
-  const u128 p11 = static_cast<u128>(a1) * b1;
-  U256 r;
-  r.w[0] = static_cast<u64>(p00);
-  const u128 mid = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
-  r.w[1] = static_cast<u64>(mid);
-  const u128 high = (mid >> 64) + (p01 >> 64) + (p10 >> 64) + static_cast<u64>(p11);
-  r.w[2] = static_cast<u64>(high);
-  r.w[3] = static_cast<u64>((high >> 64) + static_cast<u64>(p11 >> 64));
-  return r;
-}
-
-// a * m; the caller guarantees the product is below 2^256.
-U256 mul_small(const U256& a, u64 m) noexcept {
-  U256 r;
-  u64 carry = 0;
-  for (int i = 0; i < 4; ++i) {
-    const u128 p = static_cast<u128>(a.w[i]) * m + carry;
-    r.w[i] = static_cast<u64>(p);
-    carry = static_cast<u64>(p >> 64);
-  }
-  return r;
-}
+bool below_2_96(const Uint256& a) noexcept { return a.w[3] == 0 && a.w[2] == 0 && (a.w[1] >> 32) == 0; }
 
 // 10^k for k up to 57.
-U256 pow10_wide(unsigned k) noexcept {
-  if (k <= 38) return from_u128(pow10[k]);
-  return wide_mul(pow10[38], pow10[k - 38]);
+Uint256 pow10_wide(unsigned k) noexcept {
+  if (k <= 38) return wide::from_u128(pow10[k]);
+  return wide::mul(pow10[38], pow10[k - 38]);
 }
 
 // m * 10^k; the caller guarantees the product is below 2^256.
-U256 scale_up(u128 m, unsigned k) noexcept {
-  if (k <= 38) return wide_mul(m, pow10[k]);
-  return mul_small(wide_mul(m, pow10[38]), static_cast<u64>(pow10[k - 38]));
-}
-
-int top_limb(const U256& a) noexcept {
-  for (int i = 3; i >= 0; --i) {
-    if (a.w[i] != 0) return i;
-  }
-  return -1;
-}
-
-struct DivMod {
-  U256 quotient;
-  U256 remainder;
-};
-
-DivMod divmod_small(const U256& n, u64 d) noexcept {
-  DivMod r;
-  u64 rem = 0;
-  for (int i = top_limb(n); i >= 0; --i) {
-    const u128 cur = (static_cast<u128>(rem) << 64) | n.w[i];
-    r.quotient.w[i] = static_cast<u64>(cur / d);
-    rem = static_cast<u64>(cur % d);
-  }
-  r.remainder.w[0] = rem;
-  return r;
-}
-
-// Long division with 64-bit digits (Knuth, TAOCP vol. 2, 4.3.1, algorithm D).
-// d must not be zero.
-DivMod divmod(const U256& n, const U256& d) noexcept {
-  const int dt = top_limb(d);
-  if (dt <= 0) return divmod_small(n, d.w[0]);
-  const int nt = top_limb(n);
-  if (nt < dt) return {U256{}, n};
-  const int k = dt + 1;  // divisor limbs, 2..4
-  const int m = nt + 1;  // dividend limbs, k..4
-  const int shift = std::countl_zero(d.w[dt]);
-  u64 dn[4] = {0, 0, 0, 0};
-  u64 un[5] = {0, 0, 0, 0, 0};
-  for (int i = k - 1; i > 0; --i) {
-    dn[i] = shift == 0 ? d.w[i] : (d.w[i] << shift) | (d.w[i - 1] >> (64 - shift));
-  }
-  dn[0] = d.w[0] << shift;
-  un[m] = shift == 0 ? 0 : n.w[m - 1] >> (64 - shift);
-  for (int i = m - 1; i > 0; --i) {
-    un[i] = shift == 0 ? n.w[i] : (n.w[i] << shift) | (n.w[i - 1] >> (64 - shift));
-  }
-  un[0] = n.w[0] << shift;
-
-  constexpr u128 base = static_cast<u128>(1) << 64;
-  DivMod r;
-  for (int j = m - k; j >= 0; --j) {
-    const u128 top = (static_cast<u128>(un[j + k]) << 64) | un[j + k - 1];
-    u128 qhat = top / dn[k - 1];
-    u128 rhat = top % dn[k - 1];
-    while (qhat >= base || qhat * dn[k - 2] > ((rhat << 64) | un[j + k - 2])) {
-      --qhat;
-      rhat += dn[k - 1];
-      if (rhat >= base) break;
-    }
-    const u64 q = static_cast<u64>(qhat);
-    u64 carry = 0, borrow = 0;
-    for (int i = 0; i < k; ++i) {
-      const u128 p = static_cast<u128>(q) * dn[i] + carry;
-      carry = static_cast<u64>(p >> 64);
-      const u64 pl = static_cast<u64>(p);
-      const u64 x = un[i + j];
-      const u64 y = x - pl;
-      const u64 z = y - borrow;
-      borrow = static_cast<u64>(x < pl) | static_cast<u64>(y < borrow);
-      un[i + j] = z;
-    }
-    const u64 x = un[j + k];
-    const u64 y = x - carry;
-    const u64 z = y - borrow;
-    const bool negative = (x < carry) || (y < borrow);
-    un[j + k] = z;
-    u64 qd = q;
-    if (negative) {  // qhat was one too large: add the divisor back
-      --qd;
-      u64 c = 0;
-      for (int i = 0; i < k; ++i) {
-        const u128 s = static_cast<u128>(un[i + j]) + dn[i] + c;
-        un[i + j] = static_cast<u64>(s);
-        c = static_cast<u64>(s >> 64);
-      }
-      un[j + k] += c;
-    }
-    r.quotient.w[j] = qd;
-  }
-  for (int i = 0; i < k; ++i) {
-    r.remainder.w[i] = shift == 0 ? un[i] : (un[i] >> shift) | (un[i + 1] << (64 - shift));
-  }
-  return r;
+Uint256 scale_up(u128 m, unsigned k) noexcept {
+  if (k <= 38) return wide::mul(m, pow10[k]);
+  return wide::mul_small(wide::mul(m, pow10[38]), static_cast<u64>(pow10[k - 38]));
 }
 
 // Rounds q + remainder/divisor to an integer, half to even, given q and the
 // remainder (below the divisor).
-u128 round_half_even(u128 q, const U256& remainder, const U256& divisor) noexcept {
-  if (wide_is_zero(remainder)) return q;
-  const int c = wide_compare(remainder, wide_sub(divisor, remainder));
+u128 round_half_even(u128 q, const Uint256& remainder, const Uint256& divisor) noexcept {
+  if (wide::is_zero(remainder)) return q;
+  const int c = wide::compare(remainder, wide::sub(divisor, remainder));
   if (c > 0 || (c == 0 && (q & 1) != 0)) ++q;
   return q;
 }
@@ -250,19 +78,19 @@ u128 round_half_even(u128 q, const U256& remainder, const U256& divisor) noexcep
 // fits; otherwise the largest scale at or below min(scale, 28) whose rounded
 // (half to even) mantissa stays below 2^96. nullopt when even scale 0 does
 // not fit.
-std::optional<Decimal> fit(const U256& mag, unsigned scale, bool negative) noexcept {
-  if (scale <= max_scale && below_2_96(mag)) return make(low_u128(mag), scale, negative);
+std::optional<Decimal> fit(const Uint256& mag, unsigned scale, bool negative) noexcept {
+  if (scale <= max_scale && below_2_96(mag)) return make(wide::low_u128(mag), scale, negative);
   unsigned k = scale > max_scale ? scale - max_scale : 0;
-  U256 q = k == 0 ? mag : divmod(mag, pow10_wide(k)).quotient;
+  Uint256 q = k == 0 ? mag : wide::divmod(mag, pow10_wide(k)).quotient;
   while (!below_2_96(q)) {
     if (k >= scale) return std::nullopt;
-    q = divmod_small(q, 10).quotient;
+    q = wide::divmod_small(q, 10).quotient;
     ++k;
   }
   for (;;) {
-    const U256 p = pow10_wide(k);
-    const DivMod qr = divmod(mag, p);
-    const u128 rounded = round_half_even(low_u128(qr.quotient), qr.remainder, p);
+    const Uint256 p = pow10_wide(k);
+    const wide::DivMod qr = wide::divmod(mag, p);
+    const u128 rounded = round_half_even(wide::low_u128(qr.quotient), qr.remainder, p);
     if (rounded < two_pow_96) return make(rounded, scale - k, negative);
     if (k >= scale) return std::nullopt;
     ++k;  // the carry reached 2^96: drop one more digit
@@ -435,9 +263,9 @@ int Decimal::compare(const Decimal& a, const Decimal& b) noexcept {
   if (a.scale_ == b.scale_) {
     magnitude = ma == mb ? 0 : (ma < mb ? -1 : 1);
   } else if (a.scale_ < b.scale_) {
-    magnitude = wide_compare(wide_mul(ma, pow10[b.scale_ - a.scale_]), from_u128(mb));
+    magnitude = wide::compare(wide::mul(ma, pow10[b.scale_ - a.scale_]), wide::from_u128(mb));
   } else {
-    magnitude = wide_compare(from_u128(ma), wide_mul(mb, pow10[a.scale_ - b.scale_]));
+    magnitude = wide::compare(wide::from_u128(ma), wide::mul(mb, pow10[a.scale_ - b.scale_]));
   }
   return sign_a > 0 ? magnitude : -magnitude;
 }
@@ -453,17 +281,17 @@ std::optional<Decimal> Decimal::add(const Decimal& o) const noexcept {
     if (na == nb) {
       const u128 s = x + y;
       if (s < two_pow_96) return make(s, scale, na);
-      return fit(from_u128(s), scale, na);
+      return fit(wide::from_u128(s), scale, na);
     }
-    if (x > y) return fit(from_u128(x - y), scale, na);
-    if (y > x) return fit(from_u128(y - x), scale, nb);
+    if (x > y) return fit(wide::from_u128(x - y), scale, na);
+    if (y > x) return fit(wide::from_u128(y - x), scale, nb);
     return make(0, scale, false);
   }
-  const U256 x = scale_up(a, da), y = scale_up(b, db);
-  if (na == nb) return fit(wide_add(x, y), scale, na);
-  const int c = wide_compare(x, y);
-  if (c > 0) return fit(wide_sub(x, y), scale, na);
-  if (c < 0) return fit(wide_sub(y, x), scale, nb);
+  const Uint256 x = scale_up(a, da), y = scale_up(b, db);
+  if (na == nb) return fit(wide::add(x, y), scale, na);
+  const int c = wide::compare(x, y);
+  if (c > 0) return fit(wide::sub(x, y), scale, na);
+  if (c < 0) return fit(wide::sub(y, x), scale, nb);
   return make(0, scale, false);
 }
 
@@ -476,9 +304,9 @@ std::optional<Decimal> Decimal::mul(const Decimal& o) const noexcept {
   if ((a >> 64) == 0 && (b >> 64) == 0) {
     const u128 p = static_cast<u128>(static_cast<u64>(a)) * static_cast<u64>(b);
     if (scale <= max_scale && p < two_pow_96) return make(p, scale, negative);
-    return fit(from_u128(p), scale, negative);
+    return fit(wide::from_u128(p), scale, negative);
   }
-  return fit(wide_mul(a, b), scale, negative);
+  return fit(wide::mul(a, b), scale, negative);
 }
 
 std::optional<Decimal> Decimal::div(const Decimal& o) const noexcept {
@@ -491,29 +319,29 @@ std::optional<Decimal> Decimal::div(const Decimal& o) const noexcept {
   const u128 a = mantissa_of(*this), b = mantissa_of(o);
 
   // The quotient at scale s is a * 10^(s + sb - sa) / b.
-  auto quotient_at = [&](unsigned s) noexcept -> std::pair<DivMod, U256> {
+  auto quotient_at = [&](unsigned s) noexcept -> std::pair<wide::DivMod, Uint256> {
     const int e = static_cast<int>(s) + static_cast<int>(sb) - static_cast<int>(sa);
     if (e >= 0) {
-      const U256 divisor = from_u128(b);
-      return {divmod(scale_up(a, static_cast<unsigned>(e)), divisor), divisor};
+      const Uint256 divisor = wide::from_u128(b);
+      return {wide::divmod(scale_up(a, static_cast<unsigned>(e)), divisor), divisor};
     }
-    const U256 divisor = wide_mul(b, pow10[static_cast<unsigned>(-e)]);
-    return {divmod(from_u128(a), divisor), divisor};
+    const Uint256 divisor = wide::mul(b, pow10[static_cast<unsigned>(-e)]);
+    return {wide::divmod(wide::from_u128(a), divisor), divisor};
   };
 
   // The integer part bounds how many fractional digits can fit.
-  const DivMod whole = quotient_at(0).first;
+  const wide::DivMod whole = quotient_at(0).first;
   if (!below_2_96(whole.quotient)) return std::nullopt;
-  const u128 integer_part = low_u128(whole.quotient);
+  const u128 integer_part = wide::low_u128(whole.quotient);
   unsigned s = max_scale;
   while (s > 0 && integer_part > mantissa_limit[s]) --s;
 
   for (;;) {
     const auto [qr, divisor] = quotient_at(s);
     if (below_2_96(qr.quotient)) {
-      u128 m = round_half_even(low_u128(qr.quotient), qr.remainder, divisor);
+      u128 m = round_half_even(wide::low_u128(qr.quotient), qr.remainder, divisor);
       if (m < two_pow_96) {
-        if (wide_is_zero(qr.remainder)) {
+        if (wide::is_zero(qr.remainder)) {
           while (s > preferred && m % 10 == 0) {
             m /= 10;
             --s;
