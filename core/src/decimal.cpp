@@ -80,13 +80,15 @@ u128 round_half_even(u128 q, const Uint256& remainder, const Uint256& divisor) n
 // not fit.
 std::optional<Decimal> fit(const Uint256& mag, unsigned scale, bool negative) noexcept {
   if (scale <= max_scale && below_2_96(mag)) return make(wide::low_u128(mag), scale, negative);
-  unsigned k = scale > max_scale ? scale - max_scale : 0;
-  Uint256 q = k == 0 ? mag : wide::divmod(mag, pow10_wide(k)).quotient;
-  while (!below_2_96(q)) {
-    if (k >= scale) return std::nullopt;
-    q = wide::divmod_small(q, 10).quotient;
-    ++k;
-  }
+  // The fewest digits k to drop with mag below 2^96 * 10^k. Each bit above
+  // 96 needs at least 0.3 digits, which gives a start that never overshoots.
+  const int bits = wide::bit_length(mag);
+  const unsigned estimate = bits > 96 ? static_cast<unsigned>(bits - 96) * 3 / 10 : 0;
+  unsigned k = std::max(scale > max_scale ? scale - max_scale : 0, estimate);
+  // Callers keep mag below 2^192 < 2^96 * 10^29, so k stays below 30 and
+  // 10^k * 2^96 fits; the bound on k only guards the table.
+  while (k <= scale && k < 38 && wide::compare(mag, wide::shift_left(wide::from_u128(pow10[k]), 96)) >= 0) ++k;
+  if (k > scale || k >= 38) return std::nullopt;
   for (;;) {
     const Uint256 p = pow10_wide(k);
     const wide::DivMod qr = wide::divmod(mag, p);
@@ -95,6 +97,30 @@ std::optional<Decimal> fit(const Uint256& mag, unsigned scale, bool negative) no
     if (k >= scale) return std::nullopt;
     ++k;  // the carry reached 2^96: drop one more digit
   }
+}
+
+// Removes trailing zero digits of m while the scale stays above `floor`.
+void strip_zeros(u128& m, unsigned& scale, unsigned floor) noexcept {
+  if (m == 0) return;
+  while ((m >> 64) != 0 && scale >= floor + 16 && m % pow10[16] == 0) {
+    m /= pow10[16];
+    scale -= 16;
+  }
+  while ((m >> 64) != 0 && scale > floor && m % 10 == 0) {
+    m /= 10;
+    --scale;
+  }
+  if ((m >> 64) != 0) return;
+  u64 small = static_cast<u64>(m);
+  while (scale >= floor + 8 && small % 100000000 == 0) {
+    small /= 100000000;
+    scale -= 8;
+  }
+  while (scale > floor && small % 10 == 0) {
+    small /= 10;
+    --scale;
+  }
+  m = small;
 }
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
@@ -113,10 +139,28 @@ PlainParse parse_plain(std::string_view t, Decimal& out) noexcept {
     i = 1;
     if (i == n || !(is_digit(t[i]) || t[i] == '.')) return PlainParse::rejected;
   }
-  u128 m = 0;
   unsigned scale = 0;
   bool point = false;
   bool any_digit = false;
+  // Up to 18 significant digits accumulate in 64 bits; the rest continues below.
+  u64 small = 0;
+  for (; i < n; ++i) {
+    const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(t[i]) - '0');
+    if (d < 10) {
+      if (small >= 100000000000000000ULL || scale >= max_scale) break;
+      small = small * 10 + d;
+      scale += point ? 1 : 0;
+      any_digit = true;
+    } else if (t[i] == '.') {
+      if (point) return PlainParse::rejected;
+      point = true;
+    } else if (t[i] == '_') {
+      if (!any_digit) return PlainParse::rejected;
+    } else {
+      return PlainParse::rejected;
+    }
+  }
+  u128 m = small;
   for (; i < n; ++i) {
     const char c = t[i];
     if (is_digit(c)) {
@@ -208,27 +252,43 @@ std::optional<Decimal> parse_exponent_form(std::string_view text) noexcept {
   return make(m * pow10[up], 0, negative);
 }
 
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the digits of v right-aligned so that they end at `end`, at least
+// `min_digits` of them (zero-padded); returns the start.
+char* write_u64(u64 v, char* end, int min_digits) noexcept {
+  char* p = end;
+  while (v >= 100) {
+    const unsigned pair = static_cast<unsigned>(v % 100) * 2;
+    v /= 100;
+    p -= 2;
+    std::memcpy(p, digit_pairs + pair, 2);
+  }
+  if (v >= 10) {
+    p -= 2;
+    std::memcpy(p, digit_pairs + v * 2, 2);
+  } else {
+    *--p = static_cast<char>('0' + v);
+  }
+  while (end - p < min_digits) *--p = '0';
+  return p;
+}
+
 // Writes the decimal digits of m right-aligned so that they end at `end`;
 // returns the number of digits written (at least one).
 std::size_t write_digits(u128 m, char* end) noexcept {
-  char* p = end;
-  u64 low;
+  char* p;
   if ((m >> 64) != 0) {
     constexpr u64 chunk = 10000000000000000000ULL;  // 10^19
     const u64 high = static_cast<u64>(m / chunk);   // below 2^96 / 10^19 < 10^10
-    low = static_cast<u64>(m - static_cast<u128>(high) * chunk);
-    for (int i = 0; i < 19; ++i) {
-      *--p = static_cast<char>('0' + low % 10);
-      low /= 10;
-    }
-    low = high;
+    const u64 low = static_cast<u64>(m - static_cast<u128>(high) * chunk);
+    p = write_u64(high, write_u64(low, end, 19), 1);
   } else {
-    low = static_cast<u64>(m);
+    p = write_u64(static_cast<u64>(m), end, 1);
   }
-  do {
-    *--p = static_cast<char>('0' + low % 10);
-    low /= 10;
-  } while (low != 0);
   return static_cast<std::size_t>(end - p);
 }
 
@@ -329,24 +389,21 @@ std::optional<Decimal> Decimal::div(const Decimal& o) const noexcept {
     return {wide::divmod(wide::from_u128(a), divisor), divisor};
   };
 
-  // The integer part bounds how many fractional digits can fit.
-  const wide::DivMod whole = quotient_at(0).first;
-  if (!below_2_96(whole.quotient)) return std::nullopt;
-  const u128 integer_part = wide::low_u128(whole.quotient);
+  // The quotient at the preferred scale: exact often, and it bounds how many
+  // fractional digits can fit.
+  const auto [first, first_divisor] = quotient_at(preferred);
+  if (!below_2_96(first.quotient)) return std::nullopt;
+  const u128 at_preferred = wide::low_u128(first.quotient);
+  if (wide::is_zero(first.remainder)) return make(at_preferred, preferred, negative);
   unsigned s = max_scale;
-  while (s > 0 && integer_part > mantissa_limit[s]) --s;
+  while (s > preferred && at_preferred > mantissa_limit[s - preferred]) --s;
 
   for (;;) {
     const auto [qr, divisor] = quotient_at(s);
     if (below_2_96(qr.quotient)) {
       u128 m = round_half_even(wide::low_u128(qr.quotient), qr.remainder, divisor);
       if (m < two_pow_96) {
-        if (wide::is_zero(qr.remainder)) {
-          while (s > preferred && m % 10 == 0) {
-            m /= 10;
-            --s;
-          }
-        }
+        if (wide::is_zero(qr.remainder)) strip_zeros(m, s, preferred);
         return make(m, s, negative);
       }
     }
@@ -369,18 +426,7 @@ Decimal Decimal::normalize() const noexcept {
   if (is_zero()) return Decimal{};
   u128 m = mantissa_of(*this);
   unsigned s = scale_;
-  while (s > 0 && (m >> 64) != 0 && m % 10 == 0) {
-    m /= 10;
-    --s;
-  }
-  if ((m >> 64) == 0) {
-    u64 small = static_cast<u64>(m);
-    while (s > 0 && small % 10 == 0) {
-      small /= 10;
-      --s;
-    }
-    m = small;
-  }
+  strip_zeros(m, s, 0);
   return make(m, s, negative_);
 }
 

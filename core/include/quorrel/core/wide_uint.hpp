@@ -91,6 +91,26 @@ inline Uint256 mul_small(const Uint256& a, u64 m) noexcept {
   return r;
 }
 
+// Number of significant bits (0 for zero).
+inline int bit_length(const Uint256& a) noexcept {
+  for (int i = 3; i >= 0; --i) {
+    if (a.w[i] != 0) return 64 * i + 64 - std::countl_zero(a.w[i]);
+  }
+  return 0;
+}
+
+// a << n for n below 256; bits shifted past the top are lost.
+inline Uint256 shift_left(const Uint256& a, unsigned n) noexcept {
+  Uint256 r;
+  const unsigned limbs = n / 64, bits = n % 64;
+  for (int i = 3; i >= static_cast<int>(limbs); --i) {
+    const int from = i - static_cast<int>(limbs);
+    r.w[i] = a.w[from] << bits;
+    if (bits != 0 && from > 0) r.w[i] |= a.w[from - 1] >> (64 - bits);
+  }
+  return r;
+}
+
 inline int top_limb(const Uint256& a) noexcept {
   for (int i = 3; i >= 0; --i) {
     if (a.w[i] != 0) return i;
