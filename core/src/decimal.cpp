@@ -242,7 +242,7 @@ std::optional<Decimal> parse_exponent_form(std::string_view text) noexcept {
       const u128 r = m - q * p;
       const u128 rest = p - r;
       if (r > rest || (r == rest && (q & 1) != 0)) ++q;
-    }  // else the value is below 10^-38 of a unit and rounds to zero
+    }  // else m / 10^drop is below 10^-9 and rounds to zero
     return make(q, max_scale, negative);
   }
   if (exponent <= s) return make(m, static_cast<unsigned>(s - exponent), negative);
