@@ -5,7 +5,7 @@
 // decimal type promises: sign, mantissa below 2^96, scale 0 to 28; half to even
 // when add, sub, mul, div or an exponent must drop digits; ties away from zero
 // for round(); parse keeps at most 28 fractional digits and rounds on the first
-// dropped digit, ignoring everything after it.
+// dropped digit, ignoring everything after it but a complete exponent.
 //
 // Input: one byte giving the places for round() (its low five bits) and the
 // way the operands are given: with the high bit clear, two decimal texts
@@ -93,6 +93,20 @@ std::optional<Ref> fit(const mpq_class& q, unsigned max_scale, Tie tie, bool zer
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// Digits and separators followed by a complete exponent ("5e3", "1_2E-7").
+bool is_exponent_tail(std::string_view tail) {
+  std::size_t i = 0;
+  while (i < tail.size() && (is_digit(tail[i]) || tail[i] == '_')) ++i;
+  if (i == tail.size() || (tail[i] != 'e' && tail[i] != 'E')) return false;
+  ++i;
+  if (i < tail.size() && (tail[i] == '+' || tail[i] == '-')) ++i;
+  if (i == tail.size()) return false;
+  for (; i < tail.size(); ++i) {
+    if (!is_digit(tail[i])) return false;
+  }
+  return true;
+}
+
 // Parsing without the exponent form.
 std::optional<Ref> parse_plain(std::string_view t) {
   if (t.empty()) return std::nullopt;
@@ -117,7 +131,9 @@ std::optional<Ref> parse_plain(std::string_view t) {
         r.mantissa = next;
         ++r.scale;
       } else {
-        // The first digit that cannot be kept decides; the rest is not read.
+        // The first digit that cannot be kept decides; the rest is not read,
+        // unless it completes an exponent, which the exponent form then reads.
+        if (is_exponent_tail(t.substr(i + 1))) return std::nullopt;
         if (c >= '5') {
           ++r.mantissa;
           if (r.mantissa == limit()) {
