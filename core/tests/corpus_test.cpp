@@ -66,8 +66,15 @@ TEST(Corpus, EveryFilingParsesExceptTheBrokenOnes) {
     }
     ASSERT_TRUE(doc.has_value()) << rel << ": " << doc.error().render();
     ++parsed;
-    const std::string_view source =
-        std::string_view(bytes).starts_with("\xEF\xBB\xBF") ? std::string_view(bytes).substr(3) : bytes;
+    const bool has_bom = std::string_view(bytes).starts_with("\xEF\xBB\xBF");
+    const std::string_view source = has_bom ? std::string_view(bytes).substr(3) : bytes;
+    // With or without a byte-order mark the ranges are the same.
+    const auto other = parse_instance(has_bom ? std::string(source) : "\xEF\xBB\xBF" + bytes);
+    ASSERT_TRUE(other.has_value()) << rel;
+    ASSERT_EQ(other->facts.size(), doc->facts.size()) << rel;
+    for (std::size_t i = 0; i < doc->facts.size(); ++i) {
+      ASSERT_EQ(other->facts[i].byte_range, doc->facts[i].byte_range) << rel;
+    }
     for (const auto& fact : doc->facts) {
       ++facts;
       ASSERT_TRUE(fact.byte_range.has_value()) << rel;
