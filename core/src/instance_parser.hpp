@@ -187,6 +187,7 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
   [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
   [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
+  [[nodiscard]] std::expected<void, XbrlError> add_attribute(const XmlAttribute& attribute);
   void push_frame(std::string_view local_name, std::size_t scope_mark);
 
   // Contexts and units (contexts_units.cpp).

@@ -136,6 +136,9 @@ std::expected<std::string_view, XbrlError> cdata_text(std::string_view raw, std:
 }
 
 std::optional<XbrlError> check_name(std::string_view name) {
+  bool ascii = true;
+  for (const char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return std::nullopt;
   if (auto bad = validate_utf8(name)) return XbrlError::xml_parse(std::nullopt, bad->description());
   return std::nullopt;
 }
@@ -211,34 +214,47 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
 
 std::expected<void, XbrlError> InstanceParser::collect_attributes() {
   attrs_.clear();
+  if (const auto* split = reader_.split_attributes()) {
+    for (const XmlAttribute& a : *split) {
+      if (auto added = add_attribute(a); !added) return added;
+    }
+    return {};
+  }
   XmlAttributeIterator it = reader_.attributes();
   for (;;) {
     auto next = it.next();
     if (!next) return std::unexpected(XbrlError::xml_attribute(std::move(next.error())));
     if (!next->has_value()) return {};
-    const XmlAttribute& a = **next;
-    if (auto bad = check_name(a.name)) return std::unexpected(std::move(*bad));
-    AttributeMap::Value value{a.raw_value.data(), 0, a.raw_value.size()};
-    if (std::memchr(a.raw_value.data(), '&', a.raw_value.size()) != nullptr) {
-      std::string& buffer = attrs_.buffer();
-      const std::size_t begin = buffer.size();
-      auto unescaped = unescape_xml(a.raw_value, a.value_offset, buffer);
-      if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
-      value = AttributeMap::Value{nullptr, begin, buffer.size() - begin};
-    }
-    if (a.name == "xmlns") {
-      scope_.bind(std::nullopt, value.input ? a.raw_value : std::string_view(attrs_.buffer()).substr(value.begin, value.size));
-      continue;
-    }
-    if (a.name.size() > 5 && a.name.starts_with("xmlns:")) {
-      scope_.bind(a.name.substr(6),
-                  value.input ? a.raw_value : std::string_view(attrs_.buffer()).substr(value.begin, value.size));
-      continue;
-    }
-    attrs_.set(a.name, value);
-    const std::size_t colon = a.name.rfind(':');
-    if (colon != std::string_view::npos) attrs_.set_if_absent(a.name.substr(colon + 1), value);
+    if (auto added = add_attribute(**next); !added) return added;
   }
+}
+
+std::expected<void, XbrlError> InstanceParser::add_attribute(const XmlAttribute& a) {
+  if (auto bad = check_name(a.name)) return std::unexpected(std::move(*bad));
+  AttributeMap::Value value{a.raw_value.data(), 0, a.raw_value.size()};
+  std::string_view text = a.raw_value;
+  if (std::memchr(a.raw_value.data(), '&', a.raw_value.size()) != nullptr) {
+    std::string& buffer = attrs_.buffer();
+    const std::size_t begin = buffer.size();
+    auto unescaped = unescape_xml(a.raw_value, a.value_offset, buffer);
+    if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+    value = AttributeMap::Value{nullptr, begin, buffer.size() - begin};
+    text = std::string_view(buffer).substr(begin);
+  }
+  if (a.name.starts_with("xmlns")) {
+    if (a.name.size() == 5) {
+      scope_.bind(std::nullopt, text);
+      return {};
+    }
+    if (a.name.size() > 5 && a.name[5] == ':') {
+      scope_.bind(a.name.substr(6), text);
+      return {};
+    }
+  }
+  attrs_.set(a.name, value);
+  const std::size_t colon = a.name.rfind(':');
+  if (colon != std::string_view::npos) attrs_.set_if_absent(a.name.substr(colon + 1), value);
+  return {};
 }
 
 void InstanceParser::push_frame(std::string_view local_name, std::size_t scope_mark) {

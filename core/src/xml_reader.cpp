@@ -132,6 +132,10 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
 }
 
 std::expected<std::optional<XmlAttribute>, std::string> XmlAttributeIterator::next() {
+  if (parsed_) {
+    if (pos_ >= parsed_->size()) return std::optional<XmlAttribute>{};
+    return std::optional<XmlAttribute>{(*parsed_)[pos_++]};
+  }
   if (failed_) return std::unexpected(std::string("attribute list already failed"));
   auto fail = [this](std::string message) {
     failed_ = true;
@@ -264,14 +268,21 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
   while (i < n && !kNameStop[byte_at(data_, i)]) ++i;
   const std::size_t name_end = i;
   if (name_end == lt + 1) return std::unexpected("empty element name" + at_byte(lt));
-  for (;;) {
-    while (i < n && !kTagStop[byte_at(data_, i)]) ++i;
-    if (i >= n) return std::unexpected("unexpected end of input inside tag" + at_byte(lt));
-    const char c = data_[i];
-    if (c == '>') break;
-    const void* q = std::memchr(data_.data() + i + 1, c, n - i - 1);
-    if (!q) return std::unexpected("unexpected end of input inside attribute value" + at_byte(i));
-    i = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data()) + 1;
+  // Well-formed attribute lists are split in the same pass that finds the
+  // tag's end; anything unusual takes the general path below, and the
+  // attribute iterator then reports the fault in document order.
+  attrs_split_ = split_attribute_list(name_end, i);
+  if (!attrs_split_) {
+    i = name_end;
+    for (;;) {
+      while (i < n && !kTagStop[byte_at(data_, i)]) ++i;
+      if (i >= n) return std::unexpected("unexpected end of input inside tag" + at_byte(lt));
+      const char c = data_[i];
+      if (c == '>') break;
+      const void* q = std::memchr(data_.data() + i + 1, c, n - i - 1);
+      if (!q) return std::unexpected("unexpected end of input inside attribute value" + at_byte(i));
+      i = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data()) + 1;
+    }
   }
   const bool empty = data_[i - 1] == '/' && i - 1 >= name_end;
   name_ = data_.substr(lt + 1, name_end - lt - 1);
@@ -282,6 +293,49 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
   if (empty) return XmlEvent::Empty;
   open_.push_back(name_);
   return XmlEvent::Start;
+}
+
+// Splits ` name="value"` pairs up to ">" or "/>"; false when the list is not
+// plainly well-formed (the caller then scans for the end the general way).
+bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
+  split_.clear();
+  const std::size_t n = data_.size();
+  std::size_t i = name_end;
+  for (;;) {
+    const std::size_t before = i;
+    while (i < n && is_xml_space(data_[i])) ++i;
+    if (i >= n) return false;
+    const char c = data_[i];
+    if (c == '>') {
+      gt = i;
+      return true;
+    }
+    if (c == '/') {
+      if (i + 1 < n && data_[i + 1] == '>') {
+        gt = i + 1;
+        return true;
+      }
+      return false;
+    }
+    if (i == before) return false;
+    const std::size_t name_start = i;
+    while (i < n && !kNameStop[byte_at(data_, i)]) {
+      if (data_[i] == '"' || data_[i] == '\'') return false;
+      ++i;
+    }
+    if (i == name_start) return false;
+    const std::string_view name = data_.substr(name_start, i - name_start);
+    while (i < n && is_xml_space(data_[i])) ++i;
+    if (i >= n || data_[i] != '=') return false;
+    ++i;
+    while (i < n && is_xml_space(data_[i])) ++i;
+    if (i >= n || (data_[i] != '"' && data_[i] != '\'')) return false;
+    const void* q = std::memchr(data_.data() + i + 1, data_[i], n - i - 1);
+    if (!q) return false;
+    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data());
+    split_.push_back(XmlAttribute{name, data_.substr(i + 1, close - i - 1), i + 1});
+    i = close + 1;
+  }
 }
 
 std::expected<void, std::string> XmlReader::skip_doctype() {

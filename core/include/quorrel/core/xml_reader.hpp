@@ -31,13 +31,17 @@ struct XmlAttribute {
 class XmlAttributeIterator {
  public:
   XmlAttributeIterator() = default;
+  // Parses the raw attribute span of a tag as it goes.
   XmlAttributeIterator(std::string_view span, std::uint64_t span_offset) noexcept
       : span_(span), offset_(span_offset) {}
+  // Walks attributes the reader already split while finding the end of the tag.
+  explicit XmlAttributeIterator(const std::vector<XmlAttribute>* parsed) noexcept : parsed_(parsed) {}
 
   // The next attribute, nothing after the last one, or an error.
   [[nodiscard]] std::expected<std::optional<XmlAttribute>, std::string> next();
 
  private:
+  const std::vector<XmlAttribute>* parsed_ = nullptr;
   std::string_view span_;
   std::uint64_t offset_ = 0;
   std::size_t pos_ = 0;
@@ -70,7 +74,12 @@ class XmlReader {
   std::string_view text() const noexcept { return text_; }
   std::uint64_t text_offset() const noexcept { return text_offset_; }
   // Attributes of the current start or empty tag.
-  XmlAttributeIterator attributes() const noexcept { return {attrs_, attrs_offset_}; }
+  XmlAttributeIterator attributes() const noexcept {
+    return attrs_split_ ? XmlAttributeIterator(&split_) : XmlAttributeIterator(attrs_, attrs_offset_);
+  }
+  // The attributes already split while reading the tag, or null when the
+  // list needs the general iterator (which reports malformed attributes).
+  const std::vector<XmlAttribute>* split_attributes() const noexcept { return attrs_split_ ? &split_ : nullptr; }
   // Number of open elements.
   std::size_t depth() const noexcept { return open_.size(); }
 
@@ -84,6 +93,7 @@ class XmlReader {
  private:
   std::expected<XmlEvent, std::string> read_markup();
   std::expected<void, std::string> skip_doctype();
+  bool split_attribute_list(std::size_t name_end, std::size_t& gt);
 
   std::string_view data_;
   std::size_t pos_ = 0;
@@ -94,6 +104,8 @@ class XmlReader {
   std::uint64_t text_offset_ = 0;
   std::string_view attrs_;
   std::uint64_t attrs_offset_ = 0;
+  bool attrs_split_ = false;
+  std::vector<XmlAttribute> split_;
 };
 
 }  // namespace quorrel::core
