@@ -187,7 +187,21 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
       }
       case XmlEvent::Text: {
         std::string_view piece = reader_.text();
-        if (std::memchr(piece.data(), '&', piece.size()) != nullptr) {
+        const bool escaped = std::memchr(piece.data(), '&', piece.size()) != nullptr;
+        if (escaped && (!open_facts_.empty() || !open_continuations_.empty())) {
+          // Fact text is unescaped straight into the shared log, then trimmed in place.
+          std::string& log = *text_log_;
+          const std::size_t base = log.size();
+          auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
+          if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+          const std::string_view added = std::string_view(log).substr(base);
+          const std::string_view trimmed = trim_unicode_white_space(added);
+          const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
+          if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
+          log.resize(base + trimmed.size());
+          break;
+        }
+        if (escaped) {
           text_buffer_.clear();
           auto unescaped = unescape_xml(piece, reader_.text_offset(), text_buffer_);
           if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
