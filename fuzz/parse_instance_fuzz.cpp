@@ -1,0 +1,64 @@
+// fuzz-dict: xbrl.dict
+// fuzz-seeds: documents
+// parse_instance on arbitrary bytes: an error is a clean value with a message;
+// a parsed document keeps its positional promises. Byte ranges are counted
+// after a leading byte-order mark: each fact's range starts at the '<' of its
+// start tag and ends just past a '>', inside the input; a plain fact's start
+// tag carries the concept's name as written; contexts and units are filed
+// under their own ids; texts of valid UTF-8 input stay valid UTF-8.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "fuzz_support.hpp"
+#include "quorrel/core/parser.hpp"
+
+using quorrel::fuzz::is_valid_utf8;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const auto doc = quorrel::core::parse_instance(input);
+  if (!doc) {
+    const std::string message = doc.error().render();
+    FUZZ_CHECK(!message.empty(), "empty error message");
+    return 0;
+  }
+  std::string_view body = input;
+  if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+  const bool valid = is_valid_utf8(body);
+
+  for (std::size_t i = 0; i < doc->facts.size(); ++i) {
+    const auto& fact = doc->facts[i];
+    const std::string where = "fact " + std::to_string(i) + " (" + fact.concept_name.to_string() + ")";
+    if (fact.byte_range) {
+      const auto [start, end] = *fact.byte_range;
+      FUZZ_CHECK(start < end && end <= body.size(),
+                 where + ": range " + std::to_string(start) + ".." + std::to_string(end) + " of " +
+                     std::to_string(body.size()));
+      FUZZ_CHECK(body[start] == '<', where + ": range does not start at '<'");
+      FUZZ_CHECK(body[end - 1] == '>', where + ": range does not end after '>'");
+      if (!fact.inline_meta) {
+        const auto& name = fact.concept_name;
+        const std::string written = name.prefix ? *name.prefix + ":" + name.local_name : name.local_name;
+        FUZZ_CHECK(body.substr(start + 1).starts_with(written), where + ": start tag is not " + written);
+      }
+    }
+    if (valid) {
+      FUZZ_CHECK(is_valid_utf8(fact.concept_name.local_name), where);
+      FUZZ_CHECK(is_valid_utf8(fact.context_ref), where);
+      if (const auto* n = std::get_if<quorrel::core::NumericText>(&fact.value)) {
+        FUZZ_CHECK(is_valid_utf8(n->text), where + ": numeric text");
+      } else if (const auto* t = std::get_if<quorrel::core::NonNumericText>(&fact.value)) {
+        FUZZ_CHECK(is_valid_utf8(t->text), where + ": text");
+      }
+    }
+  }
+  for (const auto& [id, context] : doc->contexts) FUZZ_CHECK(id == context.id, "context filed under " + id);
+  for (const auto& [id, unit] : doc->units) FUZZ_CHECK(id == unit.id, "unit filed under " + id);
+  if (valid) {
+    for (const auto& footnote : doc->footnotes) FUZZ_CHECK(is_valid_utf8(footnote.content), "footnote content");
+  }
+  return 0;
+}
