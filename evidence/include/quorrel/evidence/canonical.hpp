@@ -1,0 +1,41 @@
+#pragma once
+// The canonical body of a receipt and the receipt id derived from it.
+//
+// The body is ["er/0.2",{claim},[{evidence},...],{derivation}|null], written
+// compactly with the receipt writing rules; the receipt's own schema, id and
+// attestation never enter it. The id is "er_" followed by the lower-case
+// hexadecimal SHA-256 of the body (67 characters in all).
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quorrel/evidence/crypto.hpp"
+#include "quorrel/evidence/receipt.hpp"
+#include "quorrel/evidence/report.hpp"
+
+namespace quorrel::evidence {
+
+// Appends the canonical body to out.
+void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
+                           const std::optional<Derivation>& derivation, std::string& out);
+
+[[nodiscard]] std::expected<std::string, EvidenceError> canonical_body(
+    const Claim& claim, const std::vector<Evidence>& evidence,
+    const std::optional<Derivation>& derivation);
+
+[[nodiscard]] std::expected<std::string, EvidenceError> receipt_id_for(
+    const Claim& claim, const std::vector<Evidence>& evidence,
+    const std::optional<Derivation>& derivation);
+
+// As above, hashing with the caller's context so that many receipts share one.
+[[nodiscard]] std::expected<std::string, EvidenceError> receipt_id_for(
+    const Claim& claim, const std::vector<Evidence>& evidence,
+    const std::optional<Derivation>& derivation, Sha256& sha);
+
+// The id of an already written canonical body: "er_" and its hexadecimal digest.
+[[nodiscard]] std::string receipt_id_of_body(std::string_view body, Sha256& sha);
+
+}  // namespace quorrel::evidence

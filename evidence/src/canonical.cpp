@@ -1,0 +1,57 @@
+#include "quorrel/evidence/canonical.hpp"
+
+#include "quorrel/evidence/json_writer.hpp"
+
+namespace quorrel::evidence {
+
+void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
+                           const std::optional<Derivation>& derivation, std::string& out) {
+  out.push_back('[');
+  write_json_string(kSchema, out);
+  out.push_back(',');
+  write_claim(claim, out);
+  out.push_back(',');
+  write_evidence_list(evidence, out);
+  out.push_back(',');
+  if (derivation) {
+    write_derivation(*derivation, out);
+  } else {
+    out.append("null");
+  }
+  out.push_back(']');
+}
+
+std::expected<std::string, EvidenceError> canonical_body(
+    const Claim& claim, const std::vector<Evidence>& evidence,
+    const std::optional<Derivation>& derivation) {
+  // Writing into memory cannot fail; the error side exists for callers that
+  // treat a serialization failure as their own.
+  std::string body;
+  append_canonical_body(claim, evidence, derivation, body);
+  return body;
+}
+
+std::expected<std::string, EvidenceError> receipt_id_for(
+    const Claim& claim, const std::vector<Evidence>& evidence,
+    const std::optional<Derivation>& derivation) {
+  Sha256 sha;
+  return receipt_id_for(claim, evidence, derivation, sha);
+}
+
+std::expected<std::string, EvidenceError> receipt_id_for(
+    const Claim& claim, const std::vector<Evidence>& evidence,
+    const std::optional<Derivation>& derivation, Sha256& sha) {
+  auto body = canonical_body(claim, evidence, derivation);
+  if (!body) return std::unexpected(std::move(body.error()));
+  return receipt_id_of_body(*body, sha);
+}
+
+std::string receipt_id_of_body(std::string_view body, Sha256& sha) {
+  std::string id;
+  id.reserve(67);
+  id.append("er_");
+  sha.append_hex(body, id);
+  return id;
+}
+
+}  // namespace quorrel::evidence

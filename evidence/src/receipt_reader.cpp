@@ -1,0 +1,1235 @@
+#include "quorrel/evidence/receipt_reader.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace quorrel::evidence {
+namespace {
+
+// Bytes that end a run of plain string content: '"', '\' and controls.
+constexpr std::array<bool, 256> make_string_special() {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = true;
+  table['"'] = true;
+  table['\\'] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kStringSpecial = make_string_special();
+
+constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+void append_hex_lower(std::uint32_t v, std::string& out) {
+  char buf[8];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, 16);
+  out.append(buf, static_cast<std::size_t>(res.ptr - buf));
+}
+
+// A string value as error messages show it: in double quotes, with quotes,
+// backslashes and control characters escaped (\t, \r, \n, \0, otherwise
+// \u{hex}); printable text, non-ASCII included, is shown as is.
+void append_quoted_for_message(std::string_view text, std::string& out) {
+  out.push_back('"');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"':
+        out.append("\\\"");
+        continue;
+      case '\\':
+        out.append("\\\\");
+        continue;
+      case '\t':
+        out.append("\\t");
+        continue;
+      case '\r':
+        out.append("\\r");
+        continue;
+      case '\n':
+        out.append("\\n");
+        continue;
+      case '\0':
+        out.append("\\0");
+        continue;
+      default:
+        break;
+    }
+    std::uint32_t control = 0x110000;
+    if (c < 0x20 || c == 0x7F) {
+      control = c;
+    } else if (c == 0xC2 && i + 1 < text.size()) {
+      // U+0080 to U+009F, the C1 controls.
+      const auto next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        control = next;
+        ++i;
+      }
+    }
+    if (control != 0x110000) {
+      out.append("\\u{");
+      append_hex_lower(control, out);
+      out.push_back('}');
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  out.push_back('"');
+}
+
+// A finite double as error messages show it: plain positional notation with
+// the shortest digits that read back to the same value, and ".0" when the text
+// has no fraction ("1.5", "100000000000000000000.0", "-0.0").
+void append_float_for_message(double value, std::string& out) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  const std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
+  std::size_t p = 0;
+  if (sci[p] == '-') {
+    out.push_back('-');
+    ++p;
+  }
+  std::string digits;
+  while (p < sci.size() && sci[p] != 'e') {
+    if (sci[p] != '.') digits.push_back(sci[p]);
+    ++p;
+  }
+  int exponent = 0;
+  if (p < sci.size()) {
+    ++p;  // 'e'
+    bool negative = false;
+    if (sci[p] == '+' || sci[p] == '-') negative = sci[p++] == '-';
+    std::from_chars(sci.data() + p, sci.data() + sci.size(), exponent);
+    if (negative) exponent = -exponent;
+  }
+  const int count = static_cast<int>(digits.size());
+  if (exponent >= count - 1) {
+    out.append(digits);
+    out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
+    out.append(".0");
+  } else if (exponent >= 0) {
+    out.append(digits, 0, static_cast<std::size_t>(exponent + 1));
+    out.push_back('.');
+    out.append(digits, static_cast<std::size_t>(exponent + 1));
+  } else {
+    out.append("0.");
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out.append(digits);
+  }
+}
+
+// The position of a number's first significant digit relative to the decimal
+// point, plus its exponent, saturated: positive for magnitudes of 1 and more.
+// Only its sign is used, to tell overflow from underflow.
+std::int64_t decimal_magnitude(std::string_view literal) {
+  constexpr std::int64_t kCap = std::int64_t{1} << 40;
+  std::size_t p = literal[0] == '-' ? 1 : 0;
+  std::int64_t position = 0;
+  bool found = false;
+  std::int64_t int_digits_after_first = 0;
+  for (; p < literal.size() && is_digit(static_cast<unsigned char>(literal[p])); ++p) {
+    if (!found && literal[p] != '0') found = true;
+    if (found && int_digits_after_first < kCap) ++int_digits_after_first;
+  }
+  if (found) {
+    position = int_digits_after_first;
+  } else if (p < literal.size() && literal[p] == '.') {
+    ++p;
+    std::int64_t zeros = 0;
+    for (; p < literal.size() && literal[p] == '0'; ++p) {
+      if (zeros < kCap) ++zeros;
+    }
+    position = -zeros;
+  }
+  while (p < literal.size() && literal[p] != 'e' && literal[p] != 'E') ++p;
+  std::int64_t exponent = 0;
+  if (p < literal.size()) {
+    ++p;
+    bool negative = false;
+    if (literal[p] == '+' || literal[p] == '-') negative = literal[p++] == '-';
+    for (; p < literal.size(); ++p) {
+      if (exponent < kCap) exponent = exponent * 10 + (literal[p] - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  return position + exponent;
+}
+
+// A number literal already checked against the JSON grammar.
+struct NumberToken {
+  std::string_view text;
+  bool negative = false;
+  bool integer = true;  // no fraction and no exponent
+};
+
+// Unsigned value of a non-negative integer literal, or nothing when it
+// exceeds 64 bits.
+std::optional<std::uint64_t> literal_to_u64(std::string_view digits) {
+  std::uint64_t value = 0;
+  for (const char ch : digits) {
+    const auto d = static_cast<std::uint64_t>(ch - '0');
+    if (value > (std::numeric_limits<std::uint64_t>::max() - d) / 10) return std::nullopt;
+    value = value * 10 + d;
+  }
+  return value;
+}
+
+struct Field {
+  std::string_view name;
+  bool required;
+};
+
+// How a record is read: its name in type errors, its name in positional length
+// errors, its members in declaration order and whether the first member is a
+// tag (a positional form without elements then misses the tag).
+struct Shape {
+  std::string_view type_name;
+  std::string_view positional_name;
+  const Field* fields;
+  int count;
+  bool tagged;
+};
+
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : s_(text.data()), n_(text.size()) {}
+
+  bool read_document(Receipt& receipt) {
+    if (!read_receipt(receipt)) return false;
+    if (peek_ws() >= 0) return fail_peek("trailing characters");
+    return true;
+  }
+
+  std::string message() const {
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+    for (std::size_t i = 0; i < error_offset_; ++i) {
+      if (s_[i] == '\n') {
+        ++line;
+        line_start = i + 1;
+      }
+    }
+    std::string out = error_;
+    out.append(" at line ");
+    out.append(std::to_string(line));
+    out.append(" column ");
+    out.append(std::to_string(error_offset_ - line_start));
+    return out;
+  }
+
+ private:
+  // ---- errors -------------------------------------------------------------
+  bool fail_at(std::size_t offset, std::string description) {
+    error_ = std::move(description);
+    error_offset_ = offset;
+    return false;
+  }
+  // Found after consuming a token: the error point is the current index.
+  bool fail_here(std::string description) { return fail_at(i_, std::move(description)); }
+  // Found when looking at the next byte: the error point is just past it.
+  bool fail_peek(std::string description) {
+    return fail_at(i_ < n_ ? i_ + 1 : n_, std::move(description));
+  }
+
+  // As fail_peek, for the element and key readers that return -1 on error.
+  int peek_error(std::string description) {
+    fail_peek(std::move(description));
+    return -1;
+  }
+
+  // ---- low-level scanning -------------------------------------------------
+  // Skips JSON white space; the next byte, or -1 at the end.
+  int peek_ws() {
+    while (i_ < n_) {
+      const char c = s_[i_];
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+      ++i_;
+    }
+    return -1;
+  }
+
+  bool enter() {
+    if (depth_ >= kMaxJsonDepth) return fail_peek("recursion limit exceeded");
+    ++depth_;
+    return true;
+  }
+  void leave() { --depth_; }
+
+  // Reads the rest of a literal whose first byte has been consumed.
+  bool expect_ident(std::string_view rest) {
+    for (const char expected : rest) {
+      if (i_ == n_) return fail_here("EOF while parsing a value");
+      if (s_[i_++] != expected) return fail_here("expected ident");
+    }
+    return true;
+  }
+
+  std::size_t find_string_special(std::size_t i) const {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    while (n_ - i >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, s_ + i, 8);
+      const std::uint64_t quote = w ^ (kOnes * '"');
+      const std::uint64_t backslash = w ^ (kOnes * '\\');
+      const std::uint64_t found = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
+                                  ((w - kOnes * 0x20) & ~w);
+      if ((found & kHighs) != 0) break;
+      i += 8;
+    }
+    while (i < n_ && !kStringSpecial[static_cast<unsigned char>(s_[i])]) ++i;
+    return i;
+  }
+
+  // Four hexadecimal digits of a \u escape.
+  bool read_hex4(std::uint32_t& value) {
+    if (n_ - i_ < 4) {
+      i_ = n_;
+      return fail_here("EOF while parsing a string");
+    }
+    value = 0;
+    bool ok = true;
+    for (int k = 0; k < 4; ++k) {
+      const int h = hex_value(static_cast<unsigned char>(s_[i_ + static_cast<std::size_t>(k)]));
+      if (h < 0) ok = false;
+      value = (value << 4) | static_cast<std::uint32_t>(h < 0 ? 0 : h);
+    }
+    i_ += 4;
+    if (!ok) return fail_here("invalid escape");
+    return true;
+  }
+
+  // After the backslash of an escape.
+  template <bool kDecode>
+  bool read_escape() {
+    if (i_ == n_) return fail_here("EOF while parsing a string");
+    const char c = s_[i_++];
+    char plain = 0;
+    switch (c) {
+      case '"':
+        plain = '"';
+        break;
+      case '\\':
+        plain = '\\';
+        break;
+      case '/':
+        plain = '/';
+        break;
+      case 'b':
+        plain = '\b';
+        break;
+      case 'f':
+        plain = '\f';
+        break;
+      case 'n':
+        plain = '\n';
+        break;
+      case 'r':
+        plain = '\r';
+        break;
+      case 't':
+        plain = '\t';
+        break;
+      case 'u':
+        return read_unicode_escape<kDecode>();
+      default:
+        return fail_here("invalid escape");
+    }
+    if constexpr (kDecode) scratch_.push_back(plain);
+    return true;
+  }
+
+  template <bool kDecode>
+  bool read_unicode_escape() {
+    std::uint32_t cp = 0;
+    if (!read_hex4(cp)) return false;
+    if (cp >= 0xDC00 && cp <= 0xDFFF) return fail_here("invalid unicode code point");
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      // A leading surrogate must be followed by a \u escape of a trailing one.
+      for (const char expected : {'\\', 'u'}) {
+        if (i_ == n_) return fail_here("EOF while parsing a string");
+        if (s_[i_++] != expected) return fail_here("lone leading surrogate in hex escape");
+      }
+      std::uint32_t low = 0;
+      if (!read_hex4(low)) return false;
+      if (low < 0xDC00 || low > 0xDFFF) return fail_here("lone leading surrogate in hex escape");
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+    }
+    if constexpr (kDecode) append_utf8(cp, scratch_);
+    return true;
+  }
+
+  // At the opening quote. When decoding, `out` views the text: a slice of the
+  // input when it has no escapes, otherwise the scratch buffer (valid until
+  // the next string is read).
+  template <bool kDecode>
+  bool scan_string(std::string_view* out) {
+    ++i_;
+    std::size_t start = i_;
+    bool copied = false;
+    if constexpr (kDecode) scratch_.clear();
+    for (;;) {
+      i_ = find_string_special(i_);
+      if (i_ == n_) return fail_here("EOF while parsing a string");
+      const char c = s_[i_];
+      if (c == '"') {
+        if constexpr (kDecode) {
+          if (copied) {
+            scratch_.append(s_ + start, i_ - start);
+            *out = scratch_;
+          } else {
+            *out = std::string_view(s_ + start, i_ - start);
+          }
+        }
+        ++i_;
+        return true;
+      }
+      if (c == '\\') {
+        if constexpr (kDecode) {
+          scratch_.append(s_ + start, i_ - start);
+          copied = true;
+        }
+        ++i_;
+        if (!read_escape<kDecode>()) return false;
+        start = i_;
+        continue;
+      }
+      ++i_;
+      return fail_here("control character (\\u0000-\\u001F) found while parsing a string");
+    }
+  }
+  bool parse_string(std::string_view& out) { return scan_string<true>(&out); }
+  bool skip_string() { return scan_string<false>(nullptr); }
+
+  // At '-' or a digit.
+  bool scan_number(NumberToken& token) {
+    const std::size_t start = i_;
+    token.negative = s_[i_] == '-';
+    if (token.negative) ++i_;
+    if (i_ == n_) return fail_here("EOF while parsing a value");
+    const auto first = static_cast<unsigned char>(s_[i_++]);
+    if (first == '0') {
+      if (i_ < n_ && is_digit(static_cast<unsigned char>(s_[i_]))) return fail_peek("invalid number");
+    } else if (is_digit(first)) {
+      while (i_ < n_ && is_digit(static_cast<unsigned char>(s_[i_]))) ++i_;
+    } else {
+      return fail_here("invalid number");
+    }
+    token.integer = true;
+    if (i_ < n_ && s_[i_] == '.') {
+      token.integer = false;
+      ++i_;
+      const std::size_t digits = i_;
+      while (i_ < n_ && is_digit(static_cast<unsigned char>(s_[i_]))) ++i_;
+      if (i_ == digits) {
+        return fail_peek(i_ == n_ ? "EOF while parsing a value" : "invalid number");
+      }
+    }
+    if (i_ < n_ && (s_[i_] == 'e' || s_[i_] == 'E')) {
+      token.integer = false;
+      ++i_;
+      if (i_ < n_ && (s_[i_] == '+' || s_[i_] == '-')) ++i_;
+      if (i_ == n_) return fail_here("EOF while parsing a value");
+      if (!is_digit(static_cast<unsigned char>(s_[i_++]))) return fail_here("invalid number");
+      while (i_ < n_ && is_digit(static_cast<unsigned char>(s_[i_]))) ++i_;
+    }
+    token.text = std::string_view(s_ + start, i_ - start);
+    return true;
+  }
+
+  // Describes a number for a type error ("integer `5`", "floating point `1.5`").
+  // A number too large for a double cannot be described: "number out of range".
+  bool describe_number(const NumberToken& token, std::string& out) {
+    if (token.integer) {
+      const std::string_view digits = token.negative ? token.text.substr(1) : token.text;
+      const auto magnitude = literal_to_u64(digits);
+      constexpr std::uint64_t kMinI64Magnitude = std::uint64_t{1} << 63;
+      if (magnitude && (!token.negative || (*magnitude != 0 && *magnitude <= kMinI64Magnitude))) {
+        out.append("integer `");
+        out.append(token.text);
+        out.push_back('`');
+        return true;
+      }
+    }
+    double value = 0;
+    const auto res = std::from_chars(token.text.data(), token.text.data() + token.text.size(), value);
+    if (res.ec == std::errc::result_out_of_range) {
+      if (decimal_magnitude(token.text) > 0) return fail_here("number out of range");
+      value = token.negative ? -0.0 : 0.0;
+    }
+    out.append("floating point `");
+    append_float_for_message(value, out);
+    out.push_back('`');
+    return true;
+  }
+
+  // The error for a value of the wrong JSON type, read as far as the value's
+  // kind needs: a scalar is consumed, an array or object is not.
+  bool invalid_type(std::string_view expected) {
+    std::string found;
+    const int c = peek_ws();
+    switch (c) {
+      case 'n':
+        ++i_;
+        if (!expect_ident("ull")) return false;
+        found = "null";
+        break;
+      case 't':
+        ++i_;
+        if (!expect_ident("rue")) return false;
+        found = "boolean `true`";
+        break;
+      case 'f':
+        ++i_;
+        if (!expect_ident("alse")) return false;
+        found = "boolean `false`";
+        break;
+      case '"': {
+        std::string_view text;
+        if (!parse_string(text)) return false;
+        found = "string ";
+        append_quoted_for_message(text, found);
+        break;
+      }
+      case '[':
+        found = "sequence";
+        break;
+      case '{':
+        found = "map";
+        break;
+      default: {
+        if (c == '-' || (c >= 0 && is_digit(static_cast<unsigned char>(c)))) {
+          NumberToken token;
+          if (!scan_number(token) || !describe_number(token, found)) return false;
+          break;
+        }
+        if (c < 0) return fail_peek("EOF while parsing a value");
+        return fail_peek("expected value");
+      }
+    }
+    std::string description = "invalid type: ";
+    description.append(found);
+    description.append(", expected ");
+    description.append(expected);
+    return fail_here(std::move(description));
+  }
+
+  // ---- skipping -----------------------------------------------------------
+  bool skip_scalar(int c) {
+    switch (c) {
+      case 'n':
+        ++i_;
+        return expect_ident("ull");
+      case 't':
+        ++i_;
+        return expect_ident("rue");
+      case 'f':
+        ++i_;
+        return expect_ident("alse");
+      case '"':
+        return skip_string();
+      default:
+        if (c == '-' || is_digit(static_cast<unsigned char>(c))) {
+          NumberToken token;
+          return scan_number(token);
+        }
+        return fail_peek("expected value");
+    }
+  }
+
+  // An object key and its colon, at the position where the key should start.
+  bool skip_key_and_colon() {
+    const int c = peek_ws();
+    if (c < 0) return fail_peek("EOF while parsing an object");
+    if (c != '"') return fail_peek("key must be a string");
+    if (!skip_string()) return false;
+    return object_colon();
+  }
+
+  // Skips one value of any shape, checking its syntax and nesting with an
+  // explicit stack of open brackets.
+  bool skip_value() {
+    std::array<char, kMaxJsonDepth> open{};
+    int top = 0;
+    for (;;) {
+      // A value is expected here.
+      const int c = peek_ws();
+      if (c < 0) return fail_peek("EOF while parsing a value");
+      if (c == '[' || c == '{') {
+        if (!enter()) return false;
+        ++i_;
+        open[static_cast<std::size_t>(top++)] = static_cast<char>(c);
+        const int next = peek_ws();
+        if (next == (c == '[' ? ']' : '}')) {
+          ++i_;
+          --top;
+          leave();
+        } else if (c == '[') {
+          if (next < 0) return fail_peek("EOF while parsing a list");
+          continue;
+        } else {
+          if (!skip_key_and_colon()) return false;
+          continue;
+        }
+      } else if (!skip_scalar(c)) {
+        return false;
+      }
+      // A value has ended: close brackets until a comma asks for the next one.
+      for (;;) {
+        if (top == 0) return true;
+        const char frame = open[static_cast<std::size_t>(top - 1)];
+        const int next = peek_ws();
+        if (next == ',') {
+          ++i_;
+          if (frame == '{' && !skip_key_and_colon()) return false;
+          break;
+        }
+        if (next == (frame == '[' ? ']' : '}')) {
+          ++i_;
+          --top;
+          leave();
+          continue;
+        }
+        if (next < 0) {
+          return fail_peek(frame == '[' ? "EOF while parsing a list" : "EOF while parsing an object");
+        }
+        return fail_peek(frame == '[' ? "expected `,` or `]`" : "expected `,` or `}`");
+      }
+    }
+  }
+
+  // ---- arrays and objects -------------------------------------------------
+  // Positions at the next element of an open array: 1 when there is one, 0 at
+  // the closing bracket (not consumed), false on error.
+  int next_element(bool& first) {
+    int c = peek_ws();
+    if (c == ']') return 0;
+    if (c < 0) return peek_error("EOF while parsing a list");
+    if (first) {
+      first = false;
+    } else if (c == ',') {
+      ++i_;
+      c = peek_ws();
+      if (c == ']') return peek_error("trailing comma");
+      if (c < 0) return peek_error("EOF while parsing a value");
+    } else {
+      return peek_error("expected `,` or `]`");
+    }
+    return 1;
+  }
+
+  // After the elements a record takes: the closing bracket, nothing more.
+  bool end_array() {
+    const int c = peek_ws();
+    if (c == ']') {
+      ++i_;
+      return true;
+    }
+    if (c < 0) return fail_peek("EOF while parsing a list");
+    if (c == ',') {
+      ++i_;
+      if (peek_ws() == ']') return fail_peek("trailing comma");
+    }
+    return fail_peek("trailing characters");
+  }
+
+  // Reads the next key of an open object: 1 with `key` set, 0 at the closing
+  // brace (not consumed), -1 on error.
+  int next_key(bool& first, std::string_view& key) {
+    int c = peek_ws();
+    if (c == '}') return 0;
+    if (c < 0) return peek_error("EOF while parsing an object");
+    if (first) {
+      first = false;
+    } else if (c == ',') {
+      ++i_;
+      c = peek_ws();
+      if (c == '}') return peek_error("trailing comma");
+      if (c < 0) return peek_error("EOF while parsing a value");
+    } else {
+      return peek_error("expected `,` or `}`");
+    }
+    if (c != '"') return peek_error("key must be a string");
+    return parse_string(key) ? 1 : -1;
+  }
+
+  bool object_colon() {
+    const int c = peek_ws();
+    if (c == ':') {
+      ++i_;
+      return true;
+    }
+    if (c < 0) return fail_peek("EOF while parsing an object");
+    return fail_peek("expected `:`");
+  }
+
+  // Reads a record in either form. `read_field(k)` reads the value of member k
+  // at the current position (white space not yet skipped).
+  template <class ReadField>
+  bool read_record(const Shape& shape, ReadField&& read_field) {
+    const int c = peek_ws();
+    if (c == '{') {
+      if (!enter()) return false;
+      ++i_;
+      std::uint32_t seen = 0;
+      bool first = true;
+      for (;;) {
+        std::string_view key;
+        const int r = next_key(first, key);
+        if (r < 0) return false;
+        if (r == 0) break;
+        int k = 0;
+        while (k < shape.count && shape.fields[k].name != key) ++k;
+        if (k < shape.count && (seen & (1u << k)) != 0) {
+          return fail_here(std::string("duplicate field `").append(shape.fields[k].name).append("`"));
+        }
+        if (!object_colon()) return false;
+        if (k == shape.count) {
+          if (!skip_value()) return false;
+          continue;
+        }
+        seen |= 1u << k;
+        if (!read_field(k)) return false;
+      }
+      ++i_;
+      leave();
+      for (int k = 0; k < shape.count; ++k) {
+        if (shape.fields[k].required && (seen & (1u << k)) == 0) {
+          return fail_here(std::string("missing field `").append(shape.fields[k].name).append("`"));
+        }
+      }
+      return true;
+    }
+    if (c == '[') {
+      if (!enter()) return false;
+      ++i_;
+      bool first = true;
+      for (int k = 0; k < shape.count; ++k) {
+        const int r = next_element(first);
+        if (r < 0) return false;
+        if (r == 0) {
+          ++i_;
+          leave();
+          if (shape.tagged && k == 0) {
+            return fail_here(std::string("missing field `").append(shape.fields[0].name).append("`"));
+          }
+          return fail_invalid_length(k - (shape.tagged ? 1 : 0), shape.positional_name);
+        }
+        if (!read_field(k)) return false;
+      }
+      if (!end_array()) return false;
+      leave();
+      return true;
+    }
+    if (c < 0) return fail_peek("EOF while parsing a value");
+    return invalid_type(shape.type_name);
+  }
+
+  bool fail_invalid_length(int length, std::string_view expected) {
+    std::string description = "invalid length ";
+    description.append(std::to_string(length));
+    description.append(", expected ");
+    description.append(expected);
+    return fail_here(std::move(description));
+  }
+
+  // ---- typed values -------------------------------------------------------
+  bool read_text(std::string& out) {
+    const int c = peek_ws();
+    if (c == '"') {
+      std::string_view text;
+      if (!parse_string(text)) return false;
+      out.assign(text);
+      return true;
+    }
+    if (c < 0) return fail_peek("EOF while parsing a value");
+    return invalid_type("a string");
+  }
+
+  // Consumes a null if one comes next.
+  bool read_null_if_present(bool& was_null) {
+    was_null = peek_ws() == 'n';
+    if (!was_null) return true;
+    ++i_;
+    return expect_ident("ull");
+  }
+
+  bool read_optional_text(std::optional<std::string>& out) {
+    bool was_null = false;
+    if (!read_null_if_present(was_null)) return false;
+    if (was_null) {
+      out.reset();
+      return true;
+    }
+    out.emplace();
+    return read_text(*out);
+  }
+
+  // A non-negative integer of at most `max`; `type_name` is "u64" or "u32".
+  bool read_unsigned(std::uint64_t& out, std::uint64_t max, std::string_view type_name) {
+    const int c = peek_ws();
+    if (c < 0) return fail_peek("EOF while parsing a value");
+    if (c != '-' && !is_digit(static_cast<unsigned char>(c))) return invalid_type(type_name);
+    NumberToken token;
+    if (!scan_number(token)) return false;
+    const bool negative_zero = token.negative && token.text == "-0";
+    if (token.integer && !negative_zero) {
+      if (token.negative) {
+        return fail_here(std::string("invalid value: integer `")
+                             .append(token.text)
+                             .append("`, expected ")
+                             .append(type_name));
+      }
+      const auto value = literal_to_u64(token.text);
+      if (!value) return fail_here("number out of range");
+      if (*value > max) {
+        return fail_here(std::string("invalid value: integer `")
+                             .append(token.text)
+                             .append("`, expected ")
+                             .append(type_name));
+      }
+      out = *value;
+      return true;
+    }
+    std::string found;
+    if (!describe_number(token, found)) return false;
+    return fail_here(std::string("invalid type: ").append(found).append(", expected ").append(type_name));
+  }
+
+  bool read_byte_range(std::optional<ByteRange>& out) {
+    bool was_null = false;
+    if (!read_null_if_present(was_null)) return false;
+    if (was_null) {
+      out.reset();
+      return true;
+    }
+    const int c = peek_ws();
+    if (c != '[') {
+      if (c < 0) return fail_peek("EOF while parsing a value");
+      return invalid_type("a tuple of size 2");
+    }
+    if (!enter()) return false;
+    ++i_;
+    std::uint64_t bounds[2] = {0, 0};
+    bool first = true;
+    for (int k = 0; k < 2; ++k) {
+      const int r = next_element(first);
+      if (r < 0) return false;
+      if (r == 0) {
+        ++i_;
+        leave();
+        return fail_invalid_length(k, "a tuple of size 2");
+      }
+      if (!read_unsigned(bounds[k], std::numeric_limits<std::uint64_t>::max(), "u64")) return false;
+    }
+    if (!end_array()) return false;
+    leave();
+    out = ByteRange{bounds[0], bounds[1]};
+    return true;
+  }
+
+  bool read_round_dp(std::optional<std::uint32_t>& out) {
+    bool was_null = false;
+    if (!read_null_if_present(was_null)) return false;
+    if (was_null) {
+      out.reset();
+      return true;
+    }
+    std::uint64_t value = 0;
+    if (!read_unsigned(value, std::numeric_limits<std::uint32_t>::max(), "u32")) return false;
+    out = static_cast<std::uint32_t>(value);
+    return true;
+  }
+
+  // A string naming one of `names`; `expected` lists them for the error.
+  bool read_variant(const std::string_view* names, int count, std::string_view type_name,
+                    std::string_view expected, int& out) {
+    const int c = peek_ws();
+    if (c != '"') {
+      if (c < 0) return fail_peek("EOF while parsing a value");
+      return invalid_type(type_name);
+    }
+    std::string_view text;
+    if (!parse_string(text)) return false;
+    for (int k = 0; k < count; ++k) {
+      if (names[k] == text) {
+        out = k;
+        return true;
+      }
+    }
+    return fail_here(
+        std::string("unknown variant `").append(text).append("`, expected ").append(expected));
+  }
+
+  bool read_claim_kind(ClaimKind& out) {
+    static constexpr std::string_view kNames[] = {"stated", "derived"};
+    int k = 0;
+    if (!read_variant(kNames, 2, "enum ClaimKind", "`stated` or `derived`", k)) return false;
+    out = k == 0 ? ClaimKind::Stated : ClaimKind::Derived;
+    return true;
+  }
+
+  bool read_operation_tag(OperationKind& out) {
+    static constexpr std::string_view kNames[] = {"ratio", "difference", "growth_rate"};
+    int k = 0;
+    if (!read_variant(kNames, 3, "variant identifier", "`ratio`, `difference` or `growth_rate`", k)) {
+      return false;
+    }
+    out = k == 0 ? OperationKind::Ratio : k == 1 ? OperationKind::Difference : OperationKind::GrowthRate;
+    return true;
+  }
+
+  // ---- records ------------------------------------------------------------
+  bool read_claim(Claim& out) {
+    static constexpr Field kFields[] = {
+        {"value", true}, {"unit", false}, {"kind", true}, {"doc_id", true}};
+    static constexpr Shape kShape{"struct Claim", "struct Claim with 4 elements", kFields, 4, false};
+    return read_record(kShape, [&](int k) {
+      switch (k) {
+        case 0:
+          return read_text(out.value);
+        case 1:
+          return read_optional_text(out.unit);
+        case 2:
+          return read_claim_kind(out.kind);
+        default:
+          return read_text(out.doc_id);
+      }
+    });
+  }
+
+  bool read_source_artifact(SourceArtifact& out) {
+    static constexpr Field kFields[] = {
+        {"uri", true}, {"sha256", true}, {"retrieved_at", false}, {"authority", false}};
+    static constexpr Shape kShape{"struct SourceArtifact", "struct SourceArtifact with 4 elements",
+                                  kFields, 4, false};
+    return read_record(kShape, [&](int k) {
+      switch (k) {
+        case 0:
+          return read_text(out.uri);
+        case 1:
+          return read_text(out.sha256);
+        case 2:
+          return read_optional_text(out.retrieved_at);
+        default:
+          return read_optional_text(out.authority);
+      }
+    });
+  }
+
+  bool read_locator(Locator& out) {
+    static constexpr Field kFields[] = {{"profile", true},
+                                        {"concept", true},
+                                        {"context_ref", true},
+                                        {"unit_ref", false},
+                                        {"byte_range", false}};
+    static constexpr Shape kShape{"internally tagged enum Locator",
+                                  "struct XbrlLocator with 4 elements", kFields, 5, true};
+    static constexpr std::string_view kProfiles[] = {"xbrl"};
+    return read_record(kShape, [&](int k) {
+      int profile = 0;
+      switch (k) {
+        case 0:
+          return read_variant(kProfiles, 1, "variant identifier", "`xbrl`", profile);
+        case 1:
+          return read_text(out.concept_name);
+        case 2:
+          return read_text(out.context_ref);
+        case 3:
+          return read_optional_text(out.unit_ref);
+        default:
+          return read_byte_range(out.byte_range);
+      }
+    });
+  }
+
+  bool read_extraction(Extraction& out) {
+    static constexpr Field kFields[] = {{"engine", true}};
+    static constexpr Shape kShape{"struct Extraction", "struct Extraction with 1 element", kFields,
+                                  1, false};
+    return read_record(kShape, [&](int) { return read_text(out.engine); });
+  }
+
+  bool read_evidence(Evidence& out) {
+    static constexpr Field kFields[] = {
+        {"source_artifact", true}, {"locator", true}, {"extraction", true}};
+    static constexpr Shape kShape{"struct Evidence", "struct Evidence with 3 elements", kFields, 3,
+                                  false};
+    return read_record(kShape, [&](int k) {
+      switch (k) {
+        case 0:
+          return read_source_artifact(out.source_artifact);
+        case 1:
+          return read_locator(out.locator);
+        default:
+          return read_extraction(out.extraction);
+      }
+    });
+  }
+
+  // A JSON array of records, each read by `read_item`.
+  template <class T, class ReadItem>
+  bool read_list(std::vector<T>& out, ReadItem&& read_item) {
+    const int c = peek_ws();
+    if (c != '[') {
+      if (c < 0) return fail_peek("EOF while parsing a value");
+      return invalid_type("a sequence");
+    }
+    if (!enter()) return false;
+    ++i_;
+    out.clear();
+    bool first = true;
+    for (;;) {
+      const int r = next_element(first);
+      if (r < 0) return false;
+      if (r == 0) break;
+      out.emplace_back();
+      if (!read_item(out.back())) return false;
+    }
+    ++i_;
+    leave();
+    return true;
+  }
+
+  // The operation, in object form: its tag "op" may come after "round_dp", and
+  // a difference ignores "round_dp" entirely, so a "round_dp" read before the
+  // tag is checked for syntax at once and judged once the tag is known.
+  bool read_operation(Operation& out) {
+    const int c = peek_ws();
+    if (c == '[') return read_operation_positional(out);
+    if (c != '{') {
+      if (c < 0) return fail_peek("EOF while parsing a value");
+      return invalid_type("internally tagged enum Operation");
+    }
+    if (!enter()) return false;
+    ++i_;
+    std::optional<OperationKind> kind;
+    bool round_dp_seen = false;
+    std::optional<std::uint32_t> round_dp;
+    std::optional<std::pair<std::string, std::size_t>> pending;  // error held until the tag is known
+    bool first = true;
+    for (;;) {
+      std::string_view key;
+      const int r = next_key(first, key);
+      if (r < 0) return false;
+      if (r == 0) break;
+      if (key == "op") {
+        if (kind) return fail_here("duplicate field `op`");
+        if (!object_colon()) return false;
+        OperationKind k = OperationKind::Ratio;
+        if (!read_operation_tag(k)) return false;
+        kind = k;
+        continue;
+      }
+      if (key != "round_dp") {
+        if (!object_colon() || !skip_value()) return false;
+        continue;
+      }
+      if (kind == OperationKind::Difference) {
+        if (!object_colon() || !skip_value()) return false;
+        continue;
+      }
+      if (round_dp_seen) {
+        if (kind) return fail_here("duplicate field `round_dp`");
+        if (!pending) pending.emplace("duplicate field `round_dp`", i_);
+        if (!object_colon() || !skip_value()) return false;
+        continue;
+      }
+      round_dp_seen = true;
+      if (!object_colon()) return false;
+      if (kind) {
+        if (!read_round_dp(round_dp)) return false;
+        continue;
+      }
+      // Tag not known yet: check the syntax by skipping, then read the value
+      // again for its type; a type error waits for the tag.
+      peek_ws();
+      const std::size_t value_start = i_;
+      if (!skip_value()) return false;
+      const std::size_t value_end = i_;
+      i_ = value_start;
+      if (!read_round_dp(round_dp)) {
+        if (!pending) pending.emplace(std::move(error_), error_offset_);
+        round_dp.reset();
+      }
+      i_ = value_end;
+    }
+    ++i_;
+    leave();
+    if (!kind) return fail_here("missing field `op`");
+    out.kind = *kind;
+    if (*kind == OperationKind::Difference) {
+      out.round_dp.reset();
+      return true;
+    }
+    if (pending) return fail_at(pending->second, std::move(pending->first));
+    out.round_dp = round_dp;
+    return true;
+  }
+
+  // ["ratio", round_dp], ["growth_rate", round_dp] or ["difference", ...].
+  bool read_operation_positional(Operation& out) {
+    if (!enter()) return false;
+    ++i_;
+    bool first = true;
+    int r = next_element(first);
+    if (r < 0) return false;
+    if (r == 0) {
+      ++i_;
+      leave();
+      return fail_here("missing field `op`");
+    }
+    if (!read_operation_tag(out.kind)) return false;
+    out.round_dp.reset();
+    if (out.kind == OperationKind::Difference) {
+      // Whatever follows the tag is ignored.
+      while ((r = next_element(first)) == 1) {
+        if (!skip_value()) return false;
+      }
+      if (r < 0) return false;
+      ++i_;
+      leave();
+      return true;
+    }
+    r = next_element(first);
+    if (r < 0) return false;
+    if (r == 0) {
+      ++i_;
+      leave();
+      return fail_invalid_length(0, out.kind == OperationKind::Ratio
+                                        ? "struct variant Operation::Ratio with 1 element"
+                                        : "struct variant Operation::GrowthRate with 1 element");
+    }
+    if (!read_round_dp(out.round_dp) || !end_array()) return false;
+    leave();
+    return true;
+  }
+
+  bool read_derivation_input(DerivationInput& out) {
+    static constexpr Field kFields[] = {{"receipt_id", true}, {"value", true}, {"role", true}};
+    static constexpr Shape kShape{"struct DerivationInput", "struct DerivationInput with 3 elements",
+                                  kFields, 3, false};
+    return read_record(kShape, [&](int k) {
+      switch (k) {
+        case 0:
+          return read_text(out.receipt_id);
+        case 1:
+          return read_text(out.value);
+        default:
+          return read_text(out.role);
+      }
+    });
+  }
+
+  bool read_derivation(Derivation& out) {
+    static constexpr Field kFields[] = {{"operation", true}, {"inputs", true}};
+    static constexpr Shape kShape{"struct Derivation", "struct Derivation with 2 elements", kFields,
+                                  2, false};
+    return read_record(kShape, [&](int k) {
+      if (k == 0) return read_operation(out.operation);
+      return read_list(out.inputs, [&](DerivationInput& input) { return read_derivation_input(input); });
+    });
+  }
+
+  bool read_attestation(Attestation& out) {
+    static constexpr Field kFields[] = {{"alg", true}, {"public_key", true}, {"sig", true}};
+    static constexpr Shape kShape{"struct Attestation", "struct Attestation with 3 elements", kFields,
+                                  3, false};
+    return read_record(kShape, [&](int k) {
+      switch (k) {
+        case 0:
+          return read_text(out.alg);
+        case 1:
+          return read_text(out.public_key);
+        default:
+          return read_text(out.sig);
+      }
+    });
+  }
+
+  template <class T, class ReadInner>
+  bool read_optional_record(std::optional<T>& out, ReadInner&& read_inner) {
+    bool was_null = false;
+    if (!read_null_if_present(was_null)) return false;
+    if (was_null) {
+      out.reset();
+      return true;
+    }
+    out.emplace();
+    return read_inner(*out);
+  }
+
+  bool read_receipt(Receipt& out) {
+    static constexpr Field kFields[] = {{"schema", true},      {"receipt_id", true},
+                                        {"claim", true},       {"evidence", true},
+                                        {"derivation", false}, {"attestation", false}};
+    static constexpr Shape kShape{"struct Receipt", "struct Receipt with 6 elements", kFields, 6,
+                                  false};
+    return read_record(kShape, [&](int k) {
+      switch (k) {
+        case 0:
+          return read_text(out.schema);
+        case 1:
+          return read_text(out.receipt_id);
+        case 2:
+          return read_claim(out.claim);
+        case 3:
+          return read_list(out.evidence, [&](Evidence& e) { return read_evidence(e); });
+        case 4:
+          return read_optional_record(out.derivation,
+                                      [&](Derivation& d) { return read_derivation(d); });
+        default:
+          return read_optional_record(out.attestation,
+                                      [&](Attestation& a) { return read_attestation(a); });
+      }
+    });
+  }
+
+  const char* s_;
+  std::size_t n_;
+  std::size_t i_ = 0;
+  int depth_ = 0;
+  std::string scratch_;
+  std::string error_;
+  std::size_t error_offset_ = 0;
+};
+
+}  // namespace
+
+std::expected<Receipt, std::string> read_receipt(std::string_view json_text) {
+  Reader reader(json_text);
+  Receipt receipt;
+  if (!reader.read_document(receipt)) return std::unexpected(reader.message());
+  return receipt;
+}
+
+}  // namespace quorrel::evidence

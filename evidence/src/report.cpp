@@ -1,0 +1,134 @@
+#include "quorrel/evidence/report.hpp"
+
+#include <utility>
+
+#include "quorrel/evidence/json_writer.hpp"
+
+namespace quorrel::evidence {
+
+std::string_view check_name_text(CheckName name) noexcept {
+  switch (name) {
+    case CheckName::ReceiptId:
+      return "receipt_id";
+    case CheckName::EvidenceShape:
+      return "evidence_shape";
+    case CheckName::ArtifactHash:
+      return "artifact_hash";
+    case CheckName::Locate:
+      return "locate";
+    case CheckName::ByteRange:
+      return "byte_range";
+    case CheckName::ValueMatch:
+      return "value_match";
+    case CheckName::InputResolution:
+      return "input_resolution";
+    case CheckName::Recompute:
+      return "recompute";
+    case CheckName::Attestation:
+      return "attestation";
+  }
+  return "receipt_id";
+}
+
+std::string_view validation_status_text(ValidationStatus status) noexcept {
+  return status == ValidationStatus::Verified ? "verified" : "failed";
+}
+
+VerificationReport VerificationReport::from_checks(std::string receipt_id,
+                                                   std::vector<Check> checks) {
+  ValidationStatus status = ValidationStatus::Verified;
+  for (const Check& check : checks) {
+    if (!check.pass) status = ValidationStatus::Failed;
+  }
+  return VerificationReport{std::move(receipt_id), status, std::move(checks)};
+}
+
+void write_check_json(const Check& check, std::string& out) {
+  out.push_back('{');
+  if (check.detail) {
+    out.append("\"detail\":");
+    write_json_string(*check.detail, out);
+    out.push_back(',');
+  }
+  out.append("\"name\":\"");
+  out.append(check_name_text(check.name));
+  out.append(check.pass ? "\",\"pass\":true}" : "\",\"pass\":false}");
+}
+
+void write_report_json(const VerificationReport& report, std::string& out) {
+  out.append("{\"checks\":[");
+  for (std::size_t i = 0; i < report.checks.size(); ++i) {
+    if (i != 0) out.push_back(',');
+    write_check_json(report.checks[i], out);
+  }
+  out.append("],\"receipt_id\":");
+  write_json_string(report.receipt_id, out);
+  out.append(",\"status\":\"");
+  out.append(validation_status_text(report.status));
+  out.append("\"}");
+}
+
+void write_summary_json(std::size_t pass, const std::vector<VerificationReport>& failures,
+                        std::string& out) {
+  out.append("{\"fail\":");
+  write_json_uint(failures.size(), out);
+  out.append(",\"failures\":[");
+  for (std::size_t i = 0; i < failures.size(); ++i) {
+    if (i != 0) out.push_back(',');
+    write_report_json(failures[i], out);
+  }
+  out.append("],\"pass\":");
+  write_json_uint(pass, out);
+  out.push_back('}');
+}
+
+EvidenceError EvidenceError::source_parse(std::string parse_error_text) {
+  return EvidenceError(Kind::SourceParse, std::move(parse_error_text));
+}
+
+EvidenceError EvidenceError::receipt_serialization(std::string writer_error_text) {
+  return EvidenceError(Kind::ReceiptSerialization, std::move(writer_error_text));
+}
+
+EvidenceError EvidenceError::derivation_failed(std::string reason) {
+  return EvidenceError(Kind::DerivationFailed, std::move(reason));
+}
+
+EvidenceError EvidenceError::signing_failed(std::string reason) {
+  return EvidenceError(Kind::SigningFailed, std::move(reason));
+}
+
+EvidenceError EvidenceError::operation_arity(std::size_t needed, std::size_t got) {
+  std::string reason = "operation needs ";
+  reason += std::to_string(needed);
+  reason += " inputs, got ";
+  reason += std::to_string(got);
+  return derivation_failed(std::move(reason));
+}
+
+EvidenceError EvidenceError::division_by_zero() { return derivation_failed("division by zero"); }
+
+std::string EvidenceError::render() const {
+  std::string_view prefix;
+  switch (kind_) {
+    case Kind::SourceParse:
+      prefix = "source parse failed: ";
+      break;
+    case Kind::ReceiptSerialization:
+      prefix = "receipt serialization failed: ";
+      break;
+    case Kind::DerivationFailed:
+      prefix = "derivation failed: ";
+      break;
+    case Kind::SigningFailed:
+      prefix = "signing failed: ";
+      break;
+  }
+  std::string out;
+  out.reserve(prefix.size() + payload_.size());
+  out.append(prefix);
+  out.append(payload_);
+  return out;
+}
+
+}  // namespace quorrel::evidence
