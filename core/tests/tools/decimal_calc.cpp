@@ -1,0 +1,87 @@
+// Test-only calculator over quorrel::core::Decimal for the differential test.
+// Reads one operation per line on stdin and writes one result line:
+//   parse TEXT         the rendered value, or "invalid"
+//   add|sub|mul|div A B the rendered result, or "overflow"
+//   round A N          the rendered result of rounding A to N places
+//   normalize A        the rendered normalized value
+//   cmp A B            -1, 0 or 1
+// Operands A and B are decimal texts; one that does not parse prints "bad operand".
+// "parse" takes the rest of the line after one space, so its text may hold spaces.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "quorrel/core/decimal.hpp"
+
+using quorrel::core::Decimal;
+
+namespace {
+
+std::string_view next_word(std::string_view& rest) {
+  const std::size_t space = rest.find(' ');
+  const std::string_view word = rest.substr(0, space);
+  rest = space == std::string_view::npos ? std::string_view{} : rest.substr(space + 1);
+  return word;
+}
+
+void print(std::string& out, const std::optional<Decimal>& d, const char* failure) {
+  if (d) {
+    d->append_to(out);
+  } else {
+    out += failure;
+  }
+}
+
+}  // namespace
+
+int main() {
+  std::ios::sync_with_stdio(false);
+  std::string line;
+  std::string out;
+  while (std::getline(std::cin, line)) {
+    std::string_view rest = line;
+    const std::string_view op = next_word(rest);
+    if (op == "parse") {
+      print(out, Decimal::parse(rest), "invalid");
+      out += '\n';
+      continue;
+    }
+    const auto a = Decimal::parse(next_word(rest));
+    const std::string_view second = next_word(rest);
+    if (!a) {
+      out += "bad operand\n";
+      continue;
+    }
+    if (op == "normalize") {
+      a->normalize().append_to(out);
+    } else if (op == "round") {
+      a->round(static_cast<std::uint32_t>(std::strtoul(std::string(second).c_str(), nullptr, 10)))
+          .append_to(out);
+    } else {
+      const auto b = Decimal::parse(second);
+      if (!b) {
+        out += "bad operand\n";
+        continue;
+      }
+      if (op == "add") {
+        print(out, a->add(*b), "overflow");
+      } else if (op == "sub") {
+        print(out, a->sub(*b), "overflow");
+      } else if (op == "mul") {
+        print(out, a->mul(*b), "overflow");
+      } else if (op == "div") {
+        print(out, a->div(*b), "overflow");
+      } else if (op == "cmp") {
+        out += std::to_string(Decimal::compare(*a, *b));
+      } else {
+        out += "unknown operation";
+      }
+    }
+    out += '\n';
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return 0;
+}
