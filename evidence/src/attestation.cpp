@@ -11,10 +11,10 @@ std::optional<Check> attestation_check(const Receipt& receipt, std::string_view 
   if (!receipt.attestation) return std::nullopt;
   const Attestation& a = *receipt.attestation;
   if (attestation_signature_valid(a.alg, a.public_key, a.sig, canonical_body)) {
-    return Check{CheckName::Attestation, true, std::nullopt};
+    return Check::passed(CheckName::Attestation);
   }
   // One detail for every cause: the cause is not reported.
-  return Check{CheckName::Attestation, false, "signature invalid over canonical body"};
+  return Check::failed(CheckName::Attestation, "signature invalid over canonical body");
 }
 
 std::optional<Check> attestation_check(const Receipt& receipt) {

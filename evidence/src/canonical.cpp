@@ -54,4 +54,11 @@ std::string receipt_id_of_body(std::string_view body, Sha256& sha) {
   return id;
 }
 
+std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value) {
+  const auto* numeric = std::get_if<core::NumericValue>(&value);
+  if (numeric == nullptr) return std::nullopt;
+  if (!numeric->value) return CanonicalValue{numeric->raw, std::nullopt};
+  return CanonicalValue{numeric->value->normalize().render(), numeric->value};
+}
+
 }  // namespace quorrel::evidence

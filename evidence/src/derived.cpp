@@ -12,9 +12,7 @@ namespace {
 std::string recomputed_id(const Receipt& receipt, std::string& body, Sha256& sha) {
   body.clear();
   append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
-  std::string id = "er_";
-  sha.append_hex(body, id);
-  return id;
+  return receipt_id_of_body(body, sha);
 }
 
 EvidenceError overflow() { return EvidenceError::derivation_failed("decimal overflow"); }
@@ -48,22 +46,21 @@ bool ReceiptIndex::intact(std::string_view receipt_id) const {
 std::expected<core::Decimal, EvidenceError> apply(const Operation& operation,
                                                   std::span<const core::Decimal> operands) {
   if (operands.size() != 2) {
-    return std::unexpected(EvidenceError::derivation_failed("operation needs 2 inputs, got " +
-                                                            std::to_string(operands.size())));
+    return std::unexpected(EvidenceError::operation_arity(2, operands.size()));
   }
   const core::Decimal& a = operands[0];
   const core::Decimal& b = operands[1];
   std::optional<core::Decimal> q;
   switch (operation.kind) {
     case OperationKind::Ratio:
-      if (b.is_zero()) return std::unexpected(EvidenceError::derivation_failed("division by zero"));
+      if (b.is_zero()) return std::unexpected(EvidenceError::division_by_zero());
       q = a.div(b);
       break;
     case OperationKind::Difference:
       q = a.sub(b);
       break;
     case OperationKind::GrowthRate: {
-      if (b.is_zero()) return std::unexpected(EvidenceError::derivation_failed("division by zero"));
+      if (b.is_zero()) return std::unexpected(EvidenceError::division_by_zero());
       const std::optional<core::Decimal> delta = a.sub(b);
       if (delta) q = delta->div(b.abs());
       break;
@@ -86,7 +83,7 @@ VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& in
   if (id == receipt.receipt_id && receipt.schema == kSchema) {
     checks.push_back(Check::passed(CheckName::ReceiptId));
   } else {
-    checks.push_back(Check::failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"});
+    checks.push_back(Check::failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"));
   }
 
   const bool shape_ok = receipt.claim.kind == ClaimKind::Derived && receipt.evidence.empty() &&
@@ -94,8 +91,8 @@ VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& in
   if (shape_ok) {
     checks.push_back(Check::passed(CheckName::EvidenceShape));
   } else {
-    checks.push_back(Check{CheckName::EvidenceShape, false,
-                           "derived receipt must have kind=derived, empty evidence, non-empty derivation"});
+    checks.push_back(Check::failed(CheckName::EvidenceShape,
+                                   "derived receipt must have kind=derived, empty evidence, non-empty derivation"));
   }
 
   if (receipt.derivation) {
@@ -123,19 +120,19 @@ VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& in
     if (problems.empty()) {
       checks.push_back(Check::passed(CheckName::InputResolution));
     } else {
-      checks.push_back(Check::failed(CheckName::InputResolution, std::move(problems)});
+      checks.push_back(Check::failed(CheckName::InputResolution, std::move(problems)));
     }
 
-    std::expected<core::Decimal, EvidenceError> result = apply(derivation.operation, operands);
+    std::expected<core::Decimal, EvidenceError> result = evidence::apply(derivation.operation, operands);
     if (!result) {
-      checks.push_back(Check::failed(CheckName::Recompute, "recompute failed: " + result.error().render()});
+      checks.push_back(Check::failed(CheckName::Recompute, "recompute failed: " + result.error().render()));
     } else {
       const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.claim.value);
       if (claimed && *claimed == *result) {
         checks.push_back(Check::passed(CheckName::Recompute));
       } else {
-        checks.push_back(Check{CheckName::Recompute, false,
-                               "recomputed " + result->render() + ", claimed " + receipt.claim.value});
+        checks.push_back(Check::failed(CheckName::Recompute,
+                                       "recomputed " + result->render() + ", claimed " + receipt.claim.value));
       }
     }
   }
@@ -144,12 +141,7 @@ VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& in
     checks.push_back(std::move(*attestation));
   }
 
-  VerificationReport report;
-  report.receipt_id = receipt.receipt_id;
-  const bool any_failed = std::any_of(checks.begin(), checks.end(), [](const Check& c) { return !c.pass; });
-  report.status = any_failed ? ValidationStatus::Failed : ValidationStatus::Verified;
-  report.checks = std::move(checks);
-  return report;
+  return VerificationReport::from_checks(receipt.receipt_id, std::move(checks));
 }
 
 }  // namespace quorrel::evidence

@@ -72,8 +72,7 @@ std::expected<std::vector<Receipt>, EvidenceError> build_receipts(const core::In
 
     body.clear();
     append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
-    receipt.receipt_id = "er_";
-    sha.append_hex(body, receipt.receipt_id);
+    receipt.receipt_id = receipt_id_of_body(body, sha);
     receipts.push_back(std::move(receipt));
   }
   return receipts;

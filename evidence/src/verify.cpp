@@ -14,8 +14,8 @@
 namespace quorrel::evidence {
 namespace {
 
-Check passed(CheckName name) { return Check{name, true, std::nullopt}; }
-Check failed(CheckName name, std::string detail) { return Check{name, false, std::move(detail)}; }
+Check passed(CheckName name) { return Check::passed(name); }
+Check failed(CheckName name, std::string detail) { return Check::failed(name, std::move(detail)); }
 
 struct RangeLess {
   using Entry = std::pair<core::ByteRange, std::size_t>;
@@ -42,15 +42,6 @@ std::span<const std::size_t> locate(const SourceContext& context, const XbrlLoca
   return entry.positions;
 }
 
-VerificationReport finish(const Receipt& receipt, std::vector<Check> checks) {
-  VerificationReport report;
-  report.receipt_id = receipt.receipt_id;
-  const bool any_failed = std::any_of(checks.begin(), checks.end(), [](const Check& c) { return !c.pass; });
-  report.status = any_failed ? ValidationStatus::Failed : ValidationStatus::Verified;
-  report.checks = std::move(checks);
-  return report;
-}
-
 }  // namespace
 
 std::string render_byte_range(const std::optional<core::ByteRange>& range) {
@@ -64,10 +55,8 @@ VerificationReport verify_in(const SourceContext& context, const Receipt& receip
 
   std::string body;
   append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
-  std::string computed_id = "er_";
   Sha256 sha;
-  sha.append_hex(body, computed_id);
-  if (computed_id == receipt.receipt_id && receipt.schema == kSchema) {
+  if (receipt_id_of_body(body, sha) == receipt.receipt_id && receipt.schema == kSchema) {
     checks.push_back(passed(CheckName::ReceiptId));
   } else {
     checks.push_back(failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"));
@@ -129,7 +118,7 @@ VerificationReport verify_in(const SourceContext& context, const Receipt& receip
   if (std::optional<Check> attestation = attestation_check(receipt, body)) {
     checks.push_back(std::move(*attestation));
   }
-  return finish(receipt, std::move(checks));
+  return VerificationReport::from_checks(receipt.receipt_id, std::move(checks));
 }
 
 std::expected<std::string, std::string> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,
