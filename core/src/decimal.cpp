@@ -127,6 +127,20 @@ bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 enum class PlainParse { ok, rejected };
 
+// Digits (with separators) followed by a complete exponent: "5e3", "1_2E-7".
+bool is_exponent_tail(std::string_view tail) noexcept {
+  std::size_t i = 0;
+  while (i < tail.size() && (is_digit(tail[i]) || tail[i] == '_')) ++i;
+  if (i == tail.size() || (tail[i] != 'e' && tail[i] != 'E')) return false;
+  ++i;
+  if (i < tail.size() && (tail[i] == '+' || tail[i] == '-')) ++i;
+  if (i == tail.size()) return false;
+  for (; i < tail.size(); ++i) {
+    if (!is_digit(tail[i])) return false;
+  }
+  return true;
+}
+
 // Sign, digits, one optional point and underscore separators, with the
 // precision limit; no exponent.
 PlainParse parse_plain(std::string_view t, Decimal& out) noexcept {
@@ -180,7 +194,10 @@ PlainParse parse_plain(std::string_view t, Decimal& out) noexcept {
         }
       }
       // The first fractional digit that does not fit decides the rounding;
-      // the rest of the text is not read.
+      // the rest of the text is not read. The one exception is a number in
+      // exponent form: ignoring its exponent would shift the value by a power
+      // of ten, so the exponent form reads it instead.
+      if (is_exponent_tail(t.substr(i + 1))) return PlainParse::rejected;
       if (d >= 5) {
         ++m;
         if (m == two_pow_96) {

@@ -1,9 +1,403 @@
 #include "quorrel/core/parser.hpp"
 
-namespace quorrel::core {
+#include <cstring>
 
-std::expected<InstanceDocument, XbrlError> parse_instance(std::string_view) {
-  return std::unexpected(XbrlError::not_implemented("instance parsing"));
+#include "instance_parser.hpp"
+#include "quorrel/core/text.hpp"
+#include "quorrel/core/utf8.hpp"
+
+namespace quorrel::core {
+namespace detail {
+
+// ---- AttributeMap ----
+
+void AttributeMap::clear() noexcept {
+  entries_.clear();
+  if (indexed_) {
+    index_.clear();
+    indexed_ = false;
+  }
+  buffer_.clear();
+}
+
+std::size_t AttributeMap::find(std::string_view key) const noexcept {
+  if (indexed_) {
+    const auto it = index_.find(key);
+    return it == index_.end() ? kNone : it->second;
+  }
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].key == key) return i;
+  }
+  return kNone;
+}
+
+void AttributeMap::add(std::string_view key, Value value) {
+  entries_.push_back(Entry{key, value});
+  if (indexed_) {
+    index_.emplace(key, entries_.size() - 1);
+  } else if (entries_.size() > kFlatLimit) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].key, i);
+    indexed_ = true;
+  }
+}
+
+void AttributeMap::set(std::string_view key, Value value) {
+  const std::size_t i = find(key);
+  if (i == kNone) {
+    add(key, value);
+  } else {
+    entries_[i].value = value;
+  }
+}
+
+void AttributeMap::set_if_absent(std::string_view key, Value value) {
+  if (find(key) == kNone) add(key, value);
+}
+
+std::optional<std::string_view> AttributeMap::get(std::string_view key) const noexcept {
+  const std::size_t i = find(key);
+  if (i == kNone) return std::nullopt;
+  return resolve(entries_[i].value);
+}
+
+std::optional<std::string> AttributeMap::get_string(std::string_view key) const {
+  const auto v = get(key);
+  if (!v) return std::nullopt;
+  return std::string(*v);
+}
+
+// ---- NamespaceScope ----
+
+void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri) {
+  const std::size_t index = stack_.size();
+  Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), arena_.size(), uri.size(), kNone};
+  arena_.append(uri);
+  if (b.is_default) {
+    b.shadowed = default_top_;
+    default_top_ = index;
+  } else {
+    auto [it, inserted] = top_.try_emplace(b.prefix, index);
+    if (!inserted) {
+      b.shadowed = it->second;
+      it->second = index;
+    }
+  }
+  stack_.push_back(b);
+}
+
+void NamespaceScope::undo(std::size_t mark) {
+  while (stack_.size() > mark) {
+    const Binding& b = stack_.back();
+    if (b.is_default) {
+      default_top_ = b.shadowed;
+    } else if (b.shadowed == kNone) {
+      top_.erase(b.prefix);
+    } else {
+      top_[b.prefix] = b.shadowed;
+    }
+    arena_.resize(b.uri_begin);
+    stack_.pop_back();
+  }
+}
+
+std::optional<std::string_view> NamespaceScope::lookup(std::string_view prefix) const noexcept {
+  const auto it = top_.find(prefix);
+  if (it == top_.end()) return std::nullopt;
+  return uri_of(stack_[it->second]);
+}
+
+std::optional<std::string_view> NamespaceScope::default_namespace() const noexcept {
+  if (default_top_ == kNone) return std::nullopt;
+  return uri_of(stack_[default_top_]);
+}
+
+QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default) {
+  QName q;
+  const std::size_t colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    const std::string_view prefix = text.substr(0, colon);
+    q.local_name = std::string(text.substr(colon + 1));
+    q.prefix = std::string(prefix);
+    if (auto ns = scope.lookup(prefix)) q.namespace_uri = std::string(*ns);
+  } else {
+    q.local_name = std::string(text);
+    if (use_default) {
+      if (auto ns = scope.default_namespace()) q.namespace_uri = std::string(*ns);
+    }
+  }
+  return q;
+}
+
+std::expected<std::string_view, XbrlError> cdata_text(std::string_view raw, std::uint64_t position) {
+  if (auto bad = validate_utf8(raw)) {
+    return std::unexpected(XbrlError::xml_parse(position, "invalid UTF-8 in CDATA: " + bad->description()));
+  }
+  return raw;
+}
+
+std::optional<XbrlError> check_name(std::string_view name) {
+  bool ascii = true;
+  for (const char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return std::nullopt;
+  if (auto bad = validate_utf8(name)) return XbrlError::xml_parse(std::nullopt, bad->description());
+  return std::nullopt;
+}
+
+XbrlError unexpected_closing_tag(std::string_view raw_name) {
+  const bool valid = !validate_utf8(raw_name).has_value();
+  return XbrlError::xml_parse(std::nullopt,
+                              "unexpected closing tag " + (valid ? std::string(raw_name) : std::string("<non-utf8>")));
+}
+
+// ---- driver ----
+
+InstanceParser::InstanceParser(std::string_view bytes)
+    : reader_(bytes), text_log_(std::make_shared<std::string>()) {}
+
+std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
+  for (;;) {
+    auto event = reader_.next();
+    if (!event) return std::unexpected(XbrlError::xml(std::move(event.error())));
+    switch (*event) {
+      case XmlEvent::Start: {
+        auto started = start_element(false);
+        if (!started) return std::unexpected(std::move(started.error()));
+        if (*started != Started::Consumed) element_frames_.push_back(*started == Started::Frame);
+        break;
+      }
+      case XmlEvent::Empty: {
+        const std::string_view name = reader_.name();
+        auto started = start_element(true);
+        if (!started) return std::unexpected(std::move(started.error()));
+        if (*started == Started::Frame) {
+          auto ended = end_element(name);
+          if (!ended) return std::unexpected(std::move(ended.error()));
+        }
+        break;
+      }
+      case XmlEvent::End: {
+        if (!element_frames_.empty()) {
+          const bool framed = element_frames_.back();
+          element_frames_.pop_back();
+          if (!framed) break;
+        }
+        auto ended = end_element(reader_.name());
+        if (!ended) return std::unexpected(std::move(ended.error()));
+        break;
+      }
+      case XmlEvent::Text: {
+        std::string_view piece = reader_.text();
+        const bool escaped = std::memchr(piece.data(), '&', piece.size()) != nullptr;
+        if (escaped && (!open_facts_.empty() || !open_continuations_.empty())) {
+          // Fact text is unescaped straight into the shared log, then trimmed in place.
+          std::string& log = *text_log_;
+          const std::size_t base = log.size();
+          auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
+          if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+          const std::string_view added = std::string_view(log).substr(base);
+          const std::string_view trimmed = trim_unicode_white_space(added);
+          const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
+          if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
+          log.resize(base + trimmed.size());
+          break;
+        }
+        if (escaped) {
+          text_buffer_.clear();
+          auto unescaped = unescape_xml(piece, reader_.text_offset(), text_buffer_);
+          if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+          piece = text_buffer_;
+        }
+        auto handled = text(piece);
+        if (!handled) return std::unexpected(std::move(handled.error()));
+        break;
+      }
+      case XmlEvent::CData: {
+        auto checked = cdata_text(reader_.text(), reader_.offset());
+        if (!checked) return std::unexpected(std::move(checked.error()));
+        auto handled = text(*checked);
+        if (!handled) return std::unexpected(std::move(handled.error()));
+        break;
+      }
+      case XmlEvent::Eof:
+        resolve_continuations();
+        link_footnotes();
+        return std::move(doc_);
+    }
+  }
+}
+
+std::expected<void, XbrlError> InstanceParser::collect_attributes() {
+  attrs_.clear();
+  if (const auto* split = reader_.split_attributes()) {
+    for (const XmlAttribute& a : *split) {
+      if (auto added = add_attribute(a); !added) return added;
+    }
+    return {};
+  }
+  XmlAttributeIterator it = reader_.attributes();
+  for (;;) {
+    auto next = it.next();
+    if (!next) return std::unexpected(XbrlError::xml_attribute(std::move(next.error())));
+    if (!next->has_value()) return {};
+    if (auto added = add_attribute(**next); !added) return added;
+  }
+}
+
+std::expected<void, XbrlError> InstanceParser::add_attribute(const XmlAttribute& a) {
+  if (auto bad = check_name(a.name)) return std::unexpected(std::move(*bad));
+  AttributeMap::Value value{a.raw_value.data(), 0, a.raw_value.size()};
+  std::string_view text = a.raw_value;
+  if (std::memchr(a.raw_value.data(), '&', a.raw_value.size()) != nullptr) {
+    std::string& buffer = attrs_.buffer();
+    const std::size_t begin = buffer.size();
+    auto unescaped = unescape_xml(a.raw_value, a.value_offset, buffer);
+    if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+    value = AttributeMap::Value{nullptr, begin, buffer.size() - begin};
+    text = std::string_view(buffer).substr(begin);
+  }
+  if (a.name.starts_with("xmlns")) {
+    if (a.name.size() == 5) {
+      scope_.bind(std::nullopt, text);
+      return {};
+    }
+    if (a.name.size() > 5 && a.name[5] == ':') {
+      scope_.bind(a.name.substr(6), text);
+      return {};
+    }
+  }
+  attrs_.set(a.name, value);
+  const std::size_t colon = a.name.rfind(':');
+  if (colon != std::string_view::npos) attrs_.set_if_absent(a.name.substr(colon + 1), value);
+  return {};
+}
+
+void InstanceParser::push_frame(std::string_view local_name, std::size_t scope_mark) {
+  frames_.push_back(Frame{local_name, scope_mark});
+}
+
+std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(bool is_empty) {
+  const std::string_view name = reader_.name();
+  const std::uint64_t start = reader_.event_start();
+  const std::size_t mark = scope_.mark();
+  if (auto collected = collect_attributes(); !collected) return std::unexpected(std::move(collected.error()));
+  if (auto bad = check_name(name)) return std::unexpected(std::move(*bad));
+  const std::size_t colon = name.find(':');
+  const std::string_view local = colon == std::string_view::npos ? name : name.substr(colon + 1);
+  const bool fact_open = !open_facts_.empty();
+
+  // Elements that open no frame: their declarations end with their start tag.
+  auto frameless = [&](Started result) -> std::expected<Started, XbrlError> {
+    scope_.undo(mark);
+    return result;
+  };
+
+  if (local == "typedMember" && context_) {
+    if (!attrs_.has("dimension")) return frameless(Started::NoFrame);
+    auto typed = typed_member(is_empty);
+    if (!typed) return std::unexpected(std::move(typed.error()));
+    return frameless(is_empty ? Started::NoFrame : Started::Consumed);
+  }
+  if (local == "loc") {
+    locator();
+    return frameless(Started::NoFrame);
+  }
+  if (local == "footnote") {
+    auto read = footnote(is_empty);
+    if (!read) return std::unexpected(std::move(read.error()));
+    return frameless(is_empty ? Started::NoFrame : Started::Consumed);
+  }
+  if (local == "footnoteArc") {
+    footnote_arc();
+    return frameless(Started::NoFrame);
+  }
+
+  push_frame(local, mark);
+  if (local == "continuation") {
+    open_continuation();
+  } else if (local == "schemaRef" && !fact_open) {
+    auto href = attrs_.get("href");
+    if (!href) href = attrs_.get("xlink:href");
+    if (href) doc_.schema_refs.emplace_back(*href);
+  } else if (local == "hidden" && !fact_open) {
+    ++hidden_depth_;
+  } else if ((local == "nonNumeric" || local == "nonFraction") && attrs_.has("contextRef") && attrs_.has("name")) {
+    auto opened =
+        open_inline_fact(local == "nonFraction" ? FactKind::NonFraction : FactKind::NonNumericElement, start);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+  } else if ((local == "unit" || local == "context") && !fact_open && !attrs_.has("id")) {
+    // Without an id the element is not recognised.
+  } else if (local == "unit" && !fact_open) {
+    open_unit(std::string(*attrs_.get("id")));
+  } else if (local == "context" && !fact_open) {
+    open_context(std::string(*attrs_.get("id")));
+  } else if (!fact_open && context_) {
+    context_start(local);
+  } else if (!fact_open && !unit_ && attrs_.has("contextRef")) {
+    auto opened = open_plain_fact(parse_qname_str(name, scope_, true), std::string(*attrs_.get("contextRef")), start);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+  } else if (!fact_open && unit_) {
+    unit_start(local);
+  } else if (fact_open) {
+    ++open_facts_.back().nesting;
+  }
+  return Started::Frame;
+}
+
+std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_name) {
+  if (frames_.empty()) return std::unexpected(unexpected_closing_tag(raw_name));
+  const Frame frame = frames_.back();
+  frames_.pop_back();
+  scope_.undo(frame.scope_mark);
+  const std::string_view local = frame.local_name;
+
+  if (local == "continuation" && !open_continuations_.empty()) {
+    close_continuation();
+    return {};
+  }
+  if (open_facts_.empty()) {
+    if (local == "unit") {
+      finish_unit();
+    } else if (local == "context") {
+      finish_context();
+    } else if (local == "hidden") {
+      if (hidden_depth_ > 0) --hidden_depth_;
+    } else if ((local == "segment" || local == "scenario") && context_) {
+      container_ = MemberContainer::None;
+    } else if ((local == "unitNumerator" || local == "unitDenominator") && unit_) {
+      unit_->in_denominator = false;
+    }
+    return {};
+  }
+  FactBuilder& innermost = open_facts_.back();
+  if (innermost.nesting == 0) {
+    close_fact(reader_.offset());
+  } else {
+    --innermost.nesting;
+  }
+  return {};
+}
+
+std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
+  const std::string_view trimmed = trim_unicode_white_space(piece);
+  if (trimmed.empty()) return {};
+  if (open_facts_.empty() && open_continuations_.empty()) {
+    TextTarget target = std::move(target_);
+    target_ = TextTarget{};
+    return apply_target(std::move(target), trimmed);
+  }
+  // One copy in the shared log serves every open fact and continuation.
+  text_log_->append(trimmed);
+  return {};
+}
+
+}  // namespace detail
+
+std::expected<InstanceDocument, XbrlError> parse_instance(std::string_view bytes) {
+  if (auto bad = validate_utf8(bytes)) {
+    return std::unexpected(XbrlError::xml_parse(bad->valid_up_to, bad->description()));
+  }
+  detail::InstanceParser parser(bytes);
+  return parser.run();
 }
 
 }  // namespace quorrel::core

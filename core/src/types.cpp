@@ -1,5 +1,7 @@
 #include "quorrel/core/types.hpp"
 
+#include <ostream>
+
 namespace quorrel::core {
 
 std::string QName::to_string() const {
@@ -22,5 +24,20 @@ std::string QName::to_string() const {
   }
   return local_name;
 }
+
+void FactText::append(std::string_view more) {
+  if (more.empty()) return;
+  if (log_) {
+    std::string own;
+    own.reserve(size_ + more.size());
+    own.append(view());
+    owned_ = std::move(own);
+    log_.reset();
+    offset_ = size_ = 0;
+  }
+  owned_.append(more);
+}
+
+std::ostream& operator<<(std::ostream& os, const FactText& t) { return os << t.view(); }
 
 }  // namespace quorrel::core

@@ -9,6 +9,7 @@ digit for digit, so the scale and the sign of zeros are checked too.
 
 import os
 import random
+import re
 import subprocess
 from fractions import Fraction
 from pathlib import Path
@@ -146,7 +147,9 @@ def o_parse_plain(text):
                     return None
             elif len(frac) < MAX_SCALE and int(whole + frac + c) < LIMIT:
                 frac += c
-            else:  # the deciding digit; the rest of the text is never looked at
+            else:  # the deciding digit; the rest is ignored unless it completes an exponent
+                if re.fullmatch(r"[0-9_]*[eE][+-]?[0-9]+", text[i + 1:]):
+                    return None
                 m, s = int(whole + frac or "0"), len(frac)
                 if c >= "5":
                     m += 1

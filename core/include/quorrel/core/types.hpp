@@ -1,10 +1,14 @@
 #pragma once
 // The parsed instance: plain owned values, no behaviour beyond rendering.
 
+#include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -88,12 +92,49 @@ struct Accuracy {
   bool operator==(const Accuracy&) const = default;
 };
 
+// The text of a fact: either its own string or a slice of a text log shared by
+// the facts of one document, so that nested facts share their text instead of
+// each holding a copy. Reads like a string view; compares by content.
+class FactText {
+ public:
+  FactText() = default;
+  FactText(std::string text) : owned_(std::move(text)) {}
+  FactText(std::string_view text) : owned_(text) {}
+  FactText(const char* text) : owned_(text) {}
+  // A slice [offset, offset + size) of a log that is only ever appended to.
+  FactText(std::shared_ptr<const std::string> log, std::size_t offset, std::size_t size)
+      : log_(std::move(log)), offset_(offset), size_(size) {}
+
+  std::string_view view() const noexcept {
+    return log_ ? std::string_view(*log_).substr(offset_, size_) : std::string_view(owned_);
+  }
+  operator std::string_view() const noexcept { return view(); }
+  std::string str() const { return std::string(view()); }
+  const char* data() const noexcept { return view().data(); }
+  std::size_t size() const noexcept { return view().size(); }
+  bool empty() const noexcept { return view().empty(); }
+  // Appending turns a slice into an owned copy first.
+  void append(std::string_view more);
+
+  friend bool operator==(const FactText& a, const FactText& b) noexcept { return a.view() == b.view(); }
+  friend bool operator==(const FactText& a, std::string_view b) noexcept { return a.view() == b; }
+  friend bool operator==(const FactText& a, const std::string& b) noexcept { return a.view() == b; }
+  friend bool operator==(const FactText& a, const char* b) noexcept { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& os, const FactText& t);
+
+ private:
+  std::string owned_;
+  std::shared_ptr<const std::string> log_;
+  std::size_t offset_ = 0;
+  std::size_t size_ = 0;
+};
+
 struct NumericText {
-  std::string text;
+  FactText text;
   bool operator==(const NumericText&) const = default;
 };
 struct NonNumericText {
-  std::string text;
+  FactText text;
   bool operator==(const NonNumericText&) const = default;
 };
 struct NilValue {

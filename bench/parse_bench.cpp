@@ -1,0 +1,80 @@
+// Times parse_instance against OpenSSL's SHA-256 over the same bytes for every
+// real filing of the shared corpus (largest first) and prints the ratio.
+//   build/release/bench/parse_bench [min_bytes]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "quorrel/core/parser.hpp"
+#include "quorrel/evidence/crypto.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename F>
+double best_seconds(F&& f, std::size_t bytes) {
+  // Enough repetitions for about 16 MB of work, at least 3; the best run counts.
+  const int reps = std::max<int>(3, static_cast<int>((16u << 20) / std::max<std::size_t>(bytes, 1)));
+  double best = 1e30;
+  for (int i = 0; i < reps; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    const auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
+  const fs::path corpus = fs::path(QUORREL_SHARED_DIR) / "corpus";
+  if (!fs::is_directory(corpus)) {
+    std::printf("corpus absent, nothing to measure\n");
+    return 0;
+  }
+  std::vector<std::pair<std::string, std::string>> docs;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.file_size() < min_bytes) continue;
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    docs.emplace_back(fs::relative(entry.path(), corpus).generic_string(),
+                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+  std::sort(docs.begin(), docs.end(), [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
+
+  quorrel::evidence::Sha256 sha;
+  std::printf("%-48s %10s %8s %10s %10s %7s\n", "file", "bytes", "facts", "parse MB/s", "sha MB/s", "ratio");
+  double total_parse = 0;
+  double total_sha = 0;
+  for (const auto& [name, bytes] : docs) {
+    std::size_t facts = 0;
+    bool ok = true;
+    const double parse_s = best_seconds(
+        [&] {
+          auto doc = quorrel::core::parse_instance(bytes);
+          ok = doc.has_value();
+          facts = ok ? doc->facts.size() : 0;
+        },
+        bytes.size());
+    volatile std::uint8_t sink = 0;
+    const double sha_s = best_seconds([&] { sink = sink ^ sha.digest(bytes)[0]; }, bytes.size());
+    total_parse += parse_s;
+    total_sha += sha_s;
+    const double mb = static_cast<double>(bytes.size()) / 1e6;
+    std::printf("%-48s %10zu %8zu %10.0f %10.0f %7.2f%s\n", name.c_str(), bytes.size(), facts, mb / parse_s,
+                mb / sha_s, parse_s / sha_s, ok ? "" : "  (parse error)");
+  }
+  if (total_sha > 0) std::printf("overall parse/sha256 time ratio: %.2f\n", total_parse / total_sha);
+  return 0;
+}

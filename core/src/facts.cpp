@@ -1,0 +1,194 @@
+// Facts, continuations and footnotes.
+
+#include <set>
+
+#include "instance_parser.hpp"
+#include "quorrel/core/attributes.hpp"
+#include "quorrel/core/text.hpp"
+
+namespace quorrel::core::detail {
+namespace {
+
+bool is_nil(std::optional<std::string_view> v) { return v && (*v == "true" || *v == "1"); }
+
+}  // namespace
+
+std::expected<void, XbrlError> InstanceParser::open_plain_fact(QName concept_name, std::string context_ref,
+                                                               std::uint64_t start) {
+  FactBuilder b;
+  b.concept_name = std::move(concept_name);
+  b.context_ref = std::move(context_ref);
+  b.id = attrs_.get_string("id");
+  b.unit_ref = attrs_.get_string("unitRef");
+  if (auto d = attrs_.get("decimals")) {
+    auto parsed = parse_decimals(*d);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    b.decimals = *parsed;
+  }
+  if (auto p = attrs_.get("precision")) {
+    auto parsed = parse_precision(*p);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    b.precision = *parsed;
+  }
+  b.lang = attrs_.get_string("lang");
+  if (!b.lang) b.lang = attrs_.get_string("xml:lang");
+  b.nil = is_nil(attrs_.get("nil"));
+  b.kind = FactKind::Plain;
+  b.start = start;
+  b.text_start = text_log_->size();
+  open_facts_.push_back(std::move(b));
+  target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
+  return {};
+}
+
+std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, std::uint64_t start) {
+  FactBuilder b;
+  b.context_ref = std::string(*attrs_.get("contextRef"));
+  b.concept_name = parse_qname_str(*attrs_.get("name"), scope_, false);
+  b.id = attrs_.get_string("id");
+  b.unit_ref = attrs_.get_string("unitRef");
+  if (auto d = attrs_.get("decimals")) {
+    auto parsed = parse_decimals(*d);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    b.decimals = *parsed;
+  }
+  if (auto p = attrs_.get("precision")) {
+    auto parsed = parse_precision(*p);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    b.precision = *parsed;
+  }
+  b.lang = attrs_.get_string("lang");
+  if (!b.lang) b.lang = attrs_.get_string("xml:lang");
+  b.nil = is_nil(attrs_.get("nil"));
+  InlineMeta meta;
+  meta.format = attrs_.get_string("format");
+  if (auto s = attrs_.get("scale")) {
+    auto parsed = parse_ix_scale(*s);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    meta.scale = *parsed;
+  }
+  meta.sign = attrs_.get_string("sign");
+  meta.target = attrs_.get_string("target");
+  meta.continued_at = attrs_.get_string("continuedAt");
+  meta.hidden = hidden_depth_ > 0;
+  b.inline_meta = std::move(meta);
+  b.kind = kind;
+  b.start = start;
+  b.text_start = text_log_->size();
+  open_facts_.push_back(std::move(b));
+  target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
+  return {};
+}
+
+void InstanceParser::close_fact(std::uint64_t end) {
+  FactBuilder b = std::move(open_facts_.back());
+  open_facts_.pop_back();
+  RawFact fact;
+  fact.byte_range = ByteRange{b.start, end};
+  if (b.nil) {
+    fact.value = NilValue{};
+  } else {
+    // Nested facts share the log: the text is a slice, not a copy.
+    FactText text(text_log_, b.text_start, text_log_->size() - b.text_start);
+    if (b.kind != FactKind::NonFraction && !b.unit_ref && !b.decimals && !b.precision) {
+      fact.value = NonNumericText{std::move(text)};
+    } else {
+      fact.value = NumericText{std::move(text)};
+    }
+  }
+  fact.concept_name = std::move(b.concept_name);
+  fact.context_ref = std::move(b.context_ref);
+  fact.id = std::move(b.id);
+  fact.unit_ref = std::move(b.unit_ref);
+  fact.lang = std::move(b.lang);
+  fact.inline_meta = std::move(b.inline_meta);
+  fact.decimals = b.decimals;
+  fact.precision = b.precision;
+  doc_.facts.push_back(std::move(fact));
+  if (open_facts_.empty()) target_ = TextTarget{};
+}
+
+void InstanceParser::open_continuation() {
+  open_continuations_.push_back(
+      OpenContinuation{text_log_->size(), attrs_.get_string("id"), attrs_.get_string("continuedAt")});
+}
+
+void InstanceParser::close_continuation() {
+  OpenContinuation c = std::move(open_continuations_.back());
+  open_continuations_.pop_back();
+  if (!c.id) return;
+  continuations_.insert_or_assign(
+      std::move(*c.id),
+      Continuation{FactText(text_log_, c.text_start, text_log_->size() - c.text_start), std::move(c.continued_at)});
+}
+
+void InstanceParser::locator() {
+  const auto label = attrs_.get("label");
+  const auto href = attrs_.get("href");
+  if (!label || !href) return;
+  const std::size_t hash = href->rfind('#');
+  if (hash == std::string_view::npos) return;
+  locators_.insert_or_assign(std::string(*label), std::string(href->substr(hash + 1)));
+}
+
+std::expected<void, XbrlError> InstanceParser::footnote(bool is_empty) {
+  std::optional<std::string> label = attrs_.get_string("label");
+  std::string content;
+  if (!is_empty) {
+    auto raw = reader_.read_raw_inner();
+    if (!raw) return std::unexpected(XbrlError::xml(std::move(raw.error())));
+    content = std::string(*raw);
+  }
+  if (label) footnote_labels_.insert_or_assign(std::move(*label), doc_.footnotes.size());
+  Footnote note;
+  note.content = std::move(content);
+  note.id = attrs_.get_string("id");
+  note.role = attrs_.get_string("role");
+  note.lang = attrs_.get_string("lang");
+  if (!note.lang) note.lang = attrs_.get_string("xml:lang");
+  doc_.footnotes.push_back(std::move(note));
+  return {};
+}
+
+void InstanceParser::footnote_arc() {
+  auto from = attrs_.get("from");
+  auto to = attrs_.get("to");
+  if (from && to) arcs_.push_back(FootnoteArc{std::string(*from), std::string(*to)});
+}
+
+void InstanceParser::resolve_continuations() {
+  std::set<std::string_view> visited;
+  std::string accumulated;
+  for (RawFact& fact : doc_.facts) {
+    if (!fact.inline_meta || !fact.inline_meta->continued_at) continue;
+    accumulated.clear();
+    visited.clear();
+    std::string_view next = *fact.inline_meta->continued_at;
+    for (;;) {
+      if (!visited.insert(next).second) break;
+      const auto it = continuations_.find(next);
+      if (it == continuations_.end()) break;
+      accumulated += trim_unicode_white_space(it->second.text.view());
+      if (!it->second.continued_at) break;
+      next = *it->second.continued_at;
+    }
+    if (accumulated.empty()) continue;
+    if (auto* numeric = std::get_if<NumericText>(&fact.value)) {
+      numeric->text.append(accumulated);
+    } else if (auto* non_numeric = std::get_if<NonNumericText>(&fact.value)) {
+      non_numeric->text.append(accumulated);
+    }
+  }
+}
+
+void InstanceParser::link_footnotes() {
+  for (const FootnoteArc& arc : arcs_) {
+    const auto fact = locators_.find(arc.from);
+    const auto label = footnote_labels_.find(arc.to);
+    if (fact == locators_.end() || label == footnote_labels_.end()) continue;
+    if (label->second >= doc_.footnotes.size()) continue;
+    doc_.footnotes[label->second].fact_refs.push_back(fact->second);
+  }
+}
+
+}  // namespace quorrel::core::detail

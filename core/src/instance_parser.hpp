@@ -1,0 +1,239 @@
+#pragma once
+// Internal state of one instance parse, shared by parser.cpp (driver and
+// dispatch), contexts_units.cpp and facts.cpp.
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quorrel/core/error.hpp"
+#include "quorrel/core/types.hpp"
+#include "quorrel/core/xml_reader.hpp"
+
+namespace quorrel::core::detail {
+
+// The attributes of one start tag. Every attribute is stored under its full
+// name (a later one replaces an earlier one) and under its local part (only
+// when that name is still free). A flat vector serves the few attributes a
+// tag usually has; past kFlatLimit entries an ordered index takes over so a
+// tag with a million attributes stays n log n.
+class AttributeMap {
+ public:
+  static constexpr std::size_t kFlatLimit = 16;
+
+  // A value is either a view into the input or a range of the map's own buffer.
+  struct Value {
+    const char* input = nullptr;  // null: the value lives in the buffer
+    std::size_t begin = 0;
+    std::size_t size = 0;
+  };
+
+  void clear() noexcept;
+  // Buffer that unescaped values are appended to; valid until clear().
+  std::string& buffer() noexcept { return buffer_; }
+  void set(std::string_view key, Value value);
+  void set_if_absent(std::string_view key, Value value);
+  std::optional<std::string_view> get(std::string_view key) const noexcept;
+  bool has(std::string_view key) const noexcept { return find(key) != kNone; }
+  std::optional<std::string> get_string(std::string_view key) const;
+  std::size_t size() const noexcept { return entries_.size(); }
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  struct Entry {
+    std::string_view key;
+    Value value;
+  };
+  std::size_t find(std::string_view key) const noexcept;
+  void add(std::string_view key, Value value);
+  std::string_view resolve(const Value& v) const noexcept {
+    return v.input ? std::string_view(v.input, v.size) : std::string_view(buffer_).substr(v.begin, v.size);
+  }
+
+  std::vector<Entry> entries_;
+  std::map<std::string_view, std::size_t> index_;
+  bool indexed_ = false;
+  std::string buffer_;
+};
+
+// Namespace bindings in scope, as one stack with undo: an element's
+// declarations are pushed when it starts and popped when its frame ends, and
+// an index from prefix to its innermost binding keeps lookups logarithmic
+// however many prefixes are declared.
+class NamespaceScope {
+ public:
+  std::size_t mark() const noexcept { return stack_.size(); }
+  // prefix absent: the default namespace.
+  void bind(std::optional<std::string_view> prefix, std::string_view uri);
+  void undo(std::size_t mark);
+  std::optional<std::string_view> lookup(std::string_view prefix) const noexcept;
+  std::optional<std::string_view> default_namespace() const noexcept;
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  struct Binding {
+    std::string_view prefix;
+    bool is_default;
+    std::size_t uri_begin;  // in arena_
+    std::size_t uri_size;
+    std::size_t shadowed;  // the binding of the same prefix it hides, or kNone
+  };
+  std::string_view uri_of(const Binding& b) const noexcept {
+    return std::string_view(arena_).substr(b.uri_begin, b.uri_size);
+  }
+
+  std::vector<Binding> stack_;
+  std::string arena_;
+  std::map<std::string_view, std::size_t> top_;
+  std::size_t default_top_ = kNone;
+};
+
+// Splits a written name at its first colon and resolves the prefix (or, when
+// use_default is set and there is no colon, the default namespace). Never fails.
+QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default);
+
+// CDATA content handed on as text; it must be UTF-8. position is the reader's
+// offset just past the section.
+[[nodiscard]] std::expected<std::string_view, XbrlError> cdata_text(std::string_view raw, std::uint64_t position);
+// Names must be UTF-8; the error carries the decoder's description and no position.
+[[nodiscard]] std::optional<XbrlError> check_name(std::string_view name);
+// "unexpected closing tag {}" for an end tag with no open frame.
+XbrlError unexpected_closing_tag(std::string_view raw_name);
+
+enum class MemberContainer { None, Segment, Scenario };
+
+struct ContextBuilder {
+  std::string id;
+  std::vector<ContextElement> segment;
+  std::vector<ContextElement> scenario;
+  std::optional<std::string> scheme;
+  std::optional<std::string> identifier;
+  std::optional<std::string> start_date;
+  std::optional<std::string> end_date;
+  std::optional<Period> period;
+};
+
+struct UnitBuilder {
+  std::string id;
+  std::vector<QName> numerator;
+  std::vector<QName> denominator;
+  bool in_denominator = false;
+};
+
+struct TextTarget {
+  enum class Kind { None, Fact, Identifier, Instant, StartDate, EndDate, ExplicitMember, Measure };
+  Kind kind = Kind::None;
+  QName dimension;                                    // ExplicitMember
+  MemberContainer container = MemberContainer::None;  // ExplicitMember
+  bool in_denominator = false;                        // Measure
+};
+
+enum class FactKind { NonFraction, NonNumericElement, Plain };
+
+struct FactBuilder {
+  QName concept_name;
+  std::string context_ref;
+  std::size_t text_start = 0;  // where its text begins in the text log
+  std::optional<std::string> id;
+  std::optional<std::string> unit_ref;
+  std::optional<std::string> lang;
+  std::optional<InlineMeta> inline_meta;
+  std::optional<Accuracy> decimals;
+  std::optional<Accuracy> precision;
+  std::uint64_t nesting = 0;
+  std::uint64_t start = 0;
+  bool nil = false;
+  FactKind kind = FactKind::Plain;
+};
+
+struct OpenContinuation {
+  std::size_t text_start = 0;
+  std::optional<std::string> id;
+  std::optional<std::string> continued_at;
+};
+
+struct Continuation {
+  FactText text;
+  std::optional<std::string> continued_at;
+};
+
+struct FootnoteArc {
+  std::string from;
+  std::string to;
+};
+
+struct Frame {
+  std::string_view local_name;
+  std::size_t scope_mark;  // bindings to drop when the frame ends
+};
+
+class InstanceParser {
+ public:
+  explicit InstanceParser(std::string_view bytes);
+  [[nodiscard]] std::expected<InstanceDocument, XbrlError> run();
+
+ private:
+  enum class Started { NoFrame, Frame, Consumed };
+
+  // Driver and dispatch (parser.cpp).
+  [[nodiscard]] std::expected<Started, XbrlError> start_element(bool is_empty);
+  [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
+  [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
+  [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
+  [[nodiscard]] std::expected<void, XbrlError> add_attribute(const XmlAttribute& attribute);
+  void push_frame(std::string_view local_name, std::size_t scope_mark);
+
+  // Contexts and units (contexts_units.cpp).
+  void open_context(std::string id);
+  void context_start(std::string_view local_name);
+  [[nodiscard]] std::expected<void, XbrlError> typed_member(bool is_empty);
+  void push_element(MemberContainer container, ContextElement element);
+  void finish_context();
+  void open_unit(std::string id);
+  void unit_start(std::string_view local_name);
+  void finish_unit();
+  [[nodiscard]] std::expected<void, XbrlError> apply_target(TextTarget target, std::string_view text);
+
+  // Facts, continuations and footnotes (facts.cpp).
+  [[nodiscard]] std::expected<void, XbrlError> open_plain_fact(QName concept_name, std::string context_ref,
+                                                               std::uint64_t start);
+  [[nodiscard]] std::expected<void, XbrlError> open_inline_fact(FactKind kind, std::uint64_t start);
+  void close_fact(std::uint64_t end);
+  void open_continuation();
+  void close_continuation();
+  void locator();
+  [[nodiscard]] std::expected<void, XbrlError> footnote(bool is_empty);
+  void footnote_arc();
+  void resolve_continuations();
+  void link_footnotes();
+
+  XmlReader reader_;
+  std::vector<Frame> frames_;
+  std::vector<bool> element_frames_;  // per open element: did its start open a frame
+  AttributeMap attrs_;
+  NamespaceScope scope_;
+  std::string text_buffer_;
+
+  InstanceDocument doc_;
+  std::shared_ptr<std::string> text_log_;
+  std::vector<FactBuilder> open_facts_;
+  std::vector<OpenContinuation> open_continuations_;
+  std::map<std::string, Continuation, std::less<>> continuations_;
+  std::vector<FootnoteArc> arcs_;
+  std::map<std::string, std::string, std::less<>> locators_;
+  std::map<std::string, std::size_t, std::less<>> footnote_labels_;
+  std::optional<ContextBuilder> context_;
+  MemberContainer container_ = MemberContainer::None;
+  std::optional<UnitBuilder> unit_;
+  TextTarget target_;
+  std::uint64_t hidden_depth_ = 0;
+};
+
+}  // namespace quorrel::core::detail

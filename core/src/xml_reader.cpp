@@ -1,0 +1,395 @@
+#include "quorrel/core/xml_reader.hpp"
+
+#include <array>
+#include <cstring>
+
+namespace quorrel::core {
+namespace {
+
+constexpr bool is_xml_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Bytes that end a name: white space, "/", ">" and "=".
+constexpr std::array<bool, 256> make_name_stop() {
+  std::array<bool, 256> t{};
+  t[' '] = t['\t'] = t['\n'] = t['\r'] = t['/'] = t['>'] = t['='] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kNameStop = make_name_stop();
+
+// Bytes that matter while looking for the end of a start tag.
+constexpr std::array<bool, 256> make_tag_stop() {
+  std::array<bool, 256> t{};
+  t['>'] = t['"'] = t['\''] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kTagStop = make_tag_stop();
+
+inline unsigned char byte_at(std::string_view s, std::size_t i) noexcept {
+  return static_cast<unsigned char>(s[i]);
+}
+
+std::string at_byte(std::uint64_t offset) { return " at byte " + std::to_string(offset); }
+
+std::string_view trim_xml_space(std::string_view s) noexcept {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && is_xml_space(s[b])) ++b;
+  while (e > b && is_xml_space(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+void append_utf8(char32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+int digit_value(char c, bool hex) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (hex && c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (hex && c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool is_entity_name_char(char c) noexcept {
+  const auto b = static_cast<unsigned char>(c);
+  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' || b == '-' ||
+         b == '.' || b == ':' || b >= 0x80;
+}
+
+}  // namespace
+
+std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
+  std::size_t i = 0;
+  for (;;) {
+    const std::size_t amp = raw.find('&', i);
+    if (amp == std::string_view::npos) {
+      out.append(raw.substr(i));
+      return {};
+    }
+    out.append(raw.substr(i, amp - i));
+    const std::uint64_t where = raw_offset + amp;
+    std::size_t j = amp + 1;
+    if (j < raw.size() && raw[j] == '#') {
+      // &#123; or &#x1F;
+      ++j;
+      const bool hex = j < raw.size() && raw[j] == 'x';
+      if (hex) ++j;
+      const std::size_t digits = j;
+      std::uint32_t value = 0;
+      while (j < raw.size()) {
+        const int d = digit_value(raw[j], hex);
+        if (d < 0) break;
+        // Saturate just past the largest scalar value so long inputs cannot overflow.
+        value = value > 0x10FFFF ? 0x110000 : value * (hex ? 16U : 10U) + static_cast<std::uint32_t>(d);
+        if (value > 0x10FFFF) value = 0x110000;
+        ++j;
+      }
+      if (j == digits || j >= raw.size() || raw[j] != ';') {
+        return std::unexpected("malformed character reference" + at_byte(where));
+      }
+      if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return std::unexpected("invalid character reference " + std::string(raw.substr(amp, j + 1 - amp)) +
+                               at_byte(where));
+      }
+      append_utf8(value, out);
+      i = j + 1;
+      continue;
+    }
+    while (j < raw.size() && is_entity_name_char(raw[j])) ++j;
+    if (j == amp + 1) return std::unexpected("bare '&' not followed by an entity name" + at_byte(where));
+    if (j >= raw.size() || raw[j] != ';') {
+      return std::unexpected("entity reference without ';'" + at_byte(where));
+    }
+    const std::string_view name = raw.substr(amp + 1, j - amp - 1);
+    if (name == "lt") {
+      out += '<';
+    } else if (name == "gt") {
+      out += '>';
+    } else if (name == "amp") {
+      out += '&';
+    } else if (name == "apos") {
+      out += '\'';
+    } else if (name == "quot") {
+      out += '"';
+    } else {
+      return std::unexpected("unknown entity &" + std::string(name) + ";" + at_byte(where));
+    }
+    i = j + 1;
+  }
+}
+
+std::expected<std::optional<XmlAttribute>, std::string> XmlAttributeIterator::next() {
+  if (parsed_) {
+    if (pos_ >= parsed_->size()) return std::optional<XmlAttribute>{};
+    return std::optional<XmlAttribute>{(*parsed_)[pos_++]};
+  }
+  if (failed_) return std::unexpected(std::string("attribute list already failed"));
+  auto fail = [this](std::string message) {
+    failed_ = true;
+    return std::unexpected(std::move(message));
+  };
+  const std::size_t before = pos_;
+  while (pos_ < span_.size() && is_xml_space(span_[pos_])) ++pos_;
+  if (pos_ >= span_.size()) return std::optional<XmlAttribute>{};
+  const std::size_t name_start = pos_;
+  while (pos_ < span_.size() && !kNameStop[byte_at(span_, pos_)]) ++pos_;
+  const std::string_view name = span_.substr(name_start, pos_ - name_start);
+  if (name.empty()) return fail("expected an attribute name" + at_byte(offset_ + name_start));
+  if (before == name_start) {
+    return fail("missing white space before attribute " + std::string(name) + at_byte(offset_ + name_start));
+  }
+  while (pos_ < span_.size() && is_xml_space(span_[pos_])) ++pos_;
+  if (pos_ >= span_.size() || span_[pos_] != '=') {
+    return fail("attribute " + std::string(name) + " has no '='" + at_byte(offset_ + pos_));
+  }
+  ++pos_;
+  while (pos_ < span_.size() && is_xml_space(span_[pos_])) ++pos_;
+  if (pos_ >= span_.size() || (span_[pos_] != '"' && span_[pos_] != '\'')) {
+    return fail("attribute " + std::string(name) + " has no quoted value" + at_byte(offset_ + pos_));
+  }
+  const char quote = span_[pos_];
+  const std::size_t value_start = pos_ + 1;
+  const std::size_t close = span_.find(quote, value_start);
+  if (close == std::string_view::npos) {
+    return fail("unterminated value of attribute " + std::string(name) + at_byte(offset_ + pos_));
+  }
+  pos_ = close + 1;
+  return std::optional<XmlAttribute>{
+      XmlAttribute{name, span_.substr(value_start, close - value_start), offset_ + value_start}};
+}
+
+XmlReader::XmlReader(std::string_view input) noexcept : data_(input) {
+  if (data_.size() >= 3 && data_.substr(0, 3) == "\xEF\xBB\xBF") data_.remove_prefix(3);
+}
+
+std::expected<XmlEvent, std::string> XmlReader::next() {
+  const std::size_t n = data_.size();
+  for (;;) {
+    if (pos_ >= n) return XmlEvent::Eof;
+    if (data_[pos_] != '<') {
+      const void* lt = std::memchr(data_.data() + pos_, '<', n - pos_);
+      const std::size_t end = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - data_.data()) : n;
+      const std::string_view raw = data_.substr(pos_, end - pos_);
+      const std::size_t start = pos_;
+      pos_ = end;
+      const std::string_view trimmed = trim_xml_space(raw);
+      if (trimmed.empty()) continue;
+      event_start_ = start;
+      text_ = trimmed;
+      text_offset_ = static_cast<std::uint64_t>(trimmed.data() - data_.data());
+      return XmlEvent::Text;
+    }
+    const std::size_t before = pos_;
+    auto event = read_markup();
+    if (!event) return event;
+    if (pos_ == before) return std::unexpected(std::string("reader made no progress"));  // cannot happen
+    if (*event != XmlEvent::Eof) return event;  // Eof here means "skipped markup"
+  }
+}
+
+// Reads the markup at pos_ (a "<"). Skipped constructs answer Eof so that
+// next() carries on with the following bytes.
+std::expected<XmlEvent, std::string> XmlReader::read_markup() {
+  const std::size_t n = data_.size();
+  const std::size_t lt = pos_;
+  const std::string_view rest = data_.substr(lt);
+  event_start_ = lt;
+  if (rest.size() < 2) return std::unexpected("unexpected end of input after '<'" + at_byte(lt));
+  const char second = rest[1];
+
+  if (second == '/') {
+    // </name>
+    const void* gt = std::memchr(data_.data() + lt + 2, '>', n - lt - 2);
+    if (!gt) return std::unexpected("unexpected end of input inside end tag" + at_byte(lt));
+    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(gt) - data_.data());
+    std::string_view name = data_.substr(lt + 2, close - lt - 2);
+    while (!name.empty() && is_xml_space(name.back())) name.remove_suffix(1);
+    if (name.empty()) return std::unexpected("empty end tag name" + at_byte(lt));
+    pos_ = close + 1;
+    name_ = name;
+    if (!open_.empty()) {
+      if (open_.back() != name) {
+        return std::unexpected("mismatched end tag: expected </" + std::string(open_.back()) + ">, found </" +
+                               std::string(name) + ">" + at_byte(lt));
+      }
+      open_.pop_back();
+    }
+    return XmlEvent::End;
+  }
+
+  if (second == '!') {
+    if (rest.starts_with("<!--")) {
+      const std::size_t close = data_.find("-->", lt + 4);
+      if (close == std::string_view::npos) return std::unexpected("unterminated comment" + at_byte(lt));
+      pos_ = close + 3;
+      return XmlEvent::Eof;
+    }
+    if (rest.starts_with("<![CDATA[")) {
+      const std::size_t close = data_.find("]]>", lt + 9);
+      if (close == std::string_view::npos) return std::unexpected("unterminated CDATA section" + at_byte(lt));
+      text_ = data_.substr(lt + 9, close - lt - 9);
+      text_offset_ = lt + 9;
+      pos_ = close + 3;
+      return XmlEvent::CData;
+    }
+    if (rest.starts_with("<!DOCTYPE")) {
+      auto skipped = skip_doctype();
+      if (!skipped) return std::unexpected(std::move(skipped.error()));
+      return XmlEvent::Eof;
+    }
+    return std::unexpected("unsupported markup declaration" + at_byte(lt));
+  }
+
+  if (second == '?') {
+    // Processing instruction or XML declaration, wherever it stands.
+    const std::size_t close = data_.find("?>", lt + 2);
+    if (close == std::string_view::npos) {
+      return std::unexpected("unterminated processing instruction" + at_byte(lt));
+    }
+    pos_ = close + 2;
+    return XmlEvent::Eof;
+  }
+
+  // <name attributes> or <name attributes/>
+  std::size_t i = lt + 1;
+  while (i < n && !kNameStop[byte_at(data_, i)]) ++i;
+  const std::size_t name_end = i;
+  if (name_end == lt + 1) return std::unexpected("empty element name" + at_byte(lt));
+  // Well-formed attribute lists are split in the same pass that finds the
+  // tag's end; anything unusual takes the general path below, and the
+  // attribute iterator then reports the fault in document order.
+  attrs_split_ = split_attribute_list(name_end, i);
+  if (!attrs_split_) {
+    i = name_end;
+    for (;;) {
+      while (i < n && !kTagStop[byte_at(data_, i)]) ++i;
+      if (i >= n) return std::unexpected("unexpected end of input inside tag" + at_byte(lt));
+      const char c = data_[i];
+      if (c == '>') break;
+      const void* q = std::memchr(data_.data() + i + 1, c, n - i - 1);
+      if (!q) return std::unexpected("unexpected end of input inside attribute value" + at_byte(i));
+      i = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data()) + 1;
+    }
+  }
+  const bool empty = data_[i - 1] == '/' && i - 1 >= name_end;
+  name_ = data_.substr(lt + 1, name_end - lt - 1);
+  const std::size_t attrs_end = empty ? i - 1 : i;
+  attrs_ = data_.substr(name_end, attrs_end - name_end);
+  attrs_offset_ = name_end;
+  pos_ = i + 1;
+  if (empty) return XmlEvent::Empty;
+  open_.push_back(name_);
+  return XmlEvent::Start;
+}
+
+// Splits ` name="value"` pairs up to ">" or "/>"; false when the list is not
+// plainly well-formed (the caller then scans for the end the general way).
+bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
+  split_.clear();
+  const std::size_t n = data_.size();
+  std::size_t i = name_end;
+  for (;;) {
+    const std::size_t before = i;
+    while (i < n && is_xml_space(data_[i])) ++i;
+    if (i >= n) return false;
+    const char c = data_[i];
+    if (c == '>') {
+      gt = i;
+      return true;
+    }
+    if (c == '/') {
+      if (i + 1 < n && data_[i + 1] == '>') {
+        gt = i + 1;
+        return true;
+      }
+      return false;
+    }
+    if (i == before) return false;
+    const std::size_t name_start = i;
+    while (i < n && !kNameStop[byte_at(data_, i)]) {
+      if (data_[i] == '"' || data_[i] == '\'') return false;
+      ++i;
+    }
+    if (i == name_start) return false;
+    const std::string_view name = data_.substr(name_start, i - name_start);
+    while (i < n && is_xml_space(data_[i])) ++i;
+    if (i >= n || data_[i] != '=') return false;
+    ++i;
+    while (i < n && is_xml_space(data_[i])) ++i;
+    if (i >= n || (data_[i] != '"' && data_[i] != '\'')) return false;
+    const void* q = std::memchr(data_.data() + i + 1, data_[i], n - i - 1);
+    if (!q) return false;
+    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data());
+    split_.push_back(XmlAttribute{name, data_.substr(i + 1, close - i - 1), i + 1});
+    i = close + 1;
+  }
+}
+
+std::expected<void, std::string> XmlReader::skip_doctype() {
+  const std::size_t n = data_.size();
+  const std::size_t start = pos_;
+  std::size_t i = pos_ + 9;
+  bool in_subset = false;
+  while (i < n) {
+    const char c = data_[i];
+    if (c == '"' || c == '\'') {
+      const std::size_t close = data_.find(c, i + 1);
+      if (close == std::string_view::npos) break;
+      i = close + 1;
+    } else if (c == '[') {
+      in_subset = true;
+      ++i;
+    } else if (c == ']') {
+      in_subset = false;
+      ++i;
+    } else if (c == '>' && !in_subset) {
+      pos_ = i + 1;
+      return {};
+    } else if (c == '<' && in_subset && data_.substr(i).starts_with("<!--")) {
+      const std::size_t close = data_.find("-->", i + 4);
+      if (close == std::string_view::npos) break;
+      i = close + 3;
+    } else if (c == '<' && in_subset && data_.substr(i).starts_with("<?")) {
+      const std::size_t close = data_.find("?>", i + 2);
+      if (close == std::string_view::npos) break;
+      i = close + 2;
+    } else {
+      ++i;
+    }
+  }
+  return std::unexpected("unterminated DOCTYPE" + at_byte(start));
+}
+
+std::expected<std::string_view, std::string> XmlReader::read_raw_inner() {
+  if (open_.empty()) return std::unexpected(std::string("no open element to read"));
+  const std::size_t target = open_.size() - 1;
+  const std::string_view element = open_.back();
+  const std::uint64_t opened_at = event_start_;
+  const std::size_t content_start = pos_;
+  for (;;) {
+    auto event = next();
+    if (!event) return std::unexpected(std::move(event.error()));
+    if (*event == XmlEvent::Eof) {
+      return std::unexpected("unexpected end of input before </" + std::string(element) +
+                             "> closing the element opened" + at_byte(opened_at));
+    }
+    if (*event == XmlEvent::End && open_.size() == target) {
+      return data_.substr(content_start, event_start_ - content_start);
+    }
+  }
+}
+
+}  // namespace quorrel::core
