@@ -58,7 +58,9 @@ struct Resolved {
   NormalizedValue value;
 };
 
-std::expected<Resolved, XbrlError> resolve(const InstanceDocument& document, const RawFact& fact) {
+// Context, unit and value, in that order. Without want_text a text fact's
+// transformation is skipped and its value left empty.
+std::expected<Resolved, XbrlError> resolve(const InstanceDocument& document, const RawFact& fact, bool want_text) {
   const auto context_it = document.contexts.find(fact.context_ref);
   if (context_it == document.contexts.end()) {
     return std::unexpected(XbrlError::missing_context(fact.context_ref));
@@ -76,8 +78,8 @@ std::expected<Resolved, XbrlError> resolve(const InstanceDocument& document, con
   if (const auto* numeric = std::get_if<NumericText>(&fact.value)) {
     std::expected<Decimal, XbrlError> number = normalize_numeric(numeric->text, fact.inline_meta);
     if (!number) return std::unexpected(std::move(number.error()));
-    out.value = NumericValue{numeric->text, fact.decimals, *number};
-  } else if (const auto* text = std::get_if<NonNumericText>(&fact.value)) {
+    out.value = NumericValue{numeric->text.str(), fact.decimals, *number};
+  } else if (const auto* text = std::get_if<NonNumericText>(&fact.value); text != nullptr && want_text) {
     static const std::optional<std::string> kNoFormat;
     const std::optional<std::string>& format = fact.inline_meta ? fact.inline_meta->format : kNoFormat;
     out.value = TextValue{apply_text_transform(format, text->text), fact.lang};
@@ -87,15 +89,17 @@ std::expected<Resolved, XbrlError> resolve(const InstanceDocument& document, con
 
 }  // namespace
 
-std::expected<NormalizedValue, XbrlError> normalize_value(const InstanceDocument& document, const RawFact& fact) {
-  std::expected<Resolved, XbrlError> resolved = resolve(document, fact);
+std::expected<std::optional<NumericValue>, XbrlError> normalize_number(const InstanceDocument& document,
+                                                                       const RawFact& fact) {
+  std::expected<Resolved, XbrlError> resolved = resolve(document, fact, false);
   if (!resolved) return std::unexpected(std::move(resolved.error()));
-  return std::move(resolved->value);
+  if (auto* numeric = std::get_if<NumericValue>(&resolved->value)) return std::move(*numeric);
+  return std::nullopt;
 }
 
 NormalizeResult normalize_fact(const InstanceDocument& document, const TaxonomyResolver& resolver,
                                std::string_view doc_id, const RawFact& fact) {
-  std::expected<Resolved, XbrlError> resolved = resolve(document, fact);
+  std::expected<Resolved, XbrlError> resolved = resolve(document, fact, true);
   if (!resolved) return std::unexpected(std::move(resolved.error()));
   const Context& context = *resolved->context;
 

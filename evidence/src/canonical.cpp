@@ -57,8 +57,12 @@ std::string receipt_id_of_body(std::string_view body, Sha256& sha) {
 std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value) {
   const auto* numeric = std::get_if<core::NumericValue>(&value);
   if (numeric == nullptr) return std::nullopt;
-  if (!numeric->value) return CanonicalValue{numeric->raw, std::nullopt};
-  return CanonicalValue{numeric->value->normalize().render(), numeric->value};
+  return canonical_value(*numeric);
+}
+
+CanonicalValue canonical_value(const core::NumericValue& value) {
+  if (!value.value) return CanonicalValue{value.raw, std::nullopt};
+  return CanonicalValue{value.value->normalize().render(), value.value};
 }
 
 }  // namespace quorrel::evidence

@@ -30,9 +30,10 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
 
   context.values.reserve(facts.size());
   for (const core::RawFact& fact : facts) {
-    std::expected<core::NormalizedValue, core::XbrlError> value = core::normalize_value(context.document, fact);
-    if (value) {
-      context.values.push_back(canonical_value(*value));
+    std::expected<std::optional<core::NumericValue>, core::XbrlError> number =
+        core::normalize_number(context.document, fact);
+    if (number && *number) {
+      context.values.push_back(canonical_value(**number));
     } else {
       context.values.emplace_back(std::nullopt);
     }
@@ -49,11 +50,10 @@ std::expected<std::vector<Receipt>, EvidenceError> build_receipts(const core::In
   Sha256 sha;
   std::string body;
   for (const core::RawFact& fact : document.facts) {
-    std::expected<core::NormalizedValue, core::XbrlError> value = core::normalize_value(document, fact);
-    if (!value) continue;
-    std::optional<CanonicalValue> canonical = canonical_value(*value);
-    if (!canonical) continue;
+    std::expected<std::optional<core::NumericValue>, core::XbrlError> number = core::normalize_number(document, fact);
+    if (!number || !*number) continue;  // failed normalization, or a text or nil value
     if (!fact.byte_range) continue;
+    std::optional<CanonicalValue> canonical = canonical_value(**number);
 
     Receipt receipt;
     receipt.schema = std::string(kSchema);

@@ -79,11 +79,12 @@ using NormalizeResult = std::expected<NormalizedFact, XbrlError>;
 [[nodiscard]] std::vector<NormalizeResult> normalize_facts(const InstanceDocument& document,
                                                            const TaxonomyResolver& resolver, std::string_view doc_id);
 
-// The value alone, with the same checks in the same order as normalize_fact
-// (context, unit, value) but without copying the fact's identity: what the
-// receipt builder and the source context need.
-[[nodiscard]] std::expected<NormalizedValue, XbrlError> normalize_value(const InstanceDocument& document,
-                                                                        const RawFact& fact);
+// The numeric value alone, with the same checks in the same order as
+// normalize_fact (context, unit, value) but without copying the fact's
+// identity or transforming text: what the receipt builder and the source
+// context need. Text and nil facts give no number.
+[[nodiscard]] std::expected<std::optional<NumericValue>, XbrlError> normalize_number(
+    const InstanceDocument& document, const RawFact& fact);
 
 // The numeric value of a fact text: cleaning, sign, decimal parse and scale.
 // The error is InvalidDecimal carrying the untouched text.

@@ -50,5 +50,6 @@ struct CanonicalValue {
 // notation (1500000.00 gives 1500000, -0.50 gives -0.5, any zero gives 0), or
 // the raw text when a numeric value carries no decimal. Text and nil: none.
 [[nodiscard]] std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value);
+[[nodiscard]] CanonicalValue canonical_value(const core::NumericValue& value);
 
 }  // namespace quorrel::evidence
