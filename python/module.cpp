@@ -11,14 +11,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <expected>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "quorrel/core/error.hpp"
-#include "quorrel/core/parser.hpp"
+#include "quorrel/evidence/verify.hpp"
 
 namespace {
 
@@ -69,7 +69,14 @@ void raise_text(PyObject* type, std::string_view text) noexcept {
 }
 
 // Every library error surfaces as ValueError carrying its rendered text, no prefix.
-void raise_library_error(const quorrel::core::XbrlError& error) { raise_text(PyExc_ValueError, error.render()); }
+// The library's text result as a str, or its error message as ValueError.
+PyObject* text_result(const std::expected<std::string, std::string>& result) {
+  if (!result) {
+    raise_text(PyExc_ValueError, result.error());
+    return nullptr;
+  }
+  return PyUnicode_FromStringAndSize(result->data(), static_cast<Py_ssize_t>(result->size()));
+}
 
 // Runs one call body. Memory exhaustion becomes MemoryError; anything else that
 // escapes the libraries becomes SystemError instead of aborting the interpreter.
@@ -214,13 +221,10 @@ struct ReceiptsArguments {
 };
 
 PyObject* receipts_for_bytes_body(const ReceiptsArguments& arguments) {
-  auto document = quorrel::core::parse_instance(arguments.source_bytes);
-  if (!document) {
-    raise_library_error(document.error());
-    return nullptr;
-  }
-  PyErr_SetString(PyExc_NotImplementedError, "receipt building is not available yet");
-  return nullptr;
+  std::optional<std::string_view> authority;
+  if (arguments.authority) authority = *arguments.authority;
+  return text_result(
+      quorrel::evidence::receipts_jsonl(arguments.source_bytes, arguments.doc_id, arguments.uri, authority));
 }
 
 constexpr Signature<4> receipts_for_bytes_signature{
@@ -257,9 +261,8 @@ struct VerifyArguments {
   std::string_view source_bytes;
 };
 
-PyObject* verify_bytes_body(const VerifyArguments&) {
-  PyErr_SetString(PyExc_NotImplementedError, "verify_bytes is not available yet");
-  return nullptr;
+PyObject* verify_bytes_body(const VerifyArguments& arguments) {
+  return text_result(quorrel::evidence::verify_jsonl(arguments.receipts_jsonl, arguments.source_bytes));
 }
 
 constexpr Signature<2> verify_bytes_signature{"verify_bytes", {"receipts_jsonl", "source_bytes"}, 2};

@@ -54,4 +54,15 @@ std::string receipt_id_of_body(std::string_view body, Sha256& sha) {
   return id;
 }
 
+std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value) {
+  const auto* numeric = std::get_if<core::NumericValue>(&value);
+  if (numeric == nullptr) return std::nullopt;
+  return canonical_value(*numeric);
+}
+
+CanonicalValue canonical_value(const core::NumericValue& value) {
+  if (!value.value) return CanonicalValue{value.raw, std::nullopt};
+  return CanonicalValue{value.value->normalize().render(), value.value};
+}
+
 }  // namespace quorrel::evidence

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quorrel/core/decimal.hpp"
+#include "quorrel/core/normalize.hpp"
 #include "quorrel/evidence/crypto.hpp"
 #include "quorrel/evidence/receipt.hpp"
 #include "quorrel/evidence/report.hpp"
@@ -37,5 +39,17 @@ void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evid
 
 // The id of an already written canonical body: "er_" and its hexadecimal digest.
 [[nodiscard]] std::string receipt_id_of_body(std::string_view body, Sha256& sha);
+
+// The text a receipt claims for a normalized value, with the decimal it came from.
+struct CanonicalValue {
+  std::string text;
+  std::optional<core::Decimal> decimal;  // as held before normalizing
+};
+
+// Numeric values only: the normalized decimal rendered in plain positional
+// notation (1500000.00 gives 1500000, -0.50 gives -0.5, any zero gives 0), or
+// the raw text when a numeric value carries no decimal. Text and nil: none.
+[[nodiscard]] std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value);
+[[nodiscard]] CanonicalValue canonical_value(const core::NumericValue& value);
 
 }  // namespace quorrel::evidence

@@ -1,0 +1,147 @@
+#include "quorrel/evidence/derived.hpp"
+
+#include <algorithm>
+
+#include "quorrel/evidence/attestation.hpp"
+#include "quorrel/evidence/canonical.hpp"
+#include "quorrel/evidence/crypto.hpp"
+
+namespace quorrel::evidence {
+namespace {
+
+std::string recomputed_id(const Receipt& receipt, std::string& body, Sha256& sha) {
+  body.clear();
+  append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
+  return receipt_id_of_body(body, sha);
+}
+
+EvidenceError overflow() { return EvidenceError::derivation_failed("decimal overflow"); }
+
+}  // namespace
+
+ReceiptIndex::ReceiptIndex(std::span<const Receipt> receipts) : receipts_(receipts), intact_(receipts.size(), -1) {
+  for (std::size_t i = 0; i < receipts.size(); ++i) {
+    by_id_.insert_or_assign(std::string_view(receipts[i].receipt_id), i);
+  }
+}
+
+const Receipt* ReceiptIndex::find(std::string_view receipt_id) const {
+  const auto it = by_id_.find(receipt_id);
+  return it == by_id_.end() ? nullptr : &receipts_[it->second];
+}
+
+bool ReceiptIndex::intact(std::string_view receipt_id) const {
+  const auto it = by_id_.find(receipt_id);
+  if (it == by_id_.end()) return false;
+  std::int8_t& memo = intact_[it->second];
+  if (memo < 0) {
+    std::string body;
+    Sha256 sha;
+    const Receipt& parent = receipts_[it->second];
+    memo = recomputed_id(parent, body, sha) == parent.receipt_id ? 1 : 0;
+  }
+  return memo == 1;
+}
+
+std::expected<core::Decimal, EvidenceError> apply(const Operation& operation,
+                                                  std::span<const core::Decimal> operands) {
+  if (operands.size() != 2) {
+    return std::unexpected(EvidenceError::operation_arity(2, operands.size()));
+  }
+  const core::Decimal& a = operands[0];
+  const core::Decimal& b = operands[1];
+  std::optional<core::Decimal> q;
+  switch (operation.kind) {
+    case OperationKind::Ratio:
+      if (b.is_zero()) return std::unexpected(EvidenceError::division_by_zero());
+      q = a.div(b);
+      break;
+    case OperationKind::Difference:
+      q = a.sub(b);
+      break;
+    case OperationKind::GrowthRate: {
+      if (b.is_zero()) return std::unexpected(EvidenceError::division_by_zero());
+      const std::optional<core::Decimal> delta = a.sub(b);
+      if (delta) q = delta->div(b.abs());
+      break;
+    }
+  }
+  if (!q) return std::unexpected(overflow());
+  if (operation.kind != OperationKind::Difference && operation.round_dp) {
+    q = q->round(*operation.round_dp);
+  }
+  return q->normalize();
+}
+
+VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& index) {
+  std::vector<Check> checks;
+  checks.reserve(5);
+
+  std::string body;
+  Sha256 sha;
+  const std::string id = recomputed_id(receipt, body, sha);
+  if (id == receipt.receipt_id && receipt.schema == kSchema) {
+    checks.push_back(Check::passed(CheckName::ReceiptId));
+  } else {
+    checks.push_back(Check::failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"));
+  }
+
+  const bool shape_ok = receipt.claim.kind == ClaimKind::Derived && receipt.evidence.empty() &&
+                        receipt.derivation && !receipt.derivation->inputs.empty();
+  if (shape_ok) {
+    checks.push_back(Check::passed(CheckName::EvidenceShape));
+  } else {
+    checks.push_back(Check::failed(CheckName::EvidenceShape,
+                                   "derived receipt must have kind=derived, empty evidence, non-empty derivation"));
+  }
+
+  if (receipt.derivation) {
+    const Derivation& derivation = *receipt.derivation;
+    std::string problems;
+    std::vector<core::Decimal> operands;
+    operands.reserve(std::min<std::size_t>(derivation.inputs.size(), 2));
+    auto note = [&problems](std::string problem) {
+      if (!problems.empty()) problems += "; ";
+      problems += problem;
+    };
+    for (const DerivationInput& input : derivation.inputs) {
+      const Receipt* parent = index.find(input.receipt_id);
+      if (parent == nullptr) {
+        note(input.receipt_id + ": unknown parent");
+      } else if (!index.intact(input.receipt_id)) {
+        note(input.receipt_id + ": parent fails integrity");
+      } else if (parent->claim.value != input.value) {
+        note(input.receipt_id + ": consumed " + input.value + " but parent claims " + parent->claim.value);
+      }
+      if (std::optional<core::Decimal> operand = core::Decimal::parse(input.value)) {
+        operands.push_back(*operand);
+      }
+    }
+    if (problems.empty()) {
+      checks.push_back(Check::passed(CheckName::InputResolution));
+    } else {
+      checks.push_back(Check::failed(CheckName::InputResolution, std::move(problems)));
+    }
+
+    std::expected<core::Decimal, EvidenceError> result = evidence::apply(derivation.operation, operands);
+    if (!result) {
+      checks.push_back(Check::failed(CheckName::Recompute, "recompute failed: " + result.error().render()));
+    } else {
+      const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.claim.value);
+      if (claimed && *claimed == *result) {
+        checks.push_back(Check::passed(CheckName::Recompute));
+      } else {
+        checks.push_back(Check::failed(CheckName::Recompute,
+                                       "recomputed " + result->render() + ", claimed " + receipt.claim.value));
+      }
+    }
+  }
+
+  if (std::optional<Check> attestation = attestation_check(receipt, body)) {
+    checks.push_back(std::move(*attestation));
+  }
+
+  return VerificationReport::from_checks(receipt.receipt_id, std::move(checks));
+}
+
+}  // namespace quorrel::evidence
