@@ -3,9 +3,11 @@
 // parse_instance on arbitrary bytes: an error is a clean value with a message;
 // a parsed document keeps its positional promises. Byte ranges are counted
 // after a leading byte-order mark: each fact's range starts at the '<' of its
-// start tag and ends just past a '>', inside the input; a plain fact's start
-// tag carries the concept's name as written; contexts and units are filed
-// under their own ids; texts of valid UTF-8 input stay valid UTF-8.
+// start tag and ends just past the '>' of its own end tag (or of "/>"), inside
+// the input; a plain fact's start tag carries the concept's name as written
+// and an inline fact's is nonFraction, nonNumeric or fraction; contexts and
+// units are filed under their own ids; texts of valid UTF-8 input stay valid
+// UTF-8.
 
 #include <cstdint>
 #include <string>
@@ -16,6 +18,19 @@
 #include "quorrel/core/parser.hpp"
 
 using quorrel::fuzz::is_valid_utf8;
+
+namespace {
+
+bool is_xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The raw name of the tag that opens at body[start].
+std::string_view tag_name(std::string_view body, std::size_t start) {
+  std::size_t end = start + 1;
+  while (end < body.size() && !is_xml_space(body[end]) && body[end] != '/' && body[end] != '>') ++end;
+  return body.substr(start + 1, end - start - 1);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -39,11 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      std::to_string(body.size()));
       FUZZ_CHECK(body[start] == '<', where + ": range does not start at '<'");
       FUZZ_CHECK(body[end - 1] == '>', where + ": range does not end after '>'");
+      const std::string_view tag = tag_name(body, start);
       if (!fact.inline_meta) {
         const auto& name = fact.concept_name;
         const std::string written = name.prefix ? *name.prefix + ":" + name.local_name : name.local_name;
-        FUZZ_CHECK(body.substr(start + 1).starts_with(written), where + ": start tag is not " + written);
+        FUZZ_CHECK(tag == written, where + ": start tag is " + std::string(tag));
+      } else {
+        const std::string_view local = tag.substr(tag.find(':') == std::string_view::npos ? 0 : tag.find(':') + 1);
+        FUZZ_CHECK(local == "nonFraction" || local == "nonNumeric" || local == "fraction",
+                   where + ": inline fact element is " + std::string(tag));
       }
+      // The range ends with the element's own end tag, or with "/>".
+      std::string_view element = body.substr(start, end - start - 1);
+      while (!element.empty() && is_xml_space(element.back())) element.remove_suffix(1);
+      FUZZ_CHECK(element.ends_with("/") || element.ends_with("</" + std::string(tag)),
+                 where + ": range does not end with the end tag of " + std::string(tag));
     }
     if (valid) {
       FUZZ_CHECK(is_valid_utf8(fact.concept_name.local_name), where);
