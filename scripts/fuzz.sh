@@ -26,7 +26,7 @@ while (($#)); do
     --seconds=*) seconds=${1#--seconds=}; shift ;;
     --check) mode=check; shift ;;
     --list) mode=list; shift ;;
-    -h|--help) sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
     *) targets+=("${1%_fuzz}"); shift ;;
   esac
