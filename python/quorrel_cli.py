@@ -48,6 +48,9 @@ def _build(job: Job) -> Outcome:
         return Outcome(job.path, None, exc.strerror or str(exc))
     try:
         return Outcome(job.path, quorrel.receipts_for_bytes(source, job.doc_id, job.uri, job.authority), None)
+    except UnicodeEncodeError:
+        # A file name that is not valid UTF-8 cannot stand in a receipt.
+        return Outcome(job.path, None, "the document id and URI must be valid UTF-8 (give --doc-id and --uri)")
     except (ValueError, MemoryError) as exc:
         return Outcome(job.path, None, str(exc) or type(exc).__name__)
 
@@ -88,6 +91,33 @@ def _error(message: str) -> None:
     sys.stderr.write(f"quorrel: {message}\n")
 
 
+def _write_utf8(stream, text: str) -> None:
+    # Receipts and summaries are UTF-8 whatever the terminal's encoding, with
+    # bare line feeds on every platform.
+    buffer = getattr(stream, "buffer", None)
+    if buffer is None:
+        stream.write(text)
+    else:
+        stream.flush()
+        buffer.write(text.encode("utf-8"))
+        buffer.flush()
+
+
+def _same_file(a: str, b: str) -> bool:
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return False
+
+
+def _overwritten_input(targets: Iterable[str], inputs: Sequence[str]) -> str | None:
+    """The first output target that is one of the inputs, if any."""
+    for target in targets:
+        if os.path.exists(target) and any(_same_file(target, path) for path in inputs):
+            return target
+    return None
+
+
 def cmd_receipts(args: argparse.Namespace) -> int:
     jobs = []
     for path in args.files:
@@ -104,9 +134,23 @@ def cmd_receipts(args: argparse.Namespace) -> int:
             _error(f"several inputs are named {clashes[0]}; their outputs would overwrite each other in {out_dir}")
             return 2
 
+    def target_of(path: str) -> str:
+        assert out_dir is not None
+        return os.path.join(out_dir, os.path.basename(path) + ".receipts.jsonl")
+
+    targets = [target_of(p) for p in args.files] if out_dir is not None else [args.output] if args.output else []
+    overwritten = _overwritten_input(targets, args.files)
+    if overwritten is not None:
+        _error(f"{overwritten}: the output would overwrite an input")
+        return 2
+
     sink = None
-    if out_dir is None:
-        sink = open(args.output, "w", encoding="utf-8", newline="") if args.output else sys.stdout
+    if out_dir is None and args.output:
+        try:
+            sink = open(args.output, "w", encoding="utf-8", newline="")
+        except OSError as exc:
+            _error(f"{args.output}: {exc.strerror or exc}")
+            return 2
 
     workers = args.jobs if args.jobs is not None else (os.cpu_count() or 1)
     progress = _Progress(len(jobs), len(jobs) > 1 and sys.stderr.isatty())
@@ -122,16 +166,21 @@ def cmd_receipts(args: argparse.Namespace) -> int:
                 continue
             assert outcome.jsonl is not None
             if out_dir is not None:
-                target = os.path.join(out_dir, os.path.basename(outcome.path) + ".receipts.jsonl")
-                with open(target, "w", encoding="utf-8", newline="") as handle:
-                    handle.write(outcome.jsonl)
-            else:
-                assert sink is not None
+                target = target_of(outcome.path)
+                try:
+                    with open(target, "w", encoding="utf-8", newline="") as handle:
+                        handle.write(outcome.jsonl)
+                except OSError as exc:
+                    failed = True
+                    _error(f"{target}: {exc.strerror or exc}")
+            elif sink is not None:
                 sink.write(outcome.jsonl)
                 sink.flush()
+            else:
+                _write_utf8(sys.stdout, outcome.jsonl)
     finally:
         progress.close()
-        if sink is not None and sink is not sys.stdout:
+        if sink is not None:
             sink.close()
     return 1 if failed else 0
 
@@ -147,23 +196,34 @@ def _describe(summary: dict) -> Iterable[str]:
 
 
 def cmd_verify(args: argparse.Namespace) -> int:
+    path = args.receipts
     try:
-        with open(args.receipts, "r", encoding="utf-8", newline="") as handle:
+        with open(path, "r", encoding="utf-8", newline="") as handle:
             receipts = handle.read()
-        with open(args.file, "rb") as handle:
+        path = args.file
+        with open(path, "rb") as handle:
             source = handle.read()
-    except (OSError, UnicodeDecodeError) as exc:
-        _error(str(exc))
+    except OSError as exc:
+        _error(f"{path}: {exc.strerror or exc}")
+        return 2
+    except UnicodeDecodeError as exc:
+        _error(f"{path}: not UTF-8 text: {exc.reason} at byte {exc.start}")
         return 2
     try:
         text = quorrel.verify_bytes(receipts, source)
     except (ValueError, MemoryError) as exc:
-        _error(str(exc) or type(exc).__name__)
+        message = str(exc) or type(exc).__name__
+        # The source is read first: its failures name the source, all others the receipts.
+        culprit = args.file if message.startswith("source parse failed: ") else args.receipts
+        _error(f"{culprit}: {message}")
         return 2
     summary = json.loads(text)
     if args.json:
-        sys.stdout.write(text + "\n")
+        _write_utf8(sys.stdout, text + "\n")
     else:
+        # Details quote receipt texts; a terminal that cannot show them gets escapes.
+        if hasattr(sys.stdout, "reconfigure"):
+            sys.stdout.reconfigure(errors="backslashreplace")
         for line in _describe(summary):
             sys.stdout.write(line + "\n")
     return 0 if summary["fail"] == 0 else 1

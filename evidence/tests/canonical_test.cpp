@@ -164,3 +164,45 @@ TEST(CanonicalBody, AppendsAfterExistingText) {
   ev::append_canonical_body(r.claim, r.evidence, r.derivation, out);
   EXPECT_EQ(out, R"(prefix["er/0.2",{"value":"1500000","unit":"usd","kind":"stated","doc_id":"doc-1"},[],null])");
 }
+
+// --- canonical value of a normalized value ------------------------------------
+
+namespace {
+
+quorrel::core::NormalizedValue numeric(const char* raw, const char* decimal) {
+  auto value = quorrel::core::Decimal::parse(decimal);
+  EXPECT_TRUE(value.has_value()) << decimal;
+  return quorrel::core::NumericValue{raw, std::nullopt, value};
+}
+
+}  // namespace
+
+TEST(CanonicalValue, NormalizedPlainTextWithTheDecimalAsHeld) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1500000.00", "1500000"}, {"-0.50", "-0.5"}, {"0.000", "0"}, {"-0", "0"},     {"-0.000", "0"},
+      {"12.340", "12.34"},       {"100", "100"},    {"0.10", "0.1"}, {"-7", "-7"},    {"0.0001", "0.0001"},
+      {"1e3", "1000"},           {"1.5e-2", "0.015"},
+      // The largest mantissa, with and without fraction digits.
+      {"79228162514264337593543950335", "79228162514264337593543950335"},
+      {"7.9228162514264337593543950335", "7.9228162514264337593543950335"},
+  };
+  for (const auto& [held, text] : cases) {
+    const auto canonical = ev::canonical_value(numeric("raw text", held));
+    ASSERT_TRUE(canonical.has_value()) << held;
+    EXPECT_EQ(canonical->text, text) << held;
+    ASSERT_TRUE(canonical->decimal.has_value()) << held;
+    // The decimal is kept as it was held, before normalizing.
+    EXPECT_EQ(canonical->decimal->render(), quorrel::core::Decimal::parse(held)->render()) << held;
+  }
+}
+
+TEST(CanonicalValue, RawTextWithoutDecimalAndNothingForTextOrNil) {
+  const quorrel::core::NormalizedValue no_decimal = quorrel::core::NumericValue{" 1,500.00 ", std::nullopt, std::nullopt};
+  const auto raw = ev::canonical_value(no_decimal);
+  ASSERT_TRUE(raw.has_value());
+  EXPECT_EQ(raw->text, " 1,500.00 ");
+  EXPECT_FALSE(raw->decimal.has_value());
+
+  EXPECT_FALSE(ev::canonical_value(quorrel::core::NormalizedValue{quorrel::core::TextValue{"12", std::nullopt}}));
+  EXPECT_FALSE(ev::canonical_value(quorrel::core::NormalizedValue{quorrel::core::NilValue{}}));
+}
