@@ -17,7 +17,9 @@ are called.
         [--scale F] [--timeout S] [--list]
 
 --scale multiplies every full size (default 1.0); --timeout bounds one child
-(default 300 s) and a case over it is reported as "timeout".
+(default 300 s) and a case over it is reported as "timeout"; each child's
+address space is capped at --memory-limit-gb (default 8, 0 for none, and no
+cap when AddressSanitizer is preloaded).
 """
 
 from __future__ import annotations
@@ -282,12 +284,15 @@ def child(case: str, size: int) -> None:
 # ---------------------------------------------------------------------------
 # Parent side.
 
-def run_child(case: str, size: int, timeout: float):
+def run_child(case: str, size: int, timeout: float, limit_gb: float):
     def limit():  # keep a runaway case from taking the machine's memory
-        resource.setrlimit(resource.RLIMIT_AS, (8 << 30, 8 << 30))
+        cap = int(limit_gb * (1 << 30))
+        resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
 
+    # AddressSanitizer reserves terabytes of address space: no cap under it.
+    capped = limit_gb > 0 and "asan" not in os.environ.get("LD_PRELOAD", "")
     proc = subprocess.Popen([sys.executable, __file__, "--child", case, str(size)], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, preexec_fn=limit)
+                            stderr=subprocess.PIPE, preexec_fn=limit if capped else None)
     deadline = time.monotonic() + timeout
     while True:
         pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
@@ -318,6 +323,7 @@ def main() -> None:
     parser.add_argument("cases", nargs="*", help="case names (default: all)")
     parser.add_argument("--scale", type=float, default=1.0)
     parser.add_argument("--timeout", type=float, default=300.0)
+    parser.add_argument("--memory-limit-gb", type=float, default=8.0, help="address-space cap per child; 0: none")
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
     if args.list:
@@ -337,7 +343,7 @@ def main() -> None:
         full = max(2, int(full * args.scale))
         previous: dict[str, dict] = {}
         for size in (full // 2, full):
-            rows, problem, peak_kb = run_child(name, size, args.timeout)
+            rows, problem, peak_kb = run_child(name, size, args.timeout, args.memory_limit_gb)
             if rows is None:
                 print(f"{name:<28} {'-':<8} {size:>10,} {problem}")
                 flagged.append(f"{name} at {size}: {problem}")
