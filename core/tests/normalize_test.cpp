@@ -91,6 +91,27 @@ TEST(NormalizeNumeric, FailuresCarryTheUntrimmedText) {
   EXPECT_EQ(value_of(inline_fact("(+5)")), "error: invalid decimal value: (+5)");
 }
 
+TEST(NormalizeNumeric, StepsInteract) {
+  // No-break spaces vanish inside the text and are trimmed at its ends; the
+  // parentheses then mark it negative and the comma becomes the point.
+  EXPECT_EQ(value_of(inline_fact("(1\xC2\xA0" "234,5)", "ixt:numcommadecimal")), "-1234.5");
+  EXPECT_EQ(value_of(inline_fact("\xC2\xA0(1.234.567,50)\xC2\xA0", "ixt:numcommadecimal")), "-1234567.50");
+  EXPECT_EQ(value_of(inline_fact("( 1\xC2\xA0" "234 )", "ixt:numcommadecimal", 3)), "-1234000");
+  // A sign attribute turns a zero dash into negative zero, which scaling makes plain zero.
+  EXPECT_EQ(value_of(inline_fact("-", "ixt-sec:numdash", std::nullopt, "-")), "-0");
+  EXPECT_EQ(value_of(inline_fact("\xE2\x88\x92", "ixt:zerodash", std::nullopt, "-")), "-0");
+  EXPECT_EQ(value_of(inline_fact("-", "ixt-sec:numdash", 6, "-")), "0");
+  EXPECT_EQ(value_of(inline_fact("(0.000)", std::nullopt, -3)), "0");
+  EXPECT_EQ(value_of(inline_fact("(0.000)", std::nullopt, 0)), "-0.000");
+  // A number-words text that does not read as words falls back to the
+  // ordinary cleaning; parentheses around words still fail.
+  EXPECT_EQ(value_of(inline_fact("(1,000)", "ixt:numwordsen")), "-1000");
+  EXPECT_EQ(value_of(inline_fact("(Five)", "ixt:numwordsen")), "error: invalid decimal value: (Five)");
+  // A minus inside parentheses, a sign attribute and a scale still give one
+  // minus, and scaling up keeps the fractional digit.
+  EXPECT_EQ(value_of(inline_fact("(-1,5)", "ixt:numcommadecimal", 1, "-")), "-15.0");
+}
+
 TEST(NormalizeFact, ContextAndUnitAreResolvedFirst) {
   const InstanceDocument doc = document();
   RawFact nil = numeric_fact("", "nope", std::nullopt);

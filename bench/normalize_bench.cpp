@@ -1,0 +1,107 @@
+// Times fact normalization of the large real filings against OpenSSL's
+// SHA-256 over the same bytes. Each document is parsed once; then the full
+// normalize_facts (identity, dimensions, units and text copied out) and the
+// lean numeric path that receipt building uses (normalize_number per fact)
+// are timed and printed beside the hash time as ratios.
+//   build/release/bench/normalize_bench [min_bytes]   (default 1000000)
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "quorrel/core/normalize.hpp"
+#include "quorrel/core/parser.hpp"
+#include "quorrel/evidence/crypto.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename F>
+double best_seconds(F&& f, std::size_t bytes) {
+  // Enough repetitions for about 16 MB of source, at least 5; the best run counts.
+  const int reps = std::max<int>(5, static_cast<int>((16u << 20) / std::max<std::size_t>(bytes, 1)));
+  double best = 1e30;
+  for (int i = 0; i < reps; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    const auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+  const fs::path corpus = fs::path(QUORREL_SHARED_DIR) / "corpus";
+  if (!fs::is_directory(corpus)) {
+    std::printf("corpus absent, nothing to measure\n");
+    return 0;
+  }
+  std::vector<std::pair<std::string, std::string>> docs;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.file_size() < min_bytes) continue;
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    docs.emplace_back(fs::relative(entry.path(), corpus).generic_string(),
+                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+  std::sort(docs.begin(), docs.end(), [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
+
+  quorrel::evidence::Sha256 sha;
+  const quorrel::core::NoLabels labels;
+  std::printf("%-44s %9s %6s %9s %9s %9s %7s %7s %7s\n", "file", "bytes", "facts", "sha us", "full us", "lean us",
+              "full/sha", "lean/sha", "ns/fact");
+  double total_sha = 0;
+  double total_full = 0;
+  double total_lean = 0;
+  for (const auto& [name, bytes] : docs) {
+    const auto doc = quorrel::core::parse_instance(bytes);
+    if (!doc) {
+      std::printf("%-44s does not parse: %s\n", name.c_str(), doc.error().render().c_str());
+      continue;
+    }
+    std::size_t kept = 0;
+    const double full_s = best_seconds(
+        [&] {
+          const auto results = quorrel::core::normalize_facts(*doc, labels, name);
+          kept = static_cast<std::size_t>(std::count_if(results.begin(), results.end(),
+                                                        [](const auto& r) { return r.has_value(); }));
+        },
+        bytes.size());
+    std::size_t numbers = 0;
+    const double lean_s = best_seconds(
+        [&] {
+          numbers = 0;
+          for (const auto& fact : doc->facts) {
+            const auto n = quorrel::core::normalize_number(*doc, fact);
+            numbers += (n && *n) ? 1 : 0;
+          }
+        },
+        bytes.size());
+    volatile std::uint8_t sink = 0;
+    const double sha_s = best_seconds([&] { sink = sink ^ sha.digest(bytes)[0]; }, bytes.size());
+    (void)kept;
+    total_sha += sha_s;
+    total_full += full_s;
+    total_lean += lean_s;
+    const double facts = static_cast<double>(std::max<std::size_t>(doc->facts.size(), 1));
+    std::printf("%-44s %9zu %6zu %9.0f %9.0f %9.0f %7.2f %7.2f %7.0f\n", name.substr(0, 44).c_str(), bytes.size(),
+                doc->facts.size(), sha_s * 1e6, full_s * 1e6, lean_s * 1e6, full_s / sha_s, lean_s / sha_s,
+                full_s * 1e9 / facts);
+  }
+  if (total_sha > 0) {
+    std::printf("overall normalize_facts/sha256 time ratio: %.2f, normalize_number/sha256: %.2f\n",
+                total_full / total_sha, total_lean / total_sha);
+  }
+  return 0;
+}
