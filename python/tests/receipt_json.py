@@ -197,4 +197,4 @@ def read(text):
 
 
 def lines(jsonl_text):
-    return [read(l) for l in jsonl_text.splitlines() if l.strip()]
+    return [read(l) for l in jsonl_text.split("\n") if l.strip()]
