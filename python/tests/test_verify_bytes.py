@@ -101,7 +101,11 @@ def test_every_unicode_white_space_character_makes_a_line_blank():
 def test_other_characters_make_a_line_that_must_be_a_receipt(ch):
     line = rj.line(receipts()[0])
     assert raises(f"{line}\n{ch}\n{line}") == "expected value at line 1 column 1"
-    # Unicode white space that is not JSON white space may not surround a record.
+
+
+def test_unicode_white_space_may_not_surround_a_record():
+    # Only JSON white space may: these are blank-line characters, not JSON's.
+    line = rj.line(receipts()[0])
     assert raises(f"{line}\n\u00a0{line}") == "expected value at line 1 column 1"
     assert raises(f"{line}\u3000\n") == f"trailing characters at line 1 column {len(line.encode()) + 1}"
 
