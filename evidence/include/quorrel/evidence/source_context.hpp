@@ -51,4 +51,10 @@ class SourceContext {
                                                                                 std::string_view doc_id,
                                                                                 const SourceArtifact& source_artifact);
 
+// The same receipts as build_receipts, each written as one compact JSON line
+// ending in a line feed and appended to out, without building Receipt records:
+// byte for byte what write_receipt gives for them.
+void append_receipt_lines(const core::InstanceDocument& document, std::string_view doc_id,
+                          const SourceArtifact& source_artifact, std::string& out);
+
 }  // namespace quorrel::evidence
