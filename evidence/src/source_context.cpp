@@ -9,6 +9,13 @@
 
 namespace quorrel::evidence {
 
+std::strong_ordering operator<=>(const FactKey& key, const FactKeyView& view) noexcept {
+  if (const auto c = std::string_view(key.concept_text) <=> view.concept_text; c != 0) return c;
+  if (const auto c = std::string_view(key.context_ref) <=> view.context_ref; c != 0) return c;
+  if (!key.unit_ref || !view.unit_ref) return key.unit_ref.has_value() <=> view.unit_ref.has_value();
+  return std::string_view(*key.unit_ref) <=> *view.unit_ref;
+}
+
 std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view source_bytes) {
   std::expected<core::InstanceDocument, core::XbrlError> parsed = core::parse_instance(source_bytes);
   if (!parsed) return std::unexpected(EvidenceError::source_parse(parsed.error().render()));
