@@ -1,5 +1,6 @@
 // Facts, continuations and footnotes.
 
+#include <map>
 #include <set>
 
 #include "instance_parser.hpp"
@@ -154,20 +155,26 @@ void InstanceParser::footnote_arc() {
 }
 
 void InstanceParser::resolve_continuations() {
+  // Many facts may name the same chain; its text is walked and built once per
+  // starting id and then appended to each of them, so the walk stays linear.
+  std::map<std::string_view, std::string> resolved;
   std::set<std::string_view> visited;
-  std::string accumulated;
   for (RawFact& fact : doc_.facts) {
     if (!fact.inline_meta || !fact.inline_meta->continued_at) continue;
-    accumulated.clear();
-    visited.clear();
-    std::string_view next = *fact.inline_meta->continued_at;
-    for (;;) {
-      if (!visited.insert(next).second) break;
-      const auto it = continuations_.find(next);
-      if (it == continuations_.end()) break;
-      accumulated += trim_unicode_white_space(it->second.text.view());
-      if (!it->second.continued_at) break;
-      next = *it->second.continued_at;
+    const std::string_view start = *fact.inline_meta->continued_at;
+    auto [entry, fresh] = resolved.try_emplace(start);
+    std::string& accumulated = entry->second;
+    if (fresh) {
+      visited.clear();
+      std::string_view next = start;
+      for (;;) {
+        if (!visited.insert(next).second) break;
+        const auto it = continuations_.find(next);
+        if (it == continuations_.end()) break;
+        accumulated += trim_unicode_white_space(it->second.text.view());
+        if (!it->second.continued_at) break;
+        next = *it->second.continued_at;
+      }
     }
     if (accumulated.empty()) continue;
     if (auto* numeric = std::get_if<NumericText>(&fact.value)) {
