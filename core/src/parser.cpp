@@ -348,9 +348,12 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
 }
 
 std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
+  const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
+  // Most text of a document (table cells, paragraphs) feeds nothing.
+  if (!collecting && target_.kind == TextTarget::Kind::None) return {};
   const std::string_view trimmed = trim_unicode_white_space(piece);
   if (trimmed.empty()) return {};
-  if (open_facts_.empty() && open_continuations_.empty()) {
+  if (!collecting) {
     TextTarget target = std::move(target_);
     target_ = TextTarget{};
     return apply_target(std::move(target), trimmed);

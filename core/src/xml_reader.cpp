@@ -16,6 +16,14 @@ constexpr std::array<bool, 256> make_name_stop() {
 }
 constexpr std::array<bool, 256> kNameStop = make_name_stop();
 
+// The same, plus the quotes, which a well-formed attribute name never holds.
+constexpr std::array<bool, 256> make_attribute_name_stop() {
+  std::array<bool, 256> t = make_name_stop();
+  t['"'] = t['\''] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kAttributeNameStop = make_attribute_name_stop();
+
 // Bytes that matter while looking for the end of a start tag.
 constexpr std::array<bool, 256> make_tag_stop() {
   std::array<bool, 256> t{};
@@ -319,11 +327,8 @@ bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
     }
     if (i == before) return false;
     const std::size_t name_start = i;
-    while (i < n && !kNameStop[byte_at(data_, i)]) {
-      if (data_[i] == '"' || data_[i] == '\'') return false;
-      ++i;
-    }
-    if (i == name_start) return false;
+    while (i < n && !kAttributeNameStop[byte_at(data_, i)]) ++i;
+    if (i == name_start || (i < n && (data_[i] == '"' || data_[i] == '\''))) return false;
     const std::string_view name = data_.substr(name_start, i - name_start);
     while (i < n && is_xml_space(data_[i])) ++i;
     if (i >= n || data_[i] != '=') return false;
