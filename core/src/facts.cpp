@@ -1,5 +1,6 @@
 // Facts, continuations and footnotes.
 
+#include <map>
 #include <set>
 
 #include "instance_parser.hpp"
@@ -15,7 +16,8 @@ bool is_nil(std::optional<std::string_view> v) { return v && (*v == "true" || *v
 
 std::expected<void, XbrlError> InstanceParser::open_plain_fact(QName concept_name, std::string context_ref,
                                                                std::uint64_t start) {
-  FactBuilder b;
+  // Built in place: a builder is large, and most of its members stay empty.
+  FactBuilder& b = open_facts_.emplace_back();
   b.concept_name = std::move(concept_name);
   b.context_ref = std::move(context_ref);
   b.id = attrs_.get_string("id");
@@ -36,13 +38,12 @@ std::expected<void, XbrlError> InstanceParser::open_plain_fact(QName concept_nam
   b.kind = FactKind::Plain;
   b.start = start;
   b.text_start = text_log_->size();
-  open_facts_.push_back(std::move(b));
   target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
   return {};
 }
 
 std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, std::uint64_t start) {
-  FactBuilder b;
+  FactBuilder& b = open_facts_.emplace_back();
   b.context_ref = std::string(*attrs_.get("contextRef"));
   b.concept_name = parse_qname_str(*attrs_.get("name"), scope_, false);
   b.id = attrs_.get_string("id");
@@ -60,7 +61,7 @@ std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, s
   b.lang = attrs_.get_string("lang");
   if (!b.lang) b.lang = attrs_.get_string("xml:lang");
   b.nil = is_nil(attrs_.get("nil"));
-  InlineMeta meta;
+  InlineMeta& meta = b.inline_meta.emplace();
   meta.format = attrs_.get_string("format");
   if (auto s = attrs_.get("scale")) {
     auto parsed = parse_ix_scale(*s);
@@ -71,19 +72,16 @@ std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, s
   meta.target = attrs_.get_string("target");
   meta.continued_at = attrs_.get_string("continuedAt");
   meta.hidden = hidden_depth_ > 0;
-  b.inline_meta = std::move(meta);
   b.kind = kind;
   b.start = start;
   b.text_start = text_log_->size();
-  open_facts_.push_back(std::move(b));
   target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
   return {};
 }
 
 void InstanceParser::close_fact(std::uint64_t end) {
-  FactBuilder b = std::move(open_facts_.back());
-  open_facts_.pop_back();
-  RawFact fact;
+  FactBuilder& b = open_facts_.back();
+  RawFact& fact = doc_.facts.emplace_back();
   fact.byte_range = ByteRange{b.start, end};
   if (b.nil) {
     fact.value = NilValue{};
@@ -104,7 +102,7 @@ void InstanceParser::close_fact(std::uint64_t end) {
   fact.inline_meta = std::move(b.inline_meta);
   fact.decimals = b.decimals;
   fact.precision = b.precision;
-  doc_.facts.push_back(std::move(fact));
+  open_facts_.pop_back();
   if (open_facts_.empty()) target_ = TextTarget{};
 }
 
@@ -157,20 +155,26 @@ void InstanceParser::footnote_arc() {
 }
 
 void InstanceParser::resolve_continuations() {
+  // Many facts may name the same chain; its text is walked and built once per
+  // starting id and then appended to each of them, so the walk stays linear.
+  std::map<std::string_view, std::string> resolved;
   std::set<std::string_view> visited;
-  std::string accumulated;
   for (RawFact& fact : doc_.facts) {
     if (!fact.inline_meta || !fact.inline_meta->continued_at) continue;
-    accumulated.clear();
-    visited.clear();
-    std::string_view next = *fact.inline_meta->continued_at;
-    for (;;) {
-      if (!visited.insert(next).second) break;
-      const auto it = continuations_.find(next);
-      if (it == continuations_.end()) break;
-      accumulated += trim_unicode_white_space(it->second.text.view());
-      if (!it->second.continued_at) break;
-      next = *it->second.continued_at;
+    const std::string_view start = *fact.inline_meta->continued_at;
+    auto [entry, fresh] = resolved.try_emplace(start);
+    std::string& accumulated = entry->second;
+    if (fresh) {
+      visited.clear();
+      std::string_view next = start;
+      for (;;) {
+        if (!visited.insert(next).second) break;
+        const auto it = continuations_.find(next);
+        if (it == continuations_.end()) break;
+        accumulated += trim_unicode_white_space(it->second.text.view());
+        if (!it->second.continued_at) break;
+        next = *it->second.continued_at;
+      }
     }
     if (accumulated.empty()) continue;
     if (auto* numeric = std::get_if<NumericText>(&fact.value)) {

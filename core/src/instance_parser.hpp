@@ -19,15 +19,16 @@
 
 namespace quorrel::core::detail {
 
-// The attributes of one start tag. Every attribute is stored under its full
-// name (a later one replaces an earlier one) and under its local part (only
-// when that name is still free). A flat vector serves the few attributes a
-// tag usually has; past kFlatLimit entries an ordered index takes over so a
-// tag with a million attributes stays n log n.
+// The attributes of one start tag, kept in document order as they were
+// written. A key is found under an attribute's full name (the last attribute
+// of that name wins) or, when no attribute has that full name, under the part
+// after the last colon of a prefixed name (the first such attribute wins):
+// "href" finds xlink:href unless a bare href is present. Adding is a plain
+// append, which is all that most tags (a td or a span) ever need; a lookup
+// scans the list, and since the parser asks a bounded number of keys per tag,
+// a tag with a million attributes still costs linear time.
 class AttributeMap {
  public:
-  static constexpr std::size_t kFlatLimit = 16;
-
   // A value is either a view into the input or a range of the map's own buffer.
   struct Value {
     const char* input = nullptr;  // null: the value lives in the buffer
@@ -35,31 +36,31 @@ class AttributeMap {
     std::size_t size = 0;
   };
 
-  void clear() noexcept;
+  void clear() noexcept {
+    entries_.clear();
+    buffer_.clear();
+  }
   // Buffer that unescaped values are appended to; valid until clear().
   std::string& buffer() noexcept { return buffer_; }
-  void set(std::string_view key, Value value);
-  void set_if_absent(std::string_view key, Value value);
+  void add(std::string_view name, Value value);
   std::optional<std::string_view> get(std::string_view key) const noexcept;
   bool has(std::string_view key) const noexcept { return find(key) != kNone; }
   std::optional<std::string> get_string(std::string_view key) const;
-  std::size_t size() const noexcept { return entries_.size(); }
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   struct Entry {
-    std::string_view key;
+    std::string_view name;
+    std::string_view local;  // after the last colon; empty view without data when the name has none
+    bool prefixed;
     Value value;
   };
   std::size_t find(std::string_view key) const noexcept;
-  void add(std::string_view key, Value value);
   std::string_view resolve(const Value& v) const noexcept {
     return v.input ? std::string_view(v.input, v.size) : std::string_view(buffer_).substr(v.begin, v.size);
   }
 
   std::vector<Entry> entries_;
-  std::map<std::string_view, std::size_t> index_;
-  bool indexed_ = false;
   std::string buffer_;
 };
 
@@ -102,8 +103,6 @@ QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool u
 // CDATA content handed on as text; it must be UTF-8. position is the reader's
 // offset just past the section.
 [[nodiscard]] std::expected<std::string_view, XbrlError> cdata_text(std::string_view raw, std::uint64_t position);
-// Names must be UTF-8; the error carries the decoder's description and no position.
-[[nodiscard]] std::optional<XbrlError> check_name(std::string_view name);
 // "unexpected closing tag {}" for an end tag with no open frame.
 XbrlError unexpected_closing_tag(std::string_view raw_name);
 

@@ -11,47 +11,27 @@ namespace detail {
 
 // ---- AttributeMap ----
 
-void AttributeMap::clear() noexcept {
-  entries_.clear();
-  if (indexed_) {
-    index_.clear();
-    indexed_ = false;
-  }
-  buffer_.clear();
-}
-
 std::size_t AttributeMap::find(std::string_view key) const noexcept {
-  if (indexed_) {
-    const auto it = index_.find(key);
-    return it == index_.end() ? kNone : it->second;
-  }
+  std::size_t full = kNone;
+  std::size_t local = kNone;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].key == key) return i;
+    const Entry& e = entries_[i];
+    if (e.name == key) {
+      full = i;
+    } else if (local == kNone && e.prefixed && e.local == key) {
+      local = i;
+    }
   }
-  return kNone;
+  return full != kNone ? full : local;
 }
 
-void AttributeMap::add(std::string_view key, Value value) {
-  entries_.push_back(Entry{key, value});
-  if (indexed_) {
-    index_.emplace(key, entries_.size() - 1);
-  } else if (entries_.size() > kFlatLimit) {
-    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].key, i);
-    indexed_ = true;
-  }
-}
-
-void AttributeMap::set(std::string_view key, Value value) {
-  const std::size_t i = find(key);
-  if (i == kNone) {
-    add(key, value);
+void AttributeMap::add(std::string_view name, Value value) {
+  const std::size_t colon = name.rfind(':');
+  if (colon == std::string_view::npos) {
+    entries_.push_back(Entry{name, {}, false, value});
   } else {
-    entries_[i].value = value;
+    entries_.push_back(Entry{name, name.substr(colon + 1), true, value});
   }
-}
-
-void AttributeMap::set_if_absent(std::string_view key, Value value) {
-  if (find(key) == kNone) add(key, value);
 }
 
 std::optional<std::string_view> AttributeMap::get(std::string_view key) const noexcept {
@@ -133,14 +113,6 @@ std::expected<std::string_view, XbrlError> cdata_text(std::string_view raw, std:
     return std::unexpected(XbrlError::xml_parse(position, "invalid UTF-8 in CDATA: " + bad->description()));
   }
   return raw;
-}
-
-std::optional<XbrlError> check_name(std::string_view name) {
-  bool ascii = true;
-  for (const char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (ascii) return std::nullopt;
-  if (auto bad = validate_utf8(name)) return XbrlError::xml_parse(std::nullopt, bad->description());
-  return std::nullopt;
 }
 
 XbrlError unexpected_closing_tag(std::string_view raw_name) {
@@ -244,7 +216,8 @@ std::expected<void, XbrlError> InstanceParser::collect_attributes() {
 }
 
 std::expected<void, XbrlError> InstanceParser::add_attribute(const XmlAttribute& a) {
-  if (auto bad = check_name(a.name)) return std::unexpected(std::move(*bad));
+  // Names need no UTF-8 check of their own: parse_instance validated the whole
+  // input, and the reader cuts names at ASCII bytes, so every name is valid too.
   AttributeMap::Value value{a.raw_value.data(), 0, a.raw_value.size()};
   std::string_view text = a.raw_value;
   if (std::memchr(a.raw_value.data(), '&', a.raw_value.size()) != nullptr) {
@@ -265,9 +238,7 @@ std::expected<void, XbrlError> InstanceParser::add_attribute(const XmlAttribute&
       return {};
     }
   }
-  attrs_.set(a.name, value);
-  const std::size_t colon = a.name.rfind(':');
-  if (colon != std::string_view::npos) attrs_.set_if_absent(a.name.substr(colon + 1), value);
+  attrs_.add(a.name, value);
   return {};
 }
 
@@ -280,7 +251,6 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   const std::uint64_t start = reader_.event_start();
   const std::size_t mark = scope_.mark();
   if (auto collected = collect_attributes(); !collected) return std::unexpected(std::move(collected.error()));
-  if (auto bad = check_name(name)) return std::unexpected(std::move(*bad));
   const std::size_t colon = name.find(':');
   const std::string_view local = colon == std::string_view::npos ? name : name.substr(colon + 1);
   const bool fact_open = !open_facts_.empty();
@@ -378,9 +348,12 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
 }
 
 std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
+  const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
+  // Most text of a document (table cells, paragraphs) feeds nothing.
+  if (!collecting && target_.kind == TextTarget::Kind::None) return {};
   const std::string_view trimmed = trim_unicode_white_space(piece);
   if (trimmed.empty()) return {};
-  if (open_facts_.empty() && open_continuations_.empty()) {
+  if (!collecting) {
     TextTarget target = std::move(target_);
     target_ = TextTarget{};
     return apply_target(std::move(target), trimmed);

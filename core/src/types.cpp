@@ -25,6 +25,19 @@ std::string QName::to_string() const {
   return local_name;
 }
 
+void QName::render_into(std::string& out) const {
+  out.clear();
+  if (prefix) {
+    out.append(*prefix);
+    out.push_back(':');
+  } else if (namespace_uri) {
+    out.push_back('{');
+    out.append(*namespace_uri);
+    out.push_back('}');
+  }
+  out.append(local_name);
+}
+
 void FactText::append(std::string_view more) {
   if (more.empty()) return;
   if (log_) {

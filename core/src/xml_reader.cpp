@@ -16,6 +16,14 @@ constexpr std::array<bool, 256> make_name_stop() {
 }
 constexpr std::array<bool, 256> kNameStop = make_name_stop();
 
+// The same, plus the quotes, which a well-formed attribute name never holds.
+constexpr std::array<bool, 256> make_attribute_name_stop() {
+  std::array<bool, 256> t = make_name_stop();
+  t['"'] = t['\''] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kAttributeNameStop = make_attribute_name_stop();
+
 // Bytes that matter while looking for the end of a start tag.
 constexpr std::array<bool, 256> make_tag_stop() {
   std::array<bool, 256> t{};
@@ -38,22 +46,24 @@ std::string_view trim_xml_space(std::string_view s) noexcept {
   return s.substr(b, e - b);
 }
 
-void append_utf8(char32_t cp, std::string& out) {
+// Writes the UTF-8 form of a scalar value at w; returns the end.
+char* put_utf8(char32_t cp, char* w) noexcept {
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
+    *w++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<char>(0xC0 | (cp >> 6));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<char>(0xE0 | (cp >> 12));
+    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<char>(0xF0 | (cp >> 18));
+    *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return w;
 }
 
 int digit_value(char c, bool hex) noexcept {
@@ -72,14 +82,27 @@ bool is_entity_name_char(char c) noexcept {
 }  // namespace
 
 std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
+  // Decoded text is never longer than its source: every reference is at least
+  // as long as the UTF-8 bytes it stands for ("&#128;" is six bytes for two,
+  // "&#65536;" eight for four). So the room is made once and written through a
+  // pointer, instead of one append per piece of text or decoded character.
+  const std::size_t base = out.size();
+  out.resize(base + raw.size());
+  char* const begin = out.data() + base;
+  char* w = begin;
+  const auto stop = [&](std::string message) {
+    out.resize(base + static_cast<std::size_t>(w - begin));  // keep what was decoded so far
+    return std::unexpected(std::move(message));
+  };
   std::size_t i = 0;
   for (;;) {
-    const std::size_t amp = raw.find('&', i);
-    if (amp == std::string_view::npos) {
-      out.append(raw.substr(i));
-      return {};
+    const void* hit = std::memchr(raw.data() + i, '&', raw.size() - i);
+    const std::size_t amp = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - raw.data()) : raw.size();
+    if (amp > i) {
+      std::memcpy(w, raw.data() + i, amp - i);
+      w += amp - i;
     }
-    out.append(raw.substr(i, amp - i));
+    if (amp == raw.size()) break;
     const std::uint64_t where = raw_offset + amp;
     std::size_t j = amp + 1;
     if (j < raw.size() && raw[j] == '#') {
@@ -98,37 +121,38 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
         ++j;
       }
       if (j == digits || j >= raw.size() || raw[j] != ';') {
-        return std::unexpected("malformed character reference" + at_byte(where));
+        return stop("malformed character reference" + at_byte(where));
       }
       if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return std::unexpected("invalid character reference " + std::string(raw.substr(amp, j + 1 - amp)) +
-                               at_byte(where));
+        return stop("invalid character reference " + std::string(raw.substr(amp, j + 1 - amp)) + at_byte(where));
       }
-      append_utf8(value, out);
+      w = put_utf8(value, w);
       i = j + 1;
       continue;
     }
     while (j < raw.size() && is_entity_name_char(raw[j])) ++j;
-    if (j == amp + 1) return std::unexpected("bare '&' not followed by an entity name" + at_byte(where));
+    if (j == amp + 1) return stop("bare '&' not followed by an entity name" + at_byte(where));
     if (j >= raw.size() || raw[j] != ';') {
-      return std::unexpected("entity reference without ';'" + at_byte(where));
+      return stop("entity reference without ';'" + at_byte(where));
     }
     const std::string_view name = raw.substr(amp + 1, j - amp - 1);
     if (name == "lt") {
-      out += '<';
+      *w++ = '<';
     } else if (name == "gt") {
-      out += '>';
+      *w++ = '>';
     } else if (name == "amp") {
-      out += '&';
+      *w++ = '&';
     } else if (name == "apos") {
-      out += '\'';
+      *w++ = '\'';
     } else if (name == "quot") {
-      out += '"';
+      *w++ = '"';
     } else {
-      return std::unexpected("unknown entity &" + std::string(name) + ";" + at_byte(where));
+      return stop("unknown entity &" + std::string(name) + ";" + at_byte(where));
     }
     i = j + 1;
   }
+  out.resize(base + static_cast<std::size_t>(w - begin));
+  return {};
 }
 
 std::expected<std::optional<XmlAttribute>, std::string> XmlAttributeIterator::next() {
@@ -319,11 +343,8 @@ bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
     }
     if (i == before) return false;
     const std::size_t name_start = i;
-    while (i < n && !kNameStop[byte_at(data_, i)]) {
-      if (data_[i] == '"' || data_[i] == '\'') return false;
-      ++i;
-    }
-    if (i == name_start) return false;
+    while (i < n && !kAttributeNameStop[byte_at(data_, i)]) ++i;
+    if (i == name_start || (i < n && (data_[i] == '"' || data_[i] == '\''))) return false;
     const std::string_view name = data_.substr(name_start, i - name_start);
     while (i < n && is_xml_space(data_[i])) ++i;
     if (i >= n || data_[i] != '=') return false;

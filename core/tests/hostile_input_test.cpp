@@ -97,6 +97,22 @@ TEST(HostileInput, NestedInlineFactsShareOneTextLog) {
   }
 }
 
+TEST(HostileInput, ManyFactsNamingOneLongContinuationChain) {
+  // 20000 facts start the same chain of 20000 links: each chain is walked once,
+  // not once per fact.
+  const std::size_t n = 20000;
+  std::string doc = "<r>" + repeat("<ix:nonNumeric name='a' contextRef='c' continuedAt='k0'>t</ix:nonNumeric>", n);
+  for (std::size_t i = 0; i < n; ++i) {
+    doc += "<ix:continuation id='k" + std::to_string(i) + "' continuedAt='k" + std::to_string(i + 1) + "'>";
+    if (i + 1 == n) doc += "end";
+    doc += "</ix:continuation>";
+  }
+  doc += "</r>";
+  const auto parsed = parse_ok(doc);
+  ASSERT_EQ(parsed.facts.size(), n);
+  for (const auto& f : parsed.facts) ASSERT_EQ(std::get<NonNumericText>(f.value).text, "tend");
+}
+
 TEST(HostileInput, AMillionAttributesOnOneTag) {
   const std::size_t n = 1000000;
   std::string doc = "<r><f contextRef='c'";

@@ -105,6 +105,26 @@ TEST(ParserContinuations, LoopsStopAndMissingLinksKeepWhatWasGathered) {
   EXPECT_EQ(text_of(doc.facts[2]), "nil");
 }
 
+TEST(ParserContinuations, FactsSharingAChainEachGetItsWholeText) {
+  // Facts naming the same start, and a fact starting inside a loop, each get
+  // exactly the text their own walk gathers.
+  const auto doc = parse_ok(
+      "<x><ix:nonNumeric name='a' contextRef='c' continuedAt='c1'>A</ix:nonNumeric>"
+      "<ix:nonNumeric name='b' contextRef='c' continuedAt='c2'>X</ix:nonNumeric>"
+      "<ix:nonNumeric name='d' contextRef='c' continuedAt='c1' decimals='0'>1</ix:nonNumeric>"
+      "<ix:nonNumeric name='e' contextRef='c' continuedAt='none'>E</ix:nonNumeric>"
+      "<ix:nonNumeric name='f' contextRef='c' continuedAt='c1'>F</ix:nonNumeric>"
+      "<ix:continuation id='c1' continuedAt='c2'> B </ix:continuation>"
+      "<ix:continuation id='c2' continuedAt='c3'>C</ix:continuation>"
+      "<ix:continuation id='c3' continuedAt='c1'>D</ix:continuation></x>");
+  ASSERT_EQ(doc.facts.size(), 5U);
+  EXPECT_EQ(text_of(doc.facts[0]), "text:ABCD");
+  EXPECT_EQ(text_of(doc.facts[1]), "text:XCDB");
+  EXPECT_EQ(text_of(doc.facts[2]), "numeric:1BCD");
+  EXPECT_EQ(text_of(doc.facts[3]), "text:E");
+  EXPECT_EQ(text_of(doc.facts[4]), "text:FBCD");
+}
+
 TEST(ParserContinuations, ContinuationInsideAFactFeedsBoth) {
   const auto doc = parse_ok(
       "<x><ix:nonNumeric name='a' contextRef='c' continuedAt='k'>A<ix:continuation id='k'>B</ix:continuation>"

@@ -20,24 +20,40 @@ EvidenceError overflow() { return EvidenceError::derivation_failed("decimal over
 }  // namespace
 
 ReceiptIndex::ReceiptIndex(std::span<const Receipt> receipts) : receipts_(receipts), intact_(receipts.size(), -1) {
-  for (std::size_t i = 0; i < receipts.size(); ++i) {
-    by_id_.insert_or_assign(std::string_view(receipts[i].receipt_id), i);
-  }
+  // A sorted vector: one allocation instead of a tree node per receipt.
+  by_id_.reserve(receipts.size());
+  for (std::size_t i = 0; i < receipts.size(); ++i) by_id_.emplace_back(receipts[i].receipt_id, i);
+  std::sort(by_id_.begin(), by_id_.end());
+  // Of several receipts with one id the last one counts: keep the last entry of each run.
+  const auto last_of_each = std::unique(by_id_.rbegin(), by_id_.rend(),
+                                        [](const auto& a, const auto& b) { return a.first == b.first; });
+  by_id_.erase(by_id_.begin(), last_of_each.base());
 }
 
+namespace {
+
+std::size_t position_of(const std::vector<std::pair<std::string_view, std::size_t>>& by_id,
+                        std::string_view receipt_id) {
+  const auto it = std::lower_bound(by_id.begin(), by_id.end(), receipt_id,
+                                   [](const auto& entry, std::string_view id) { return entry.first < id; });
+  return it != by_id.end() && it->first == receipt_id ? it->second : static_cast<std::size_t>(-1);
+}
+
+}  // namespace
+
 const Receipt* ReceiptIndex::find(std::string_view receipt_id) const {
-  const auto it = by_id_.find(receipt_id);
-  return it == by_id_.end() ? nullptr : &receipts_[it->second];
+  const std::size_t position = position_of(by_id_, receipt_id);
+  return position == static_cast<std::size_t>(-1) ? nullptr : &receipts_[position];
 }
 
 bool ReceiptIndex::intact(std::string_view receipt_id) const {
-  const auto it = by_id_.find(receipt_id);
-  if (it == by_id_.end()) return false;
-  std::int8_t& memo = intact_[it->second];
+  const std::size_t position = position_of(by_id_, receipt_id);
+  if (position == static_cast<std::size_t>(-1)) return false;
+  std::int8_t& memo = intact_[position];
   if (memo < 0) {
     std::string body;
     Sha256 sha;
-    const Receipt& parent = receipts_[it->second];
+    const Receipt& parent = receipts_[position];
     memo = recomputed_id(parent, body, sha) == parent.receipt_id ? 1 : 0;
   }
   return memo == 1;

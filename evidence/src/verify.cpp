@@ -27,7 +27,9 @@ struct RangeLess {
 // facts at the recorded byte range when there are several and any sits there.
 std::span<const std::size_t> locate(const SourceContext& context, const XbrlLocator& locator,
                                     std::vector<std::size_t>& scratch) {
-  const auto it = context.index.find(FactKey{locator.concept_name, locator.context_ref, locator.unit_ref});
+  std::optional<std::string_view> unit_ref;
+  if (locator.unit_ref) unit_ref = *locator.unit_ref;
+  const auto it = context.index.find(FactKeyView{locator.concept_name, locator.context_ref, unit_ref});
   if (it == context.index.end()) return {};
   const FactPositions& entry = it->second;
   if (entry.positions.size() >= 2 && locator.byte_range) {
@@ -50,13 +52,18 @@ std::string render_byte_range(const std::optional<core::ByteRange>& range) {
 }
 
 VerificationReport verify_in(const SourceContext& context, const Receipt& receipt) {
+  VerifyScratch scratch;
+  return verify_in(context, receipt, scratch);
+}
+
+VerificationReport verify_in(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
   std::vector<Check> checks;
   checks.reserve(7);
 
-  std::string body;
+  std::string& body = scratch.body;
+  body.clear();
   append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
-  Sha256 sha;
-  if (receipt_id_of_body(body, sha) == receipt.receipt_id && receipt.schema == kSchema) {
+  if (receipt_id_of_body(body, scratch.sha) == receipt.receipt_id && receipt.schema == kSchema) {
     checks.push_back(passed(CheckName::ReceiptId));
   } else {
     checks.push_back(failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"));
@@ -79,8 +86,7 @@ VerificationReport verify_in(const SourceContext& context, const Receipt& receip
     }
 
     const XbrlLocator& locator = evidence.locator;
-    std::vector<std::size_t> scratch;
-    const std::span<const std::size_t> candidates = locate(context, locator, scratch);
+    const std::span<const std::size_t> candidates = locate(context, locator, scratch.positions);
     if (candidates.size() == 1) {
       checks.push_back(passed(CheckName::Locate));
     } else {
@@ -132,16 +138,16 @@ std::expected<std::string, std::string> receipts_jsonl(std::string_view source_b
   artifact.sha256 = sha256_hex(source_bytes);
   if (authority) artifact.authority = std::string(*authority);
 
-  std::expected<std::vector<Receipt>, EvidenceError> receipts = build_receipts(*document, doc_id, artifact);
-  if (!receipts) return std::unexpected(receipts.error().render());
-
   std::string out;
-  // A receipt line is a few hundred bytes plus its texts.
-  out.reserve(receipts->size() * (512 + uri.size() + doc_id.size()));
-  for (const Receipt& receipt : *receipts) {
-    write_receipt(receipt, out);
-    out.push_back('\n');
-  }
+  // A line is about 400 bytes besides its texts. Reserving a line for every
+  // fact saves regrowing the buffer and costs nothing for pages never written;
+  // the reservation is capped by a multiple of the input so that a huge uri
+  // cannot make it absurd (the buffer still grows as needed).
+  const std::size_t per_line = 512 + uri.size() + doc_id.size() + (authority ? authority->size() : 0);
+  const std::size_t cap = 8 * source_bytes.size() + per_line;
+  const std::size_t facts = document->facts.size();
+  out.reserve(facts != 0 && per_line > cap / facts ? cap : facts * per_line);
+  append_receipt_lines(*document, doc_id, artifact, out);
   return out;
 }
 
@@ -149,8 +155,10 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   std::expected<SourceContext, EvidenceError> context = SourceContext::load(source_bytes);
   if (!context) return std::unexpected(context.error().render());
 
+  const std::vector<std::string_view> lines = jsonl_records(receipts_text);
   std::vector<Receipt> receipts;
-  for (std::string_view line : jsonl_records(receipts_text)) {
+  receipts.reserve(lines.size());
+  for (std::string_view line : lines) {
     std::expected<Receipt, std::string> receipt = read_receipt(line);
     if (!receipt) return std::unexpected(std::move(receipt.error()));
     receipts.push_back(std::move(*receipt));
@@ -159,8 +167,10 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   const ReceiptIndex index(receipts);
   std::size_t pass = 0;
   std::vector<VerificationReport> failures;
+  VerifyScratch scratch;
   for (const Receipt& receipt : receipts) {
-    VerificationReport report = receipt.derivation ? verify_derived(receipt, index) : verify_in(*context, receipt);
+    VerificationReport report =
+        receipt.derivation ? verify_derived(receipt, index) : verify_in(*context, receipt, scratch);
     if (report.status == ValidationStatus::Verified) {
       ++pass;
     } else {

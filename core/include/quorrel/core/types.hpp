@@ -22,6 +22,9 @@ struct QName {
 
   // "prefix:local", else "{namespace}local", else "local".
   std::string to_string() const;
+  // The same text, replacing the content of a caller's buffer so that a loop
+  // over many names reuses one allocation.
+  void render_into(std::string& out) const;
 
   bool operator==(const QName&) const = default;
 };

@@ -3,9 +3,10 @@
 
 #include <cstdint>
 #include <expected>
-#include <map>
+#include <vector>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "quorrel/core/decimal.hpp"
@@ -27,7 +28,8 @@ class ReceiptIndex {
 
  private:
   std::span<const Receipt> receipts_;
-  std::map<std::string_view, std::size_t> by_id_;
+  // (id, position) sorted by id, one entry per id: the last receipt giving it.
+  std::vector<std::pair<std::string_view, std::size_t>> by_id_;
   mutable std::vector<std::int8_t> intact_;  // -1 unknown, 0 no, 1 yes
 };
 

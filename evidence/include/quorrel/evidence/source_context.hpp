@@ -2,6 +2,7 @@
 // What verification needs from the source bytes, and the building of stated
 // receipts from a parsed document.
 
+#include <compare>
 #include <cstddef>
 #include <expected>
 #include <map>
@@ -28,6 +29,16 @@ struct FactKey {
   auto operator<=>(const FactKey&) const = default;
 };
 
+// The same key over borrowed texts, to look a key up without copying them.
+struct FactKeyView {
+  std::string_view concept_text;
+  std::string_view context_ref;
+  std::optional<std::string_view> unit_ref;
+};
+// Orders exactly as FactKey orders its own values.
+std::strong_ordering operator<=>(const FactKey& key, const FactKeyView& view) noexcept;
+inline bool operator==(const FactKey& key, const FactKeyView& view) noexcept { return (key <=> view) == 0; }
+
 // The positions of the facts that share one key, ascending, and the same
 // positions ordered by byte range so that a recorded range finds its facts
 // without a scan.
@@ -43,12 +54,18 @@ class SourceContext {
   std::string sha256;
   core::InstanceDocument document;
   std::vector<std::optional<CanonicalValue>> values;  // one per fact position
-  std::map<FactKey, FactPositions> index;
+  std::map<FactKey, FactPositions, std::less<>> index;
 };
 
 // One stated receipt per fact that normalizes to a number and has a byte range, in fact order.
 [[nodiscard]] std::expected<std::vector<Receipt>, EvidenceError> build_receipts(const core::InstanceDocument& document,
                                                                                 std::string_view doc_id,
                                                                                 const SourceArtifact& source_artifact);
+
+// The same receipts as build_receipts, each written as one compact JSON line
+// ending in a line feed and appended to out, without building Receipt records:
+// byte for byte what write_receipt gives for them.
+void append_receipt_lines(const core::InstanceDocument& document, std::string_view doc_id,
+                          const SourceArtifact& source_artifact, std::string& out);
 
 }  // namespace quorrel::evidence

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quorrel/core/types.hpp"
+#include "quorrel/evidence/crypto.hpp"
 #include "quorrel/evidence/receipt.hpp"
 #include "quorrel/evidence/report.hpp"
 #include "quorrel/evidence/source_context.hpp"
@@ -19,6 +21,17 @@ std::string render_byte_range(const std::optional<core::ByteRange>& range);
 
 // Checks one receipt without a derivation against the loaded source.
 [[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt);
+
+// What checking one receipt needs besides the receipt and the source: a
+// hashing context and buffers. Verifying a batch reuses one, so that a
+// receipt costs no fresh context and no fresh buffers.
+struct VerifyScratch {
+  Sha256 sha;
+  std::string body;
+  std::vector<std::size_t> positions;
+};
+[[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt,
+                                           VerifyScratch& scratch);
 
 // receipts_for_bytes: the JSONL of one stated receipt per numeric fact, or
 // the message of the error that stopped it.

@@ -1,0 +1,129 @@
+// Splits the receipt and verification roads into their stages for the large
+// filings of the shared corpus, each timed beside OpenSSL's SHA-256 of the
+// same bytes, so that a slow stage shows where the time goes:
+//   build/release/bench/pipeline_bench [min_bytes]
+//
+// utf8     the UTF-8 check of the whole input
+// reader   the XML pull reader alone, every event read and dropped
+// parse    parse_instance (UTF-8 check, reader, instance model)
+// receipts receipts_jsonl, the whole receipts_for_bytes road below Python
+// load     SourceContext::load (parse, values, index, source digest)
+// verify   verify_jsonl on the receipts just built, the whole verify_bytes road
+//
+// Times are the calling thread's CPU time (best of many runs), so that other
+// work on a shared machine does not blur the ratios; page faults the call
+// causes are still counted.
+
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "quorrel/core/parser.hpp"
+#include "quorrel/core/utf8.hpp"
+#include "quorrel/core/xml_reader.hpp"
+#include "quorrel/evidence/crypto.hpp"
+#include "quorrel/evidence/source_context.hpp"
+#include "quorrel/evidence/verify.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename F>
+double best_seconds(F&& f, std::size_t bytes) {
+  // Enough repetitions for about 32 MB of work, at least 5; the best run counts.
+  const int reps = std::max<int>(5, static_cast<int>((32u << 20) / std::max<std::size_t>(bytes, 1)));
+  double best = 1e30;
+  for (int i = 0; i < reps; ++i) {
+    timespec t0{};
+    timespec t1{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+    f();
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+    best = std::min(best, static_cast<double>(t1.tv_sec - t0.tv_sec) + 1e-9 * static_cast<double>(t1.tv_nsec - t0.tv_nsec));
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+  const fs::path corpus = fs::path(QUORREL_SHARED_DIR) / "corpus";
+  if (!fs::is_directory(corpus)) {
+    std::printf("corpus absent, nothing to measure\n");
+    return 0;
+  }
+  std::vector<std::pair<std::string, std::string>> docs;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.file_size() < min_bytes) continue;
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    docs.emplace_back(entry.path().filename().string(),
+                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+  std::sort(docs.begin(), docs.end(), [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
+
+  quorrel::evidence::Sha256 sha;
+  std::printf("times as multiples of SHA-256 over the same bytes\n");
+  std::printf("%-40s %8s %6s %6s %6s %8s %6s %6s\n", "file", "sha ms", "utf8", "reader", "parse", "receipts", "load",
+              "verify");
+  for (const auto& [name, bytes] : docs) {
+    const auto receipts = quorrel::evidence::receipts_jsonl(bytes, name, name, std::nullopt);
+    if (!receipts) {
+      std::printf("%-40s does not parse\n", name.c_str());
+      continue;
+    }
+    volatile std::size_t sink = 0;
+    const double sha_s = best_seconds([&] { sink = sink + sha.digest(bytes)[0]; }, bytes.size());
+    const double utf8_s =
+        best_seconds([&] { sink = sink + quorrel::core::validate_utf8(bytes).has_value(); }, bytes.size());
+    const double reader_s = best_seconds(
+        [&] {
+          quorrel::core::XmlReader reader(bytes);
+          std::size_t events = 0;
+          for (;;) {
+            auto event = reader.next();
+            if (!event || *event == quorrel::core::XmlEvent::Eof) break;
+            ++events;
+          }
+          sink = sink + events;
+        },
+        bytes.size());
+    const double parse_s = best_seconds(
+        [&] {
+          auto doc = quorrel::core::parse_instance(bytes);
+          sink = sink + (doc ? doc->facts.size() : 0);
+        },
+        bytes.size());
+    const double receipts_s = best_seconds(
+        [&] {
+          auto out = quorrel::evidence::receipts_jsonl(bytes, name, name, std::nullopt);
+          sink = sink + (out ? out->size() : 0);
+        },
+        bytes.size());
+    const double load_s = best_seconds(
+        [&] {
+          auto context = quorrel::evidence::SourceContext::load(bytes);
+          sink = sink + (context ? context->values.size() : 0);
+        },
+        bytes.size());
+    const double verify_s = best_seconds(
+        [&] {
+          auto out = quorrel::evidence::verify_jsonl(*receipts, bytes);
+          sink = sink + (out ? out->size() : 0);
+        },
+        bytes.size());
+    std::printf("%-40s %8.2f %6.2f %6.2f %6.2f %8.2f %6.2f %6.2f\n", name.substr(0, 40).c_str(), sha_s * 1e3,
+                utf8_s / sha_s, reader_s / sha_s, parse_s / sha_s, receipts_s / sha_s, load_s / sha_s,
+                verify_s / sha_s);
+  }
+  return 0;
+}
