@@ -17,6 +17,20 @@ std::string recomputed_id(const Receipt& receipt, std::string& body, Sha256& sha
 
 EvidenceError overflow() { return EvidenceError::derivation_failed("decimal overflow"); }
 
+// A parent's claimed value as a mismatch detail shows it. The detail of every
+// input that names the parent repeats it, so a hostile batch of one huge
+// parent named by many inputs would otherwise make the summary grow with
+// their product; values past this length (never a real decimal) are cut.
+constexpr std::size_t kShownParentValue = 1024;
+
+std::string shown_parent_value(const std::string& value) {
+  if (value.size() <= kShownParentValue) return value;
+  std::size_t cut = kShownParentValue;
+  // Never split a UTF-8 character.
+  while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+  return value.substr(0, cut) + "... (" + std::to_string(value.size()) + " bytes)";
+}
+
 }  // namespace
 
 ReceiptIndex::ReceiptIndex(std::span<const Receipt> receipts) : receipts_(receipts), intact_(receipts.size(), -1) {
@@ -127,7 +141,7 @@ VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& in
       } else if (!index.intact(input.receipt_id)) {
         note(input.receipt_id + ": parent fails integrity");
       } else if (parent->claim.value != input.value) {
-        note(input.receipt_id + ": consumed " + input.value + " but parent claims " + parent->claim.value);
+        note(input.receipt_id + ": consumed " + input.value + " but parent claims " + shown_parent_value(parent->claim.value));
       }
       if (std::optional<core::Decimal> operand = core::Decimal::parse(input.value)) {
         operands.push_back(*operand);

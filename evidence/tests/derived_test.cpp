@@ -284,6 +284,23 @@ TEST(VerifyDerived, InputResolutionJoinsEveryProblemInInputOrder) {
   EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), "pass");
 }
 
+TEST(VerifyDerived, AHugeParentValueIsCutInEveryMismatchDetail) {
+  // 1023 bytes of digits then a three-byte character across the cut.
+  const ev::Receipt huge = stated(std::string(1023, '7') + "\xE2\x82\xAC" + std::string(5000, '8'), "ex:H");
+  const ev::Receipt exact = stated(std::string(1024, '9'), "ex:E");
+  const std::vector<ev::Receipt> batch{huge, exact};
+  const ev::ReceiptIndex index(batch);
+  std::vector<ev::DerivationInput> inputs(1000, ev::DerivationInput{huge.receipt_id, "1", "a"});
+  inputs.push_back({exact.receipt_id, "1", "b"});
+  const auto report = ev::verify_derived(derived("0", difference(), std::move(inputs)), index);
+
+  const std::string one = huge.receipt_id + ": consumed 1 but parent claims " + std::string(1023, '7') + "... (6026 bytes)";
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) expected += one + "; ";
+  expected += exact.receipt_id + ": consumed 1 but parent claims " + std::string(1024, '9');
+  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), expected);
+}
+
 TEST(VerifyDerived, OperandsComeFromTheConsumedValues) {
   const ev::Receipt four = stated("4", "ex:B");
   const std::vector<ev::Receipt> batch{four};
