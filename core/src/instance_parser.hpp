@@ -2,6 +2,7 @@
 // Internal state of one instance parse, shared by parser.cpp (driver and
 // dispatch), contexts_units.cpp and facts.cpp.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -46,13 +47,15 @@ class AttributeMap {
   std::optional<std::string_view> get(std::string_view key) const noexcept;
   bool has(std::string_view key) const noexcept { return find(key) != kNone; }
   std::optional<std::string> get_string(std::string_view key) const;
+  // What get() answers for each of several keys, in one scan of the list
+  // (a fact's start tag is asked about a dozen keys).
+  template <std::size_t N>
+  std::array<std::optional<std::string_view>, N> get_all(const std::array<std::string_view, N>& keys) const noexcept;
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   struct Entry {
     std::string_view name;
-    std::string_view local;  // after the last colon; empty view without data when the name has none
-    bool prefixed;
     Value value;
   };
   std::size_t find(std::string_view key) const noexcept;
@@ -63,6 +66,34 @@ class AttributeMap {
   std::vector<Entry> entries_;
   std::string buffer_;
 };
+
+template <std::size_t N>
+std::array<std::optional<std::string_view>, N> AttributeMap::get_all(
+    const std::array<std::string_view, N>& keys) const noexcept {
+  std::array<std::size_t, N> full;
+  std::array<std::size_t, N> local;
+  full.fill(kNone);
+  local.fill(kNone);
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const std::string_view name = entries_[i].name;
+    const std::size_t colon = name.rfind(':');
+    const std::string_view part = colon == std::string_view::npos ? std::string_view{} : name.substr(colon + 1);
+    for (std::size_t k = 0; k < N; ++k) {
+      if (name.size() == keys[k].size() && name == keys[k]) {
+        full[k] = i;
+      } else if (local[k] == kNone && colon != std::string_view::npos && part.size() == keys[k].size() &&
+                 part == keys[k]) {
+        local[k] = i;
+      }
+    }
+  }
+  std::array<std::optional<std::string_view>, N> found;
+  for (std::size_t k = 0; k < N; ++k) {
+    const std::size_t i = full[k] != kNone ? full[k] : local[k];
+    if (i != kNone) found[k] = resolve(entries_[i].value);
+  }
+  return found;
+}
 
 // Namespace bindings in scope, as one stack with undo: an element's
 // declarations are pushed when it starts and popped when its frame ends, and
@@ -204,6 +235,8 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> open_plain_fact(QName concept_name, std::string context_ref,
                                                                std::uint64_t start);
   [[nodiscard]] std::expected<void, XbrlError> open_inline_fact(FactKind kind, std::uint64_t start);
+  // The members every fact reads from its start tag, after its concept and context.
+  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, FactKind kind, std::uint64_t start);
   void close_fact(std::uint64_t end);
   void open_continuation();
   void close_continuation();

@@ -12,27 +12,25 @@ namespace detail {
 // ---- AttributeMap ----
 
 std::size_t AttributeMap::find(std::string_view key) const noexcept {
+  // The part after the last colon equals a key without a colon exactly when
+  // the name ends with ":" followed by the key; a key with a colon can only
+  // match a full name.
+  const bool key_is_local = key.find(':') == std::string_view::npos;
   std::size_t full = kNone;
   std::size_t local = kNone;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const Entry& e = entries_[i];
-    if (e.name == key) {
-      full = i;
-    } else if (local == kNone && e.prefixed && e.local == key) {
+    const std::string_view name = entries_[i].name;
+    if (name.size() == key.size()) {
+      if (name == key) full = i;
+    } else if (local == kNone && key_is_local && name.size() > key.size() &&
+               name[name.size() - key.size() - 1] == ':' && name.ends_with(key)) {
       local = i;
     }
   }
   return full != kNone ? full : local;
 }
 
-void AttributeMap::add(std::string_view name, Value value) {
-  const std::size_t colon = name.rfind(':');
-  if (colon == std::string_view::npos) {
-    entries_.push_back(Entry{name, {}, false, value});
-  } else {
-    entries_.push_back(Entry{name, name.substr(colon + 1), true, value});
-  }
-}
+void AttributeMap::add(std::string_view name, Value value) { entries_.push_back(Entry{name, value}); }
 
 std::optional<std::string_view> AttributeMap::get(std::string_view key) const noexcept {
   const std::size_t i = find(key);
