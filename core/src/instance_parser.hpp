@@ -24,26 +24,28 @@ namespace quorrel::core::detail {
 // written. A key is found under an attribute's full name (the last attribute
 // of that name wins) or, when no attribute has that full name, under the part
 // after the last colon of a prefixed name (the first such attribute wins):
-// "href" finds xlink:href unless a bare href is present. Adding is a plain
-// append, which is all that most tags (a td or a span) ever need; a lookup
-// scans the list, and since the parser asks a bounded number of keys per tag,
-// a tag with a million attributes still costs linear time.
+// "href" finds xlink:href unless a bare href is present. Filling the list is a
+// plain copy of what the reader split, which is all that most tags (a td or a
+// span) ever need; a lookup scans the list, and since the parser asks a
+// bounded number of keys per tag, a tag with a million attributes still costs
+// linear time.
 class AttributeMap {
  public:
-  // A value is either a view into the input or a range of the map's own buffer.
-  struct Value {
-    const char* input = nullptr;  // null: the value lives in the buffer
-    std::size_t begin = 0;
-    std::size_t size = 0;
-  };
-
   void clear() noexcept {
     entries_.clear();
     buffer_.clear();
+    decoded_.clear();
   }
-  // Buffer that unescaped values are appended to; valid until clear().
-  std::string& buffer() noexcept { return buffer_; }
-  void add(std::string_view name, Value value);
+  // The list, in document order. An entry's raw_value is the text a lookup
+  // answers: the value as written, or its decoded text once settle() ran.
+  std::vector<XmlAttribute>& entries() noexcept { return entries_; }
+  void add(std::string_view name, std::string_view value) { entries_.push_back(XmlAttribute{name, value, 0}); }
+  // Decodes raw into the map's own buffer as the value of entries()[index];
+  // the entry reads it once settle() ran, when the buffer no longer grows.
+  [[nodiscard]] std::expected<void, std::string> decode(std::size_t index, std::string_view raw,
+                                                        std::uint64_t raw_offset);
+  void settle() noexcept;
+
   std::optional<std::string_view> get(std::string_view key) const noexcept;
   bool has(std::string_view key) const noexcept { return find(key) != kNone; }
   std::optional<std::string> get_string(std::string_view key) const;
@@ -54,17 +56,16 @@ class AttributeMap {
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  struct Entry {
-    std::string_view name;
-    Value value;
+  struct Decoded {
+    std::size_t index;  // in entries_
+    std::size_t begin;  // in buffer_
+    std::size_t size;
   };
   std::size_t find(std::string_view key) const noexcept;
-  std::string_view resolve(const Value& v) const noexcept {
-    return v.input ? std::string_view(v.input, v.size) : std::string_view(buffer_).substr(v.begin, v.size);
-  }
 
-  std::vector<Entry> entries_;
+  std::vector<XmlAttribute> entries_;
   std::string buffer_;
+  std::vector<Decoded> decoded_;
 };
 
 template <std::size_t N>
@@ -90,7 +91,7 @@ std::array<std::optional<std::string_view>, N> AttributeMap::get_all(
   std::array<std::optional<std::string_view>, N> found;
   for (std::size_t k = 0; k < N; ++k) {
     const std::size_t i = full[k] != kNone ? full[k] : local[k];
-    if (i != kNone) found[k] = resolve(entries_[i].value);
+    if (i != kNone) found[k] = entries_[i].raw_value;
   }
   return found;
 }
@@ -217,7 +218,8 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
   [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
   [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
-  [[nodiscard]] std::expected<void, XbrlError> add_attribute(const XmlAttribute& attribute);
+  // Decodes escaped values and binds namespace declarations, which leave the list.
+  [[nodiscard]] std::expected<void, XbrlError> settle_attributes();
   void push_frame(std::string_view local_name, std::size_t scope_mark);
 
   // Contexts and units (contexts_units.cpp).

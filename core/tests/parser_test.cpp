@@ -102,11 +102,11 @@ TEST(ParserAttributes, ManyAttributesKeepTheRule) {
   const std::string values = "0123456789";
   for (int round = 0; round < 2; ++round) {
     map.clear();
-    map.add("p:k5", {values.data() + 8, 0, 1});  // found under k5 only while no bare k5 exists
-    map.add("p:k40", {values.data() + 8, 0, 1});
-    map.add("q:k40", {values.data() + 7, 0, 1});  // a later prefixed name does not replace an earlier one
-    for (std::size_t i = 0; i < keys.size(); ++i) map.add(keys[i], {values.data() + i % 10, 0, 1});
-    map.add("k3", {values.data() + 9, 0, 1});  // the last full name wins
+    map.add("p:k5", std::string_view(values).substr(8, 1));  // found under k5 only while no bare k5 exists
+    map.add("p:k40", std::string_view(values).substr(8, 1));
+    map.add("q:k40", std::string_view(values).substr(7, 1));  // a later prefixed name does not replace an earlier one
+    for (std::size_t i = 0; i < keys.size(); ++i) map.add(keys[i], std::string_view(values).substr(i % 10, 1));
+    map.add("k3", std::string_view(values).substr(9, 1));  // the last full name wins
     EXPECT_EQ(map.get("k3"), "9");
     EXPECT_EQ(map.get("k5"), "5");
     EXPECT_EQ(map.get("k39"), "9");
