@@ -95,6 +95,28 @@ TEST(ParserAttributes, FullNameReplacesLocalPartOnlyWhenFree) {
   EXPECT_EQ(doc.schema_refs, (std::vector<std::string>{"a.xsd", "b.xsd", "e.xsd", "f"}));
 }
 
+TEST(ParserAttributes, EscapedValuesAndDeclarationsShareOneTag) {
+  // Declarations leave the list while the escaped values around them are
+  // decoded: every decoded value must land on its own attribute, and a
+  // declaration binds before the tag's own names are resolved.
+  const auto doc = parse_ok(
+      "<x><ix:nonFraction xmlns:a='urn:a&amp;1' id='f&lt;1' name='a:R&amp;D' xmlns:z='urn:z' contextRef='c&amp;1' "
+      "unitRef='u' format='ixt:num&#45;dot' decimals='0'>5</ix:nonFraction>"
+      "<g xmlns='urn:d&quot;' contextRef='k' id='&#103;'>1</g></x>");
+  ASSERT_EQ(doc.facts.size(), 2U);
+  const RawFact& inline_fact = doc.facts[0];
+  EXPECT_EQ(inline_fact.id, "f<1");
+  EXPECT_EQ(inline_fact.concept_name, (QName{"R&D", "urn:a&1", "a"}));
+  EXPECT_EQ(inline_fact.context_ref, "c&1");
+  EXPECT_EQ(inline_fact.unit_ref, "u");
+  ASSERT_TRUE(inline_fact.inline_meta.has_value());
+  EXPECT_EQ(inline_fact.inline_meta->format, "ixt:num-dot");
+  EXPECT_EQ(inline_fact.decimals, Accuracy::of(0));
+  EXPECT_EQ(doc.facts[1].concept_name, (QName{"g", "urn:d\"", std::nullopt}));
+  EXPECT_EQ(doc.facts[1].id, "g");
+  EXPECT_EQ(doc.facts[1].context_ref, "k");
+}
+
 TEST(ParserAttributes, ManyAttributesKeepTheRule) {
   detail::AttributeMap map;
   std::vector<std::string> keys;
