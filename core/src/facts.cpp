@@ -1,5 +1,6 @@
 // Facts, continuations and footnotes.
 
+#include <array>
 #include <map>
 #include <set>
 
@@ -12,7 +13,57 @@ namespace {
 
 bool is_nil(std::optional<std::string_view> v) { return v && (*v == "true" || *v == "1"); }
 
+std::optional<std::string> owned(std::optional<std::string_view> v) {
+  if (!v) return std::nullopt;
+  return std::string(*v);
+}
+
+// Every key a fact's start tag is asked about, looked up in one scan.
+enum FactAttribute : std::size_t {
+  kId, kUnitRef, kDecimals, kPrecision, kLang, kXmlLang, kNil, kFormat, kScale, kSign, kTarget, kContinuedAt,
+  kFactAttributeCount
+};
+constexpr std::array<std::string_view, kFactAttributeCount> kFactAttributeNames = {
+    "id", "unitRef", "decimals", "precision", "lang", "xml:lang", "nil", "format", "scale", "sign", "target",
+    "continuedAt"};
+
 }  // namespace
+
+std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b, FactKind kind, std::uint64_t start) {
+  const auto found = attrs_.get_all(kFactAttributeNames);
+  b.id = owned(found[kId]);
+  b.unit_ref = owned(found[kUnitRef]);
+  if (auto d = found[kDecimals]) {
+    auto parsed = parse_decimals(*d);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    b.decimals = *parsed;
+  }
+  if (auto p = found[kPrecision]) {
+    auto parsed = parse_precision(*p);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    b.precision = *parsed;
+  }
+  b.lang = owned(found[kLang] ? found[kLang] : found[kXmlLang]);
+  b.nil = is_nil(found[kNil]);
+  if (kind != FactKind::Plain) {
+    InlineMeta& meta = b.inline_meta.emplace();
+    meta.format = owned(found[kFormat]);
+    if (auto s = found[kScale]) {
+      auto parsed = parse_ix_scale(*s);
+      if (!parsed) return std::unexpected(std::move(parsed.error()));
+      meta.scale = *parsed;
+    }
+    meta.sign = owned(found[kSign]);
+    meta.target = owned(found[kTarget]);
+    meta.continued_at = owned(found[kContinuedAt]);
+    meta.hidden = hidden_depth_ > 0;
+  }
+  b.kind = kind;
+  b.start = start;
+  b.text_start = text_log_->size();
+  target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
+  return {};
+}
 
 std::expected<void, XbrlError> InstanceParser::open_plain_fact(QName concept_name, std::string context_ref,
                                                                std::uint64_t start) {
@@ -20,63 +71,14 @@ std::expected<void, XbrlError> InstanceParser::open_plain_fact(QName concept_nam
   FactBuilder& b = open_facts_.emplace_back();
   b.concept_name = std::move(concept_name);
   b.context_ref = std::move(context_ref);
-  b.id = attrs_.get_string("id");
-  b.unit_ref = attrs_.get_string("unitRef");
-  if (auto d = attrs_.get("decimals")) {
-    auto parsed = parse_decimals(*d);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.decimals = *parsed;
-  }
-  if (auto p = attrs_.get("precision")) {
-    auto parsed = parse_precision(*p);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.precision = *parsed;
-  }
-  b.lang = attrs_.get_string("lang");
-  if (!b.lang) b.lang = attrs_.get_string("xml:lang");
-  b.nil = is_nil(attrs_.get("nil"));
-  b.kind = FactKind::Plain;
-  b.start = start;
-  b.text_start = text_log_->size();
-  target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
-  return {};
+  return fill_fact_builder(b, FactKind::Plain, start);
 }
 
 std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, std::uint64_t start) {
   FactBuilder& b = open_facts_.emplace_back();
   b.context_ref = std::string(*attrs_.get("contextRef"));
   b.concept_name = parse_qname_str(*attrs_.get("name"), scope_, false);
-  b.id = attrs_.get_string("id");
-  b.unit_ref = attrs_.get_string("unitRef");
-  if (auto d = attrs_.get("decimals")) {
-    auto parsed = parse_decimals(*d);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.decimals = *parsed;
-  }
-  if (auto p = attrs_.get("precision")) {
-    auto parsed = parse_precision(*p);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.precision = *parsed;
-  }
-  b.lang = attrs_.get_string("lang");
-  if (!b.lang) b.lang = attrs_.get_string("xml:lang");
-  b.nil = is_nil(attrs_.get("nil"));
-  InlineMeta& meta = b.inline_meta.emplace();
-  meta.format = attrs_.get_string("format");
-  if (auto s = attrs_.get("scale")) {
-    auto parsed = parse_ix_scale(*s);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    meta.scale = *parsed;
-  }
-  meta.sign = attrs_.get_string("sign");
-  meta.target = attrs_.get_string("target");
-  meta.continued_at = attrs_.get_string("continuedAt");
-  meta.hidden = hidden_depth_ > 0;
-  b.kind = kind;
-  b.start = start;
-  b.text_start = text_log_->size();
-  target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
-  return {};
+  return fill_fact_builder(b, kind, start);
 }
 
 void InstanceParser::close_fact(std::uint64_t end) {

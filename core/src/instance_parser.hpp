@@ -2,6 +2,7 @@
 // Internal state of one instance parse, shared by parser.cpp (driver and
 // dispatch), contexts_units.cpp and facts.cpp.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -23,46 +24,77 @@ namespace quorrel::core::detail {
 // written. A key is found under an attribute's full name (the last attribute
 // of that name wins) or, when no attribute has that full name, under the part
 // after the last colon of a prefixed name (the first such attribute wins):
-// "href" finds xlink:href unless a bare href is present. Adding is a plain
-// append, which is all that most tags (a td or a span) ever need; a lookup
-// scans the list, and since the parser asks a bounded number of keys per tag,
-// a tag with a million attributes still costs linear time.
+// "href" finds xlink:href unless a bare href is present. Filling the list is a
+// plain copy of what the reader split, which is all that most tags (a td or a
+// span) ever need; a lookup scans the list, and since the parser asks a
+// bounded number of keys per tag, a tag with a million attributes still costs
+// linear time.
 class AttributeMap {
  public:
-  // A value is either a view into the input or a range of the map's own buffer.
-  struct Value {
-    const char* input = nullptr;  // null: the value lives in the buffer
-    std::size_t begin = 0;
-    std::size_t size = 0;
-  };
-
   void clear() noexcept {
     entries_.clear();
     buffer_.clear();
+    decoded_.clear();
   }
-  // Buffer that unescaped values are appended to; valid until clear().
-  std::string& buffer() noexcept { return buffer_; }
-  void add(std::string_view name, Value value);
+  // The list, in document order. An entry's raw_value is the text a lookup
+  // answers: the value as written, or its decoded text once settle() ran.
+  std::vector<XmlAttribute>& entries() noexcept { return entries_; }
+  void add(std::string_view name, std::string_view value) { entries_.push_back(XmlAttribute{name, value, 0}); }
+  // Decodes raw into the map's own buffer as the value of entries()[index];
+  // the entry reads it once settle() ran, when the buffer no longer grows.
+  [[nodiscard]] std::expected<void, std::string> decode(std::size_t index, std::string_view raw,
+                                                        std::uint64_t raw_offset);
+  void settle() noexcept;
+
   std::optional<std::string_view> get(std::string_view key) const noexcept;
   bool has(std::string_view key) const noexcept { return find(key) != kNone; }
   std::optional<std::string> get_string(std::string_view key) const;
+  // What get() answers for each of several keys, in one scan of the list
+  // (a fact's start tag is asked about a dozen keys).
+  template <std::size_t N>
+  std::array<std::optional<std::string_view>, N> get_all(const std::array<std::string_view, N>& keys) const noexcept;
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  struct Entry {
-    std::string_view name;
-    std::string_view local;  // after the last colon; empty view without data when the name has none
-    bool prefixed;
-    Value value;
+  struct Decoded {
+    std::size_t index;  // in entries_
+    std::size_t begin;  // in buffer_
+    std::size_t size;
   };
   std::size_t find(std::string_view key) const noexcept;
-  std::string_view resolve(const Value& v) const noexcept {
-    return v.input ? std::string_view(v.input, v.size) : std::string_view(buffer_).substr(v.begin, v.size);
-  }
 
-  std::vector<Entry> entries_;
+  std::vector<XmlAttribute> entries_;
   std::string buffer_;
+  std::vector<Decoded> decoded_;
 };
+
+template <std::size_t N>
+std::array<std::optional<std::string_view>, N> AttributeMap::get_all(
+    const std::array<std::string_view, N>& keys) const noexcept {
+  std::array<std::size_t, N> full;
+  std::array<std::size_t, N> local;
+  full.fill(kNone);
+  local.fill(kNone);
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const std::string_view name = entries_[i].name;
+    const std::size_t colon = name.rfind(':');
+    const std::string_view part = colon == std::string_view::npos ? std::string_view{} : name.substr(colon + 1);
+    for (std::size_t k = 0; k < N; ++k) {
+      if (name.size() == keys[k].size() && name == keys[k]) {
+        full[k] = i;
+      } else if (local[k] == kNone && colon != std::string_view::npos && part.size() == keys[k].size() &&
+                 part == keys[k]) {
+        local[k] = i;
+      }
+    }
+  }
+  std::array<std::optional<std::string_view>, N> found;
+  for (std::size_t k = 0; k < N; ++k) {
+    const std::size_t i = full[k] != kNone ? full[k] : local[k];
+    if (i != kNone) found[k] = entries_[i].raw_value;
+  }
+  return found;
+}
 
 // Namespace bindings in scope, as one stack with undo: an element's
 // declarations are pushed when it starts and popped when its frame ends, and
@@ -186,7 +218,8 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
   [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
   [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
-  [[nodiscard]] std::expected<void, XbrlError> add_attribute(const XmlAttribute& attribute);
+  // Decodes escaped values and binds namespace declarations, which leave the list.
+  [[nodiscard]] std::expected<void, XbrlError> settle_attributes();
   void push_frame(std::string_view local_name, std::size_t scope_mark);
 
   // Contexts and units (contexts_units.cpp).
@@ -204,6 +237,8 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> open_plain_fact(QName concept_name, std::string context_ref,
                                                                std::uint64_t start);
   [[nodiscard]] std::expected<void, XbrlError> open_inline_fact(FactKind kind, std::uint64_t start);
+  // The members every fact reads from its start tag, after its concept and context.
+  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, FactKind kind, std::uint64_t start);
   void close_fact(std::uint64_t end);
   void open_continuation();
   void close_continuation();

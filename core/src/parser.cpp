@@ -1,5 +1,6 @@
 #include "quorrel/core/parser.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "instance_parser.hpp"
@@ -12,32 +13,42 @@ namespace detail {
 // ---- AttributeMap ----
 
 std::size_t AttributeMap::find(std::string_view key) const noexcept {
+  // The part after the last colon equals a key without a colon exactly when
+  // the name ends with ":" followed by the key; a key with a colon can only
+  // match a full name.
+  const bool key_is_local = key.find(':') == std::string_view::npos;
   std::size_t full = kNone;
   std::size_t local = kNone;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const Entry& e = entries_[i];
-    if (e.name == key) {
-      full = i;
-    } else if (local == kNone && e.prefixed && e.local == key) {
+    const std::string_view name = entries_[i].name;
+    if (name.size() == key.size()) {
+      if (name == key) full = i;
+    } else if (local == kNone && key_is_local && name.size() > key.size() &&
+               name[name.size() - key.size() - 1] == ':' && name.ends_with(key)) {
       local = i;
     }
   }
   return full != kNone ? full : local;
 }
 
-void AttributeMap::add(std::string_view name, Value value) {
-  const std::size_t colon = name.rfind(':');
-  if (colon == std::string_view::npos) {
-    entries_.push_back(Entry{name, {}, false, value});
-  } else {
-    entries_.push_back(Entry{name, name.substr(colon + 1), true, value});
-  }
+std::expected<void, std::string> AttributeMap::decode(std::size_t index, std::string_view raw,
+                                                     std::uint64_t raw_offset) {
+  const std::size_t begin = buffer_.size();
+  auto unescaped = unescape_xml(raw, raw_offset, buffer_);
+  if (!unescaped) return std::unexpected(std::move(unescaped.error()));
+  decoded_.push_back(Decoded{index, begin, buffer_.size() - begin});
+  return {};
+}
+
+void AttributeMap::settle() noexcept {
+  for (const Decoded& d : decoded_) entries_[d.index].raw_value = std::string_view(buffer_).substr(d.begin, d.size);
+  decoded_.clear();
 }
 
 std::optional<std::string_view> AttributeMap::get(std::string_view key) const noexcept {
   const std::size_t i = find(key);
   if (i == kNone) return std::nullopt;
-  return resolve(entries_[i].value);
+  return entries_[i].raw_value;
 }
 
 std::optional<std::string> AttributeMap::get_string(std::string_view key) const {
@@ -124,7 +135,14 @@ XbrlError unexpected_closing_tag(std::string_view raw_name) {
 // ---- driver ----
 
 InstanceParser::InstanceParser(std::string_view bytes)
-    : reader_(bytes), text_log_(std::make_shared<std::string>()) {}
+    : reader_(bytes), text_log_(std::make_shared<std::string>()) {
+  // Filings carry about one fact per one to two kilobytes. Room made up front
+  // spares the regrowth that would move every fact once more; room a sparse
+  // document leaves unused is address space that is never touched, and the
+  // bound keeps that space small beside the input however large it is.
+  constexpr std::size_t kReservedFactsAtMost = std::size_t{1} << 16;
+  doc_.facts.reserve(std::min(bytes.size() / 1024, kReservedFactsAtMost));
+}
 
 std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
   for (;;) {
@@ -200,45 +218,66 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
 
 std::expected<void, XbrlError> InstanceParser::collect_attributes() {
   attrs_.clear();
+  std::vector<XmlAttribute>& list = attrs_.entries();
+  std::optional<XbrlError> malformed;
   if (const auto* split = reader_.split_attributes()) {
-    for (const XmlAttribute& a : *split) {
-      if (auto added = add_attribute(a); !added) return added;
+    list.assign(split->begin(), split->end());
+  } else {
+    XmlAttributeIterator it = reader_.attributes();
+    for (;;) {
+      auto next = it.next();
+      if (!next) {
+        malformed = XbrlError::xml_attribute(std::move(next.error()));
+        break;
+      }
+      if (!next->has_value()) break;
+      list.push_back(**next);
     }
-    return {};
   }
-  XmlAttributeIterator it = reader_.attributes();
-  for (;;) {
-    auto next = it.next();
-    if (!next) return std::unexpected(XbrlError::xml_attribute(std::move(next.error())));
-    if (!next->has_value()) return {};
-    if (auto added = add_attribute(**next); !added) return added;
+  // Most tags hold neither a reference nor a declaration: one look over the
+  // tag's attribute text and names settles that, and their list is final.
+  const std::string_view text = reader_.attribute_text();
+  bool plain = std::memchr(text.data(), '&', text.size()) == nullptr;
+  for (std::size_t i = 0; plain && i < list.size(); ++i) plain = !list[i].name.starts_with("xmlns");
+  if (!plain) {
+    // A fault in a value comes before a malformed attribute written after it.
+    if (auto settled = settle_attributes(); !settled) return settled;
   }
+  if (malformed) return std::unexpected(std::move(*malformed));
+  return {};
 }
 
-std::expected<void, XbrlError> InstanceParser::add_attribute(const XmlAttribute& a) {
+std::expected<void, XbrlError> InstanceParser::settle_attributes() {
   // Names need no UTF-8 check of their own: parse_instance validated the whole
   // input, and the reader cuts names at ASCII bytes, so every name is valid too.
-  AttributeMap::Value value{a.raw_value.data(), 0, a.raw_value.size()};
-  std::string_view text = a.raw_value;
-  if (std::memchr(a.raw_value.data(), '&', a.raw_value.size()) != nullptr) {
-    std::string& buffer = attrs_.buffer();
-    const std::size_t begin = buffer.size();
-    auto unescaped = unescape_xml(a.raw_value, a.value_offset, buffer);
-    if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
-    value = AttributeMap::Value{nullptr, begin, buffer.size() - begin};
-    text = std::string_view(buffer).substr(begin);
-  }
-  if (a.name.starts_with("xmlns")) {
-    if (a.name.size() == 5) {
-      scope_.bind(std::nullopt, text);
-      return {};
+  std::vector<XmlAttribute>& list = attrs_.entries();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const XmlAttribute a = list[i];
+    const bool escaped = std::memchr(a.raw_value.data(), '&', a.raw_value.size()) != nullptr;
+    if (a.name == "xmlns" || a.name.starts_with("xmlns:")) {
+      std::string_view uri = a.raw_value;
+      if (escaped) {
+        text_buffer_.clear();
+        auto unescaped = unescape_xml(a.raw_value, a.value_offset, text_buffer_);
+        if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+        uri = text_buffer_;
+      }
+      if (a.name.size() == 5) {
+        scope_.bind(std::nullopt, uri);
+      } else {
+        scope_.bind(a.name.substr(6), uri);
+      }
+      continue;
     }
-    if (a.name.size() > 5 && a.name[5] == ':') {
-      scope_.bind(a.name.substr(6), text);
-      return {};
+    if (escaped) {
+      auto decoded = attrs_.decode(kept, a.raw_value, a.value_offset);
+      if (!decoded) return std::unexpected(XbrlError::xml(std::move(decoded.error())));
     }
+    list[kept++] = a;
   }
-  attrs_.add(a.name, value);
+  list.resize(kept);
+  attrs_.settle();
   return {};
 }
 

@@ -95,6 +95,28 @@ TEST(ParserAttributes, FullNameReplacesLocalPartOnlyWhenFree) {
   EXPECT_EQ(doc.schema_refs, (std::vector<std::string>{"a.xsd", "b.xsd", "e.xsd", "f"}));
 }
 
+TEST(ParserAttributes, EscapedValuesAndDeclarationsShareOneTag) {
+  // Declarations leave the list while the escaped values around them are
+  // decoded: every decoded value must land on its own attribute, and a
+  // declaration binds before the tag's own names are resolved.
+  const auto doc = parse_ok(
+      "<x><ix:nonFraction xmlns:a='urn:a&amp;1' id='f&lt;1' name='a:R&amp;D' xmlns:z='urn:z' contextRef='c&amp;1' "
+      "unitRef='u' format='ixt:num&#45;dot' decimals='0'>5</ix:nonFraction>"
+      "<g xmlns='urn:d&quot;' contextRef='k' id='&#103;'>1</g></x>");
+  ASSERT_EQ(doc.facts.size(), 2U);
+  const RawFact& inline_fact = doc.facts[0];
+  EXPECT_EQ(inline_fact.id, "f<1");
+  EXPECT_EQ(inline_fact.concept_name, (QName{"R&D", "urn:a&1", "a"}));
+  EXPECT_EQ(inline_fact.context_ref, "c&1");
+  EXPECT_EQ(inline_fact.unit_ref, "u");
+  ASSERT_TRUE(inline_fact.inline_meta.has_value());
+  EXPECT_EQ(inline_fact.inline_meta->format, "ixt:num-dot");
+  EXPECT_EQ(inline_fact.decimals, Accuracy::of(0));
+  EXPECT_EQ(doc.facts[1].concept_name, (QName{"g", "urn:d\"", std::nullopt}));
+  EXPECT_EQ(doc.facts[1].id, "g");
+  EXPECT_EQ(doc.facts[1].context_ref, "k");
+}
+
 TEST(ParserAttributes, ManyAttributesKeepTheRule) {
   detail::AttributeMap map;
   std::vector<std::string> keys;
@@ -102,11 +124,11 @@ TEST(ParserAttributes, ManyAttributesKeepTheRule) {
   const std::string values = "0123456789";
   for (int round = 0; round < 2; ++round) {
     map.clear();
-    map.add("p:k5", {values.data() + 8, 0, 1});  // found under k5 only while no bare k5 exists
-    map.add("p:k40", {values.data() + 8, 0, 1});
-    map.add("q:k40", {values.data() + 7, 0, 1});  // a later prefixed name does not replace an earlier one
-    for (std::size_t i = 0; i < keys.size(); ++i) map.add(keys[i], {values.data() + i % 10, 0, 1});
-    map.add("k3", {values.data() + 9, 0, 1});  // the last full name wins
+    map.add("p:k5", std::string_view(values).substr(8, 1));  // found under k5 only while no bare k5 exists
+    map.add("p:k40", std::string_view(values).substr(8, 1));
+    map.add("q:k40", std::string_view(values).substr(7, 1));  // a later prefixed name does not replace an earlier one
+    for (std::size_t i = 0; i < keys.size(); ++i) map.add(keys[i], std::string_view(values).substr(i % 10, 1));
+    map.add("k3", std::string_view(values).substr(9, 1));  // the last full name wins
     EXPECT_EQ(map.get("k3"), "9");
     EXPECT_EQ(map.get("k5"), "5");
     EXPECT_EQ(map.get("k39"), "9");

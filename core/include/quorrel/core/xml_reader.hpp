@@ -80,6 +80,9 @@ class XmlReader {
   // The attributes already split while reading the tag, or null when the
   // list needs the general iterator (which reports malformed attributes).
   const std::vector<XmlAttribute>* split_attributes() const noexcept { return attrs_split_ ? &split_ : nullptr; }
+  // The raw text of the current tag's attribute list, between its name and
+  // its ">" or "/>".
+  std::string_view attribute_text() const noexcept { return attrs_; }
   // Number of open elements.
   std::size_t depth() const noexcept { return open_.size(); }
 
