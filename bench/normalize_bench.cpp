@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_corpus.hpp"
 #include "quorrel/core/normalize.hpp"
 #include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/crypto.hpp"
@@ -41,21 +42,12 @@ double best_seconds(F&& f, std::size_t bytes) {
 
 int main(int argc, char** argv) {
   const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
-  const fs::path corpus = fs::path(QUORREL_SHARED_DIR) / "corpus";
-  if (!fs::is_directory(corpus)) {
+  const std::optional<std::vector<bench::Document>> corpus = bench::load_corpus(min_bytes);
+  if (!corpus) {
     std::printf("corpus absent, nothing to measure\n");
     return 0;
   }
-  std::vector<std::pair<std::string, std::string>> docs;
-  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-    if (!entry.is_regular_file() || entry.file_size() < min_bytes) continue;
-    const std::string ext = entry.path().extension().string();
-    if (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    docs.emplace_back(fs::relative(entry.path(), corpus).generic_string(),
-                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-  }
-  std::sort(docs.begin(), docs.end(), [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
+  const std::vector<bench::Document>& docs = *corpus;
 
   quorrel::evidence::Sha256 sha;
   const quorrel::core::NoLabels labels;

@@ -1,0 +1,37 @@
+#pragma once
+// The real filings the C++ benchmarks measure: every document of the shared
+// corpus of at least min_bytes, as (path relative to the corpus, bytes),
+// largest first. Nothing when the corpus is absent.
+
+#include <algorithm>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bench {
+
+using Document = std::pair<std::string, std::string>;
+
+inline std::optional<std::vector<Document>> load_corpus(std::size_t min_bytes) {
+  namespace fs = std::filesystem;
+  const fs::path corpus = fs::path(QUORREL_SHARED_DIR) / "corpus";
+  if (!fs::is_directory(corpus)) return std::nullopt;
+  std::vector<Document> docs;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.file_size() < min_bytes) continue;
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    docs.emplace_back(fs::relative(entry.path(), corpus).generic_string(),
+                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+  std::sort(docs.begin(), docs.end(), [](const Document& a, const Document& b) { return a.second.size() > b.second.size(); });
+  return docs;
+}
+
+}  // namespace bench
