@@ -4,6 +4,7 @@
 // largest first. Nothing when the corpus is absent.
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +33,21 @@ inline std::optional<std::vector<Document>> load_corpus(std::size_t min_bytes) {
   }
   std::sort(docs.begin(), docs.end(), [](const Document& a, const Document& b) { return a.second.size() > b.second.size(); });
   return docs;
+}
+
+// The best wall-clock time of f over enough repetitions for about 16 MB of
+// work on a document of `bytes` bytes, and at least min_reps.
+template <typename F>
+double best_seconds(F&& f, std::size_t bytes, int min_reps = 5) {
+  const int reps = std::max<int>(min_reps, static_cast<int>((16u << 20) / std::max<std::size_t>(bytes, 1)));
+  double best = 1e30;
+  for (int i = 0; i < reps; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    const auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+  }
+  return best;
 }
 
 }  // namespace bench

@@ -20,26 +20,6 @@
 #include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/crypto.hpp"
 
-namespace fs = std::filesystem;
-
-namespace {
-
-template <typename F>
-double best_seconds(F&& f, std::size_t bytes) {
-  // Enough repetitions for about 16 MB of source, at least 5; the best run counts.
-  const int reps = std::max<int>(5, static_cast<int>((16u << 20) / std::max<std::size_t>(bytes, 1)));
-  double best = 1e30;
-  for (int i = 0; i < reps; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    const auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-  }
-  return best;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
   const std::optional<std::vector<bench::Document>> corpus = bench::load_corpus(min_bytes);
@@ -63,7 +43,7 @@ int main(int argc, char** argv) {
       continue;
     }
     std::size_t kept = 0;
-    const double full_s = best_seconds(
+    const double full_s = bench::best_seconds(
         [&] {
           const auto results = quorrel::core::normalize_facts(*doc, labels, name);
           kept = static_cast<std::size_t>(std::count_if(results.begin(), results.end(),
@@ -71,7 +51,7 @@ int main(int argc, char** argv) {
         },
         bytes.size());
     std::size_t numbers = 0;
-    const double lean_s = best_seconds(
+    const double lean_s = bench::best_seconds(
         [&] {
           numbers = 0;
           for (const auto& fact : doc->facts) {
@@ -81,7 +61,7 @@ int main(int argc, char** argv) {
         },
         bytes.size());
     volatile std::uint8_t sink = 0;
-    const double sha_s = best_seconds([&] { sink = sink ^ sha.digest(bytes)[0]; }, bytes.size());
+    const double sha_s = bench::best_seconds([&] { sink = sink ^ sha.digest(bytes)[0]; }, bytes.size());
     (void)kept;
     total_sha += sha_s;
     total_full += full_s;

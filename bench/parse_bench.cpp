@@ -16,26 +16,6 @@
 #include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/crypto.hpp"
 
-namespace fs = std::filesystem;
-
-namespace {
-
-template <typename F>
-double best_seconds(F&& f, std::size_t bytes) {
-  // Enough repetitions for about 16 MB of work, at least 3; the best run counts.
-  const int reps = std::max<int>(3, static_cast<int>((16u << 20) / std::max<std::size_t>(bytes, 1)));
-  double best = 1e30;
-  for (int i = 0; i < reps; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    const auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-  }
-  return best;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
   const std::optional<std::vector<bench::Document>> corpus = bench::load_corpus(min_bytes);
@@ -52,15 +32,15 @@ int main(int argc, char** argv) {
   for (const auto& [name, bytes] : docs) {
     std::size_t facts = 0;
     bool ok = true;
-    const double parse_s = best_seconds(
+    const double parse_s = bench::best_seconds(
         [&] {
           auto doc = quorrel::core::parse_instance(bytes);
           ok = doc.has_value();
           facts = ok ? doc->facts.size() : 0;
         },
-        bytes.size());
+        bytes.size(), 3);
     volatile std::uint8_t sink = 0;
-    const double sha_s = best_seconds([&] { sink = sink ^ sha.digest(bytes)[0]; }, bytes.size());
+    const double sha_s = bench::best_seconds([&] { sink = sink ^ sha.digest(bytes)[0]; }, bytes.size(), 3);
     total_parse += parse_s;
     total_sha += sha_s;
     const double mb = static_cast<double>(bytes.size()) / 1e6;
