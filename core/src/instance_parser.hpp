@@ -61,7 +61,26 @@ class AttributeMap {
     std::size_t begin;  // in buffer_
     std::size_t size;
   };
-  std::size_t find(std::string_view key) const noexcept;
+  std::size_t find(std::string_view key) const noexcept {
+    // The part after the last colon equals a key without a colon exactly when
+    // the name ends with ":" followed by the key; a key with a colon can only
+    // match a full name.
+    if (key.empty()) return kNone;
+    bool key_is_local = true;
+    for (const char c : key) key_is_local = key_is_local && c != ':';
+    std::size_t full = kNone;
+    std::size_t local = kNone;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const std::string_view name = entries_[i].name;
+      if (name.size() < key.size() || name.back() != key.back()) continue;
+      if (name.size() == key.size()) {
+        if (name == key) full = i;
+      } else if (local == kNone && key_is_local && name[name.size() - key.size() - 1] == ':' && name.ends_with(key)) {
+        local = i;
+      }
+    }
+    return full != kNone ? full : local;
+  }
 
   std::vector<XmlAttribute> entries_;
   std::string buffer_;
@@ -105,12 +124,15 @@ class NamespaceScope {
   std::size_t mark() const noexcept { return stack_.size(); }
   // prefix absent: the default namespace.
   void bind(std::optional<std::string_view> prefix, std::string_view uri);
-  void undo(std::size_t mark);
+  void undo(std::size_t mark) {
+    if (stack_.size() > mark) drop_to(mark);
+  }
   std::optional<std::string_view> lookup(std::string_view prefix) const noexcept;
   std::optional<std::string_view> default_namespace() const noexcept;
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  void drop_to(std::size_t mark);
   struct Binding {
     std::string_view prefix;
     bool is_default;
@@ -200,9 +222,16 @@ struct FootnoteArc {
   std::string to;
 };
 
+// The local names the parser reacts to, told apart once per start tag.
+enum class ElementName : std::uint8_t {
+  Other, TypedMember, Loc, Footnote, FootnoteArc, Continuation, SchemaRef, Hidden, NonNumeric, NonFraction, Unit,
+  Context, Segment, Scenario, UnitNumerator, UnitDenominator
+};
+ElementName classify_element(std::string_view local) noexcept;
+
 struct Frame {
-  std::string_view local_name;
   std::size_t scope_mark;  // bindings to drop when the frame ends
+  ElementName name;
 };
 
 class InstanceParser {
@@ -218,9 +247,10 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
   [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
   [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
+  [[nodiscard]] std::expected<void, XbrlError> collect_malformed_attributes();
   // Decodes escaped values and binds namespace declarations, which leave the list.
   [[nodiscard]] std::expected<void, XbrlError> settle_attributes();
-  void push_frame(std::string_view local_name, std::size_t scope_mark);
+  void push_frame(std::size_t scope_mark, ElementName name);
 
   // Contexts and units (contexts_units.cpp).
   void open_context(std::string id);
@@ -250,7 +280,7 @@ class InstanceParser {
 
   XmlReader reader_;
   std::vector<Frame> frames_;
-  std::vector<bool> element_frames_;  // per open element: did its start open a frame
+  std::vector<std::uint8_t> element_frames_;  // per open element: did its start open a frame
   AttributeMap attrs_;
   NamespaceScope scope_;
   std::string text_buffer_;

@@ -12,25 +12,6 @@ namespace detail {
 
 // ---- AttributeMap ----
 
-std::size_t AttributeMap::find(std::string_view key) const noexcept {
-  // The part after the last colon equals a key without a colon exactly when
-  // the name ends with ":" followed by the key; a key with a colon can only
-  // match a full name.
-  const bool key_is_local = key.find(':') == std::string_view::npos;
-  std::size_t full = kNone;
-  std::size_t local = kNone;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const std::string_view name = entries_[i].name;
-    if (name.size() == key.size()) {
-      if (name == key) full = i;
-    } else if (local == kNone && key_is_local && name.size() > key.size() &&
-               name[name.size() - key.size() - 1] == ':' && name.ends_with(key)) {
-      local = i;
-    }
-  }
-  return full != kNone ? full : local;
-}
-
 std::expected<void, std::string> AttributeMap::decode(std::size_t index, std::string_view raw,
                                                      std::uint64_t raw_offset) {
   const std::size_t begin = buffer_.size();
@@ -76,7 +57,7 @@ void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_vi
   stack_.push_back(b);
 }
 
-void NamespaceScope::undo(std::size_t mark) {
+void NamespaceScope::drop_to(std::size_t mark) {
   while (stack_.size() > mark) {
     const Binding& b = stack_.back();
     if (b.is_default) {
@@ -219,30 +200,34 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
 std::expected<void, XbrlError> InstanceParser::collect_attributes() {
   attrs_.clear();
   std::vector<XmlAttribute>& list = attrs_.entries();
-  std::optional<XbrlError> malformed;
-  if (const auto* split = reader_.split_attributes()) {
-    list.assign(split->begin(), split->end());
-  } else {
-    XmlAttributeIterator it = reader_.attributes();
-    for (;;) {
-      auto next = it.next();
-      if (!next) {
-        malformed = XbrlError::xml_attribute(std::move(next.error()));
-        break;
-      }
-      if (!next->has_value()) break;
-      list.push_back(**next);
-    }
-  }
+  if (!reader_.take_split_attributes(list)) [[unlikely]] return collect_malformed_attributes();
   // Most tags hold neither a reference nor a declaration: one look over the
   // tag's attribute text and names settles that, and their list is final.
+  if (list.empty()) return {};
   const std::string_view text = reader_.attribute_text();
   bool plain = std::memchr(text.data(), '&', text.size()) == nullptr;
   for (std::size_t i = 0; plain && i < list.size(); ++i) plain = !list[i].name.starts_with("xmlns");
-  if (!plain) {
-    // A fault in a value comes before a malformed attribute written after it.
-    if (auto settled = settle_attributes(); !settled) return settled;
+  if (plain) return {};
+  return settle_attributes();
+}
+
+std::expected<void, XbrlError> InstanceParser::collect_malformed_attributes() {
+  // The reader did not split this list: walk it with the general iterator,
+  // which stops at the first malformed attribute.
+  std::vector<XmlAttribute>& list = attrs_.entries();
+  std::optional<XbrlError> malformed;
+  XmlAttributeIterator it = reader_.attributes();
+  for (;;) {
+    auto next = it.next();
+    if (!next) {
+      malformed = XbrlError::xml_attribute(std::move(next.error()));
+      break;
+    }
+    if (!next->has_value()) break;
+    list.push_back(**next);
   }
+  // A fault in a value comes before a malformed attribute written after it.
+  if (auto settled = settle_attributes(); !settled) return settled;
   if (malformed) return std::unexpected(std::move(*malformed));
   return {};
 }
@@ -281,8 +266,36 @@ std::expected<void, XbrlError> InstanceParser::settle_attributes() {
   return {};
 }
 
-void InstanceParser::push_frame(std::string_view local_name, std::size_t scope_mark) {
-  frames_.push_back(Frame{local_name, scope_mark});
+ElementName classify_element(std::string_view local) noexcept {
+  // One length test rules out almost every name of ordinary markup.
+  switch (local.size()) {
+    case 3: return local == "loc" ? ElementName::Loc : ElementName::Other;
+    case 4: return local == "unit" ? ElementName::Unit : ElementName::Other;
+    case 6: return local == "hidden" ? ElementName::Hidden : ElementName::Other;
+    case 7:
+      if (local == "context") return ElementName::Context;
+      if (local == "segment") return ElementName::Segment;
+      return ElementName::Other;
+    case 8:
+      if (local == "footnote") return ElementName::Footnote;
+      if (local == "scenario") return ElementName::Scenario;
+      return ElementName::Other;
+    case 9: return local == "schemaRef" ? ElementName::SchemaRef : ElementName::Other;
+    case 10: return local == "nonNumeric" ? ElementName::NonNumeric : ElementName::Other;
+    case 11:
+      if (local == "typedMember") return ElementName::TypedMember;
+      if (local == "footnoteArc") return ElementName::FootnoteArc;
+      if (local == "nonFraction") return ElementName::NonFraction;
+      return ElementName::Other;
+    case 12: return local == "continuation" ? ElementName::Continuation : ElementName::Other;
+    case 13: return local == "unitNumerator" ? ElementName::UnitNumerator : ElementName::Other;
+    case 15: return local == "unitDenominator" ? ElementName::UnitDenominator : ElementName::Other;
+    default: return ElementName::Other;
+  }
+}
+
+void InstanceParser::push_frame(std::size_t scope_mark, ElementName name) {
+  frames_.push_back(Frame{scope_mark, name});
 }
 
 std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(bool is_empty) {
@@ -292,6 +305,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   if (auto collected = collect_attributes(); !collected) return std::unexpected(std::move(collected.error()));
   const std::size_t colon = name.find(':');
   const std::string_view local = colon == std::string_view::npos ? name : name.substr(colon + 1);
+  const ElementName kind = classify_element(local);
   const bool fact_open = !open_facts_.empty();
 
   // Elements that open no frame: their declarations end with their start tag.
@@ -300,54 +314,53 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
     return result;
   };
 
-  if (local == "typedMember" && context_) {
-    if (!attrs_.has("dimension")) return frameless(Started::NoFrame);
-    auto typed = typed_member(is_empty);
-    if (!typed) return std::unexpected(std::move(typed.error()));
-    return frameless(is_empty ? Started::NoFrame : Started::Consumed);
-  }
-  if (local == "loc") {
-    locator();
-    return frameless(Started::NoFrame);
-  }
-  if (local == "footnote") {
-    auto read = footnote(is_empty);
-    if (!read) return std::unexpected(std::move(read.error()));
-    return frameless(is_empty ? Started::NoFrame : Started::Consumed);
-  }
-  if (local == "footnoteArc") {
-    footnote_arc();
-    return frameless(Started::NoFrame);
+  switch (kind) {
+    case ElementName::TypedMember:
+      if (!context_) break;
+      if (!attrs_.has("dimension")) return frameless(Started::NoFrame);
+      if (auto typed = typed_member(is_empty); !typed) return std::unexpected(std::move(typed.error()));
+      return frameless(is_empty ? Started::NoFrame : Started::Consumed);
+    case ElementName::Loc:
+      locator();
+      return frameless(Started::NoFrame);
+    case ElementName::Footnote:
+      if (auto read = footnote(is_empty); !read) return std::unexpected(std::move(read.error()));
+      return frameless(is_empty ? Started::NoFrame : Started::Consumed);
+    case ElementName::FootnoteArc:
+      footnote_arc();
+      return frameless(Started::NoFrame);
+    default: break;
   }
 
-  push_frame(local, mark);
-  if (local == "continuation") {
+  push_frame(mark, kind);
+  if (kind == ElementName::Continuation) {
     open_continuation();
-  } else if (local == "schemaRef" && !fact_open) {
+  } else if (kind == ElementName::SchemaRef && !fact_open) {
     auto href = attrs_.get("href");
     if (!href) href = attrs_.get("xlink:href");
     if (href) doc_.schema_refs.emplace_back(*href);
-  } else if (local == "hidden" && !fact_open) {
+  } else if (kind == ElementName::Hidden && !fact_open) {
     ++hidden_depth_;
-  } else if ((local == "nonNumeric" || local == "nonFraction") && attrs_.has("contextRef") && attrs_.has("name")) {
+  } else if ((kind == ElementName::NonNumeric || kind == ElementName::NonFraction) && attrs_.has("contextRef") &&
+             attrs_.has("name")) {
     auto opened =
-        open_inline_fact(local == "nonFraction" ? FactKind::NonFraction : FactKind::NonNumericElement, start);
+        open_inline_fact(kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, start);
     if (!opened) return std::unexpected(std::move(opened.error()));
-  } else if ((local == "unit" || local == "context") && !fact_open && !attrs_.has("id")) {
+  } else if ((kind == ElementName::Unit || kind == ElementName::Context) && !fact_open && !attrs_.has("id")) {
     // Without an id the element is not recognised.
-  } else if (local == "unit" && !fact_open) {
+  } else if (kind == ElementName::Unit && !fact_open) {
     open_unit(std::string(*attrs_.get("id")));
-  } else if (local == "context" && !fact_open) {
+  } else if (kind == ElementName::Context && !fact_open) {
     open_context(std::string(*attrs_.get("id")));
-  } else if (!fact_open && context_) {
-    context_start(local);
-  } else if (!fact_open && !unit_ && attrs_.has("contextRef")) {
-    auto opened = open_plain_fact(parse_qname_str(name, scope_, true), std::string(*attrs_.get("contextRef")), start);
-    if (!opened) return std::unexpected(std::move(opened.error()));
-  } else if (!fact_open && unit_) {
-    unit_start(local);
   } else if (fact_open) {
     ++open_facts_.back().nesting;
+  } else if (context_) {
+    context_start(local);
+  } else if (!unit_ && attrs_.has("contextRef")) {
+    auto opened = open_plain_fact(parse_qname_str(name, scope_, true), std::string(*attrs_.get("contextRef")), start);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+  } else if (unit_) {
+    unit_start(local);
   }
   return Started::Frame;
 }
@@ -357,23 +370,27 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
   const Frame frame = frames_.back();
   frames_.pop_back();
   scope_.undo(frame.scope_mark);
-  const std::string_view local = frame.local_name;
 
-  if (local == "continuation" && !open_continuations_.empty()) {
+  if (frame.name == ElementName::Continuation && !open_continuations_.empty()) {
     close_continuation();
     return {};
   }
   if (open_facts_.empty()) {
-    if (local == "unit") {
-      finish_unit();
-    } else if (local == "context") {
-      finish_context();
-    } else if (local == "hidden") {
-      if (hidden_depth_ > 0) --hidden_depth_;
-    } else if ((local == "segment" || local == "scenario") && context_) {
-      container_ = MemberContainer::None;
-    } else if ((local == "unitNumerator" || local == "unitDenominator") && unit_) {
-      unit_->in_denominator = false;
+    switch (frame.name) {
+      case ElementName::Unit: finish_unit(); break;
+      case ElementName::Context: finish_context(); break;
+      case ElementName::Hidden:
+        if (hidden_depth_ > 0) --hidden_depth_;
+        break;
+      case ElementName::Segment:
+      case ElementName::Scenario:
+        if (context_) container_ = MemberContainer::None;
+        break;
+      case ElementName::UnitNumerator:
+      case ElementName::UnitDenominator:
+        if (unit_) unit_->in_denominator = false;
+        break;
+      default: break;
     }
     return {};
   }

@@ -206,7 +206,7 @@ std::expected<XmlEvent, std::string> XmlReader::next() {
     if (data_[pos_] != '<') {
       const void* lt = std::memchr(data_.data() + pos_, '<', n - pos_);
       const std::size_t end = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - data_.data()) : n;
-      const std::string_view raw = data_.substr(pos_, end - pos_);
+      const std::string_view raw(data_.data() + pos_, end - pos_);
       const std::size_t start = pos_;
       pos_ = end;
       const std::string_view trimmed = trim_xml_space(raw);
@@ -229,13 +229,23 @@ std::expected<XmlEvent, std::string> XmlReader::next() {
 std::expected<XmlEvent, std::string> XmlReader::read_markup() {
   const std::size_t n = data_.size();
   const std::size_t lt = pos_;
-  const std::string_view rest = data_.substr(lt);
   event_start_ = lt;
-  if (rest.size() < 2) return std::unexpected("unexpected end of input after '<'" + at_byte(lt));
-  const char second = rest[1];
+  if (n - lt < 2) return std::unexpected("unexpected end of input after '<'" + at_byte(lt));
+  const char second = data_[lt + 1];
 
   if (second == '/') {
-    // </name>
+    // </name>: most end tags close the innermost element exactly as it was
+    // named, with the ">" right after the name.
+    if (!open_.empty()) {
+      const std::string_view expected = open_.back();
+      const std::size_t close = lt + 2 + expected.size();
+      if (close < n && data_[close] == '>' && std::memcmp(data_.data() + lt + 2, expected.data(), expected.size()) == 0) {
+        pos_ = close + 1;
+        name_ = std::string_view(data_.data() + lt + 2, expected.size());
+        open_.pop_back();
+        return XmlEvent::End;
+      }
+    }
     const void* gt = std::memchr(data_.data() + lt + 2, '>', n - lt - 2);
     if (!gt) return std::unexpected("unexpected end of input inside end tag" + at_byte(lt));
     const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(gt) - data_.data());
@@ -255,6 +265,7 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
   }
 
   if (second == '!') {
+    const std::string_view rest = data_.substr(lt);
     if (rest.starts_with("<!--")) {
       const std::size_t close = data_.find("-->", lt + 4);
       if (close == std::string_view::npos) return std::unexpected("unterminated comment" + at_byte(lt));
@@ -309,9 +320,9 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
     }
   }
   const bool empty = data_[i - 1] == '/' && i - 1 >= name_end;
-  name_ = data_.substr(lt + 1, name_end - lt - 1);
+  name_ = std::string_view(data_.data() + lt + 1, name_end - lt - 1);
   const std::size_t attrs_end = empty ? i - 1 : i;
-  attrs_ = data_.substr(name_end, attrs_end - name_end);
+  attrs_ = std::string_view(data_.data() + name_end, attrs_end - name_end);
   attrs_offset_ = name_end;
   pos_ = i + 1;
   if (empty) return XmlEvent::Empty;
@@ -323,39 +334,42 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
 // plainly well-formed (the caller then scans for the end the general way).
 bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
   split_.clear();
-  const std::size_t n = data_.size();
-  std::size_t i = name_end;
+  const char* const base = data_.data();
+  const char* const end = base + data_.size();
+  const char* p = base + name_end;
   for (;;) {
-    const std::size_t before = i;
-    while (i < n && is_xml_space(data_[i])) ++i;
-    if (i >= n) return false;
-    const char c = data_[i];
+    const char* const before = p;
+    while (p < end && is_xml_space(*p)) ++p;
+    if (p >= end) return false;
+    const char c = *p;
     if (c == '>') {
-      gt = i;
+      gt = static_cast<std::size_t>(p - base);
       return true;
     }
     if (c == '/') {
-      if (i + 1 < n && data_[i + 1] == '>') {
-        gt = i + 1;
+      if (p + 1 < end && p[1] == '>') {
+        gt = static_cast<std::size_t>(p + 1 - base);
         return true;
       }
       return false;
     }
-    if (i == before) return false;
-    const std::size_t name_start = i;
-    while (i < n && !kAttributeNameStop[byte_at(data_, i)]) ++i;
-    if (i == name_start || (i < n && (data_[i] == '"' || data_[i] == '\''))) return false;
-    const std::string_view name = data_.substr(name_start, i - name_start);
-    while (i < n && is_xml_space(data_[i])) ++i;
-    if (i >= n || data_[i] != '=') return false;
-    ++i;
-    while (i < n && is_xml_space(data_[i])) ++i;
-    if (i >= n || (data_[i] != '"' && data_[i] != '\'')) return false;
-    const void* q = std::memchr(data_.data() + i + 1, data_[i], n - i - 1);
+    if (p == before) return false;
+    const char* const name_start = p;
+    while (p < end && !kAttributeNameStop[static_cast<unsigned char>(*p)]) ++p;
+    if (p == name_start || p >= end || *p == '"' || *p == '\'') return false;
+    const std::string_view name(name_start, static_cast<std::size_t>(p - name_start));
+    while (p < end && is_xml_space(*p)) ++p;
+    if (p >= end || *p != '=') return false;
+    ++p;
+    while (p < end && is_xml_space(*p)) ++p;
+    if (p >= end || (*p != '"' && *p != '\'')) return false;
+    const char* const value = p + 1;
+    const void* q = std::memchr(value, *p, static_cast<std::size_t>(end - value));
     if (!q) return false;
-    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data());
-    split_.push_back(XmlAttribute{name, data_.substr(i + 1, close - i - 1), i + 1});
-    i = close + 1;
+    const char* const close = static_cast<const char*>(q);
+    split_.push_back(XmlAttribute{name, std::string_view(value, static_cast<std::size_t>(close - value)),
+                                  static_cast<std::uint64_t>(value - base)});
+    p = close + 1;
   }
 }
 
