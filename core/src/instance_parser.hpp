@@ -90,22 +90,35 @@ class AttributeMap {
 template <std::size_t N>
 std::array<std::optional<std::string_view>, N> AttributeMap::get_all(
     const std::array<std::string_view, N>& keys) const noexcept {
+  static_assert(N <= 32, "keys are tracked in a 32-bit mask");
+  // The keys of each length, as a bit mask: a name is compared only with the
+  // keys as long as itself, usually none or one.
+  constexpr std::size_t kLongest = 32;
+  std::array<std::uint32_t, kLongest + 1> by_length{};
+  for (std::size_t k = 0; k < N; ++k) {
+    if (keys[k].size() <= kLongest) by_length[keys[k].size()] |= std::uint32_t{1} << k;
+  }
+  const auto match = [&](std::string_view text) -> std::size_t {
+    if (text.size() > kLongest) return kNone;
+    for (std::uint32_t m = by_length[text.size()]; m != 0; m &= m - 1) {
+      const auto k = static_cast<std::size_t>(__builtin_ctz(m));
+      if (text == keys[k]) return k;
+    }
+    return kNone;
+  };
   std::array<std::size_t, N> full;
   std::array<std::size_t, N> local;
   full.fill(kNone);
   local.fill(kNone);
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     const std::string_view name = entries_[i].name;
+    // A full name that is a key counts for that key (the last one wins); the
+    // part after its last colon may still count for another key, where the
+    // first such name wins.
+    if (const std::size_t k = match(name); k != kNone) full[k] = i;
     const std::size_t colon = name.rfind(':');
-    const std::string_view part = colon == std::string_view::npos ? std::string_view{} : name.substr(colon + 1);
-    for (std::size_t k = 0; k < N; ++k) {
-      if (name.size() == keys[k].size() && name == keys[k]) {
-        full[k] = i;
-      } else if (local[k] == kNone && colon != std::string_view::npos && part.size() == keys[k].size() &&
-                 part == keys[k]) {
-        local[k] = i;
-      }
-    }
+    if (colon == std::string_view::npos) continue;
+    if (const std::size_t k = match(name.substr(colon + 1)); k != kNone && local[k] == kNone) local[k] = i;
   }
   std::array<std::optional<std::string_view>, N> found;
   for (std::size_t k = 0; k < N; ++k) {
@@ -148,6 +161,11 @@ class NamespaceScope {
   std::string arena_;
   std::map<std::string_view, std::size_t> top_;
   std::size_t default_top_ = kNone;
+  // The last prefix found and its binding: facts name their concepts under a
+  // handful of prefixes, so most lookups repeat the one before. Any change to
+  // the bindings forgets it.
+  mutable std::string_view last_prefix_;
+  mutable std::size_t last_binding_ = kNone;
 };
 
 // Splits a written name at its first colon and resolves the prefix (or, when
@@ -246,6 +264,11 @@ class InstanceParser {
   [[nodiscard]] std::expected<Started, XbrlError> start_element(bool is_empty);
   [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
   [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
+  // An element no rule reacts to in the current state, whose start and end
+  // tags then need nothing beyond the reader's own checks: ordinary markup
+  // with an ordinary name, outside contexts and units, declaring no namespace,
+  // carrying no contextRef and no reference to decode.
+  bool plain_element() const noexcept;
   [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
   [[nodiscard]] std::expected<void, XbrlError> collect_malformed_attributes();
   // Decodes escaped values and binds namespace declarations, which leave the list.

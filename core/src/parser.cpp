@@ -41,6 +41,7 @@ std::optional<std::string> AttributeMap::get_string(std::string_view key) const 
 // ---- NamespaceScope ----
 
 void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri) {
+  last_binding_ = kNone;
   const std::size_t index = stack_.size();
   Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), arena_.size(), uri.size(), kNone};
   arena_.append(uri);
@@ -58,6 +59,7 @@ void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_vi
 }
 
 void NamespaceScope::drop_to(std::size_t mark) {
+  last_binding_ = kNone;
   while (stack_.size() > mark) {
     const Binding& b = stack_.back();
     if (b.is_default) {
@@ -73,8 +75,11 @@ void NamespaceScope::drop_to(std::size_t mark) {
 }
 
 std::optional<std::string_view> NamespaceScope::lookup(std::string_view prefix) const noexcept {
+  if (last_binding_ != kNone && prefix == last_prefix_) return uri_of(stack_[last_binding_]);
   const auto it = top_.find(prefix);
   if (it == top_.end()) return std::nullopt;
+  last_prefix_ = stack_[it->second].prefix;
+  last_binding_ = it->second;
   return uri_of(stack_[it->second]);
 }
 
@@ -131,12 +136,17 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
     if (!event) return std::unexpected(XbrlError::xml(std::move(event.error())));
     switch (*event) {
       case XmlEvent::Start: {
+        if (plain_element()) {
+          element_frames_.push_back(0);
+          break;
+        }
         auto started = start_element(false);
         if (!started) return std::unexpected(std::move(started.error()));
         if (*started != Started::Consumed) element_frames_.push_back(*started == Started::Frame);
         break;
       }
       case XmlEvent::Empty: {
+        if (plain_element()) break;
         const std::string_view name = reader_.name();
         auto started = start_element(true);
         if (!started) return std::unexpected(std::move(started.error()));
@@ -195,6 +205,28 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
         return std::move(doc_);
     }
   }
+}
+
+bool InstanceParser::plain_element() const noexcept {
+  // Inside a context or a unit every element may matter.
+  if (context_ || unit_) return false;
+  const std::vector<XmlAttribute>* attributes = reader_.split_attributes();
+  if (attributes == nullptr) return false;
+  const std::string_view name = reader_.name();
+  const std::size_t colon = name.find(':');
+  if (classify_element(colon == std::string_view::npos ? name : name.substr(colon + 1)) != ElementName::Other) {
+    return false;
+  }
+  constexpr std::string_view kContextRef = "contextRef";
+  for (const XmlAttribute& a : *attributes) {
+    const std::string_view n = a.name;
+    if (n.starts_with("xmlns")) return false;
+    if (n.ends_with(kContextRef) && (n.size() == kContextRef.size() || n[n.size() - kContextRef.size() - 1] == ':')) {
+      return false;
+    }
+  }
+  const std::string_view text = reader_.attribute_text();
+  return std::memchr(text.data(), '&', text.size()) == nullptr;
 }
 
 std::expected<void, XbrlError> InstanceParser::collect_attributes() {

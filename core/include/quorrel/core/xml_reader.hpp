@@ -77,6 +77,9 @@ class XmlReader {
   XmlAttributeIterator attributes() const noexcept {
     return attrs_split_ ? XmlAttributeIterator(&split_) : XmlAttributeIterator(attrs_, attrs_offset_);
   }
+  // The attributes already split while reading the tag, or null when the
+  // list needs the general iterator (which reports malformed attributes).
+  const std::vector<XmlAttribute>* split_attributes() const noexcept { return attrs_split_ ? &split_ : nullptr; }
   // Hands over the attributes already split while reading the tag by swapping
   // them with out (the reader reuses out's old storage for the next tag), or
   // answers false when the list needs the general iterator (which reports
