@@ -18,19 +18,10 @@ std::optional<std::string> owned(std::optional<std::string_view> v) {
   return std::string(*v);
 }
 
-// Every key a fact's start tag is asked about, looked up in one scan.
-enum FactAttribute : std::size_t {
-  kId, kUnitRef, kDecimals, kPrecision, kLang, kXmlLang, kNil, kFormat, kScale, kSign, kTarget, kContinuedAt,
-  kFactAttributeCount
-};
-constexpr std::array<std::string_view, kFactAttributeCount> kFactAttributeNames = {
-    "id", "unitRef", "decimals", "precision", "lang", "xml:lang", "nil", "format", "scale", "sign", "target",
-    "continuedAt"};
-
 }  // namespace
 
-std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b, FactKind kind, std::uint64_t start) {
-  const auto found = attrs_.get_all(kFactAttributeNames);
+std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b, FactKind kind,
+                                                                 const FactAttributes& found, std::uint64_t start) {
   b.id = owned(found[kId]);
   b.unit_ref = owned(found[kUnitRef]);
   if (auto d = found[kDecimals]) {
@@ -65,20 +56,20 @@ std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b,
   return {};
 }
 
-std::expected<void, XbrlError> InstanceParser::open_plain_fact(QName concept_name, std::string context_ref,
-                                                               std::uint64_t start) {
+std::expected<void, XbrlError> InstanceParser::open_plain_fact(const FactAttributes& found, std::uint64_t start) {
   // Built in place: a builder is large, and most of its members stay empty.
   FactBuilder& b = open_facts_.emplace_back();
-  b.concept_name = std::move(concept_name);
-  b.context_ref = std::move(context_ref);
-  return fill_fact_builder(b, FactKind::Plain, start);
+  b.concept_name = parse_qname_str(reader_.name(), scope_, true);
+  b.context_ref = std::string(*found[kContextRef]);
+  return fill_fact_builder(b, FactKind::Plain, found, start);
 }
 
-std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, std::uint64_t start) {
+std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, const FactAttributes& found,
+                                                                std::uint64_t start) {
   FactBuilder& b = open_facts_.emplace_back();
-  b.context_ref = std::string(*attrs_.get("contextRef"));
-  b.concept_name = parse_qname_str(*attrs_.get("name"), scope_, false);
-  return fill_fact_builder(b, kind, start);
+  b.context_ref = std::string(*found[kContextRef]);
+  b.concept_name = parse_qname_str(*found[kName], scope_, false);
+  return fill_fact_builder(b, kind, found, start);
 }
 
 void InstanceParser::close_fact(std::uint64_t end) {

@@ -3,6 +3,7 @@
 // dispatch), contexts_units.cpp and facts.cpp.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -29,6 +30,32 @@ namespace quorrel::core::detail {
 // span) ever need; a lookup scans the list, and since the parser asks a
 // bounded number of keys per tag, a tag with a million attributes still costs
 // linear time.
+// A fixed set of attribute keys with, for each length, the keys of that
+// length as a bit mask: a name is compared only with the keys as long as
+// itself, usually none or one.
+template <std::size_t N>
+struct AttributeKeys {
+  static_assert(N <= 32, "keys are tracked in a 32-bit mask");
+  static constexpr std::size_t kLongest = 32;
+  std::array<std::string_view, N> names;
+  std::array<std::uint32_t, kLongest + 1> by_length{};
+
+  constexpr explicit AttributeKeys(const std::array<std::string_view, N>& keys) : names(keys) {
+    for (std::size_t k = 0; k < N; ++k) {
+      if (keys[k].size() <= kLongest) by_length[keys[k].size()] |= std::uint32_t{1} << k;
+    }
+  }
+  // The index of the key equal to text, or N.
+  constexpr std::size_t match(std::string_view text) const noexcept {
+    if (text.size() > kLongest) return N;
+    for (std::uint32_t m = by_length[text.size()]; m != 0; m &= m - 1) {
+      const auto k = static_cast<std::size_t>(std::countr_zero(m));
+      if (text == names[k]) return k;
+    }
+    return N;
+  }
+};
+
 class AttributeMap {
  public:
   void clear() noexcept {
@@ -52,7 +79,7 @@ class AttributeMap {
   // What get() answers for each of several keys, in one scan of the list
   // (a fact's start tag is asked about a dozen keys).
   template <std::size_t N>
-  std::array<std::optional<std::string_view>, N> get_all(const std::array<std::string_view, N>& keys) const noexcept;
+  std::array<std::optional<std::string_view>, N> get_all(const AttributeKeys<N>& keys) const noexcept;
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -88,24 +115,7 @@ class AttributeMap {
 };
 
 template <std::size_t N>
-std::array<std::optional<std::string_view>, N> AttributeMap::get_all(
-    const std::array<std::string_view, N>& keys) const noexcept {
-  static_assert(N <= 32, "keys are tracked in a 32-bit mask");
-  // The keys of each length, as a bit mask: a name is compared only with the
-  // keys as long as itself, usually none or one.
-  constexpr std::size_t kLongest = 32;
-  std::array<std::uint32_t, kLongest + 1> by_length{};
-  for (std::size_t k = 0; k < N; ++k) {
-    if (keys[k].size() <= kLongest) by_length[keys[k].size()] |= std::uint32_t{1} << k;
-  }
-  const auto match = [&](std::string_view text) -> std::size_t {
-    if (text.size() > kLongest) return kNone;
-    for (std::uint32_t m = by_length[text.size()]; m != 0; m &= m - 1) {
-      const auto k = static_cast<std::size_t>(__builtin_ctz(m));
-      if (text == keys[k]) return k;
-    }
-    return kNone;
-  };
+std::array<std::optional<std::string_view>, N> AttributeMap::get_all(const AttributeKeys<N>& keys) const noexcept {
   std::array<std::size_t, N> full;
   std::array<std::size_t, N> local;
   full.fill(kNone);
@@ -115,10 +125,10 @@ std::array<std::optional<std::string_view>, N> AttributeMap::get_all(
     // A full name that is a key counts for that key (the last one wins); the
     // part after its last colon may still count for another key, where the
     // first such name wins.
-    if (const std::size_t k = match(name); k != kNone) full[k] = i;
+    if (const std::size_t k = keys.match(name); k != N) full[k] = i;
     const std::size_t colon = name.rfind(':');
     if (colon == std::string_view::npos) continue;
-    if (const std::size_t k = match(name.substr(colon + 1)); k != kNone && local[k] == kNone) local[k] = i;
+    if (const std::size_t k = keys.match(name.substr(colon + 1)); k != N && local[k] == kNone) local[k] = i;
   }
   std::array<std::optional<std::string_view>, N> found;
   for (std::size_t k = 0; k < N; ++k) {
@@ -127,6 +137,16 @@ std::array<std::optional<std::string_view>, N> AttributeMap::get_all(
   }
   return found;
 }
+
+// Every key a fact's start tag is asked about, looked up in one scan.
+enum FactAttribute : std::size_t {
+  kContextRef, kName, kId, kUnitRef, kDecimals, kPrecision, kLang, kXmlLang, kNil, kFormat, kScale, kSign, kTarget,
+  kContinuedAt, kFactAttributeCount
+};
+inline constexpr AttributeKeys<kFactAttributeCount> kFactAttributes{std::array<std::string_view, kFactAttributeCount>{
+    "contextRef", "name", "id", "unitRef", "decimals", "precision", "lang", "xml:lang", "nil", "format", "scale",
+    "sign", "target", "continuedAt"}};
+using FactAttributes = std::array<std::optional<std::string_view>, kFactAttributeCount>;
 
 // Namespace bindings in scope, as one stack with undo: an element's
 // declarations are pushed when it starts and popped when its frame ends, and
@@ -287,11 +307,14 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> apply_target(TextTarget target, std::string_view text);
 
   // Facts, continuations and footnotes (facts.cpp).
-  [[nodiscard]] std::expected<void, XbrlError> open_plain_fact(QName concept_name, std::string context_ref,
-                                                               std::uint64_t start);
-  [[nodiscard]] std::expected<void, XbrlError> open_inline_fact(FactKind kind, std::uint64_t start);
+  // Both take the fact's start tag as read by get_all(kFactAttributes), with
+  // a context reference (and, inline, a name) present.
+  [[nodiscard]] std::expected<void, XbrlError> open_plain_fact(const FactAttributes& found, std::uint64_t start);
+  [[nodiscard]] std::expected<void, XbrlError> open_inline_fact(FactKind kind, const FactAttributes& found,
+                                                                std::uint64_t start);
   // The members every fact reads from its start tag, after its concept and context.
-  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, FactKind kind, std::uint64_t start);
+  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, FactKind kind,
+                                                                 const FactAttributes& found, std::uint64_t start);
   void close_fact(std::uint64_t end);
   void open_continuation();
   void close_continuation();

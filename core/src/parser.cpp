@@ -365,6 +365,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   }
 
   push_frame(mark, kind);
+  FactAttributes found;
   if (kind == ElementName::Continuation) {
     open_continuation();
   } else if (kind == ElementName::SchemaRef && !fact_open) {
@@ -373,10 +374,10 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
     if (href) doc_.schema_refs.emplace_back(*href);
   } else if (kind == ElementName::Hidden && !fact_open) {
     ++hidden_depth_;
-  } else if ((kind == ElementName::NonNumeric || kind == ElementName::NonFraction) && attrs_.has("contextRef") &&
-             attrs_.has("name")) {
-    auto opened =
-        open_inline_fact(kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, start);
+  } else if ((kind == ElementName::NonNumeric || kind == ElementName::NonFraction) &&
+             (found = attrs_.get_all(kFactAttributes), found[kContextRef] && found[kName])) {
+    auto opened = open_inline_fact(kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement,
+                                   found, start);
     if (!opened) return std::unexpected(std::move(opened.error()));
   } else if ((kind == ElementName::Unit || kind == ElementName::Context) && !fact_open && !attrs_.has("id")) {
     // Without an id the element is not recognised.
@@ -388,11 +389,11 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
     ++open_facts_.back().nesting;
   } else if (context_) {
     context_start(local);
-  } else if (!unit_ && attrs_.has("contextRef")) {
-    auto opened = open_plain_fact(parse_qname_str(name, scope_, true), std::string(*attrs_.get("contextRef")), start);
-    if (!opened) return std::unexpected(std::move(opened.error()));
   } else if (unit_) {
     unit_start(local);
+  } else if (found = attrs_.get_all(kFactAttributes); found[kContextRef]) {
+    auto opened = open_plain_fact(found, start);
+    if (!opened) return std::unexpected(std::move(opened.error()));
   }
   return Started::Frame;
 }
