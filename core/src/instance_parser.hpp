@@ -160,8 +160,9 @@ class NamespaceScope {
   void undo(std::size_t mark) {
     if (stack_.size() > mark) drop_to(mark);
   }
-  std::optional<std::string_view> lookup(std::string_view prefix) const noexcept;
-  std::optional<std::string_view> default_namespace() const noexcept;
+  // The namespace a prefix is bound to, or null; the default namespace, or null.
+  const SharedString* lookup(std::string_view prefix) const noexcept;
+  const SharedString* default_namespace() const noexcept;
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -169,16 +170,11 @@ class NamespaceScope {
   struct Binding {
     std::string_view prefix;
     bool is_default;
-    std::size_t uri_begin;  // in arena_
-    std::size_t uri_size;
+    SharedString uri;      // shared by every name resolved through this binding
     std::size_t shadowed;  // the binding of the same prefix it hides, or kNone
   };
-  std::string_view uri_of(const Binding& b) const noexcept {
-    return std::string_view(arena_).substr(b.uri_begin, b.uri_size);
-  }
 
   std::vector<Binding> stack_;
-  std::string arena_;
   std::map<std::string_view, std::size_t> top_;
   std::size_t default_top_ = kNone;
   // The last prefix found and its binding: facts name their concepts under a

@@ -43,8 +43,7 @@ std::optional<std::string> AttributeMap::get_string(std::string_view key) const 
 void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri) {
   last_binding_ = kNone;
   const std::size_t index = stack_.size();
-  Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), arena_.size(), uri.size(), kNone};
-  arena_.append(uri);
+  Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), SharedString(uri), kNone};
   if (b.is_default) {
     b.shadowed = default_top_;
     default_top_ = index;
@@ -55,7 +54,7 @@ void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_vi
       it->second = index;
     }
   }
-  stack_.push_back(b);
+  stack_.push_back(std::move(b));
 }
 
 void NamespaceScope::drop_to(std::size_t mark) {
@@ -69,23 +68,22 @@ void NamespaceScope::drop_to(std::size_t mark) {
     } else {
       top_[b.prefix] = b.shadowed;
     }
-    arena_.resize(b.uri_begin);
     stack_.pop_back();
   }
 }
 
-std::optional<std::string_view> NamespaceScope::lookup(std::string_view prefix) const noexcept {
-  if (last_binding_ != kNone && prefix == last_prefix_) return uri_of(stack_[last_binding_]);
+const SharedString* NamespaceScope::lookup(std::string_view prefix) const noexcept {
+  if (last_binding_ != kNone && prefix == last_prefix_) return &stack_[last_binding_].uri;
   const auto it = top_.find(prefix);
-  if (it == top_.end()) return std::nullopt;
+  if (it == top_.end()) return nullptr;
   last_prefix_ = stack_[it->second].prefix;
   last_binding_ = it->second;
-  return uri_of(stack_[it->second]);
+  return &stack_[it->second].uri;
 }
 
-std::optional<std::string_view> NamespaceScope::default_namespace() const noexcept {
-  if (default_top_ == kNone) return std::nullopt;
-  return uri_of(stack_[default_top_]);
+const SharedString* NamespaceScope::default_namespace() const noexcept {
+  if (default_top_ == kNone) return nullptr;
+  return &stack_[default_top_].uri;
 }
 
 QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default) {
@@ -95,11 +93,11 @@ QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool u
     const std::string_view prefix = text.substr(0, colon);
     q.local_name = std::string(text.substr(colon + 1));
     q.prefix = std::string(prefix);
-    if (auto ns = scope.lookup(prefix)) q.namespace_uri = std::string(*ns);
+    if (const SharedString* ns = scope.lookup(prefix)) q.namespace_uri = *ns;
   } else {
     q.local_name = std::string(text);
     if (use_default) {
-      if (auto ns = scope.default_namespace()) q.namespace_uri = std::string(*ns);
+      if (const SharedString* ns = scope.default_namespace()) q.namespace_uri = *ns;
     }
   }
   return q;

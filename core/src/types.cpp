@@ -17,7 +17,7 @@ std::string QName::to_string() const {
     std::string out;
     out.reserve(namespace_uri->size() + 2 + local_name.size());
     out += '{';
-    out += *namespace_uri;
+    out += namespace_uri->view();
     out += '}';
     out += local_name;
     return out;
@@ -32,7 +32,7 @@ void QName::render_into(std::string& out) const {
     out.push_back(':');
   } else if (namespace_uri) {
     out.push_back('{');
-    out.append(*namespace_uri);
+    out.append(namespace_uri->view());
     out.push_back('}');
   }
   out.append(local_name);
@@ -52,5 +52,7 @@ void FactText::append(std::string_view more) {
 }
 
 std::ostream& operator<<(std::ostream& os, const FactText& t) { return os << t.view(); }
+
+std::ostream& operator<<(std::ostream& os, const SharedString& s) { return os << s.view(); }
 
 }  // namespace quorrel::core

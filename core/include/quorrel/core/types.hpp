@@ -15,9 +15,40 @@
 
 namespace quorrel::core {
 
+// Immutable text whose copies share one string: copying costs a reference
+// count instead of an allocation. A document's names repeat a handful of
+// namespace names thousands of times. Compares by content.
+class SharedString {
+ public:
+  SharedString() = default;
+  SharedString(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
+  SharedString(std::string_view text) : SharedString(std::string(text)) {}
+  SharedString(const char* text) : SharedString(std::string(text)) {}
+
+  const std::string& str() const noexcept { return text_ ? *text_ : empty_string(); }
+  operator const std::string&() const noexcept { return str(); }
+  operator std::string_view() const noexcept { return str(); }
+  std::string_view view() const noexcept { return str(); }
+  std::size_t size() const noexcept { return str().size(); }
+  bool empty() const noexcept { return str().empty(); }
+
+  friend bool operator==(const SharedString& a, const SharedString& b) noexcept { return a.str() == b.str(); }
+  friend bool operator==(const SharedString& a, std::string_view b) noexcept { return a.view() == b; }
+  friend bool operator==(const SharedString& a, const std::string& b) noexcept { return a.str() == b; }
+  friend bool operator==(const SharedString& a, const char* b) noexcept { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& os, const SharedString& s);
+
+ private:
+  static const std::string& empty_string() noexcept {
+    static const std::string empty;
+    return empty;
+  }
+  std::shared_ptr<const std::string> text_;
+};
+
 struct QName {
   std::string local_name;
-  std::optional<std::string> namespace_uri;  // what the prefix (or default) was bound to
+  std::optional<SharedString> namespace_uri;  // what the prefix (or default) was bound to
   std::optional<std::string> prefix;         // as written; present (maybe empty) when the name had a colon
 
   // "prefix:local", else "{namespace}local", else "local".
