@@ -22,22 +22,22 @@ std::optional<std::string> owned(std::optional<std::string_view> v) {
 
 std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b, FactKind kind,
                                                                  const FactAttributes& found, std::uint64_t start) {
-  b.id = owned(found[kId]);
-  b.unit_ref = owned(found[kUnitRef]);
+  b.fact.id = owned(found[kId]);
+  b.fact.unit_ref = owned(found[kUnitRef]);
   if (auto d = found[kDecimals]) {
     auto parsed = parse_decimals(*d);
     if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.decimals = *parsed;
+    b.fact.decimals = *parsed;
   }
   if (auto p = found[kPrecision]) {
     auto parsed = parse_precision(*p);
     if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.precision = *parsed;
+    b.fact.precision = *parsed;
   }
-  b.lang = owned(found[kLang] ? found[kLang] : found[kXmlLang]);
+  b.fact.lang = owned(found[kLang] ? found[kLang] : found[kXmlLang]);
   b.nil = is_nil(found[kNil]);
   if (kind != FactKind::Plain) {
-    InlineMeta& meta = b.inline_meta.emplace();
+    InlineMeta& meta = b.fact.inline_meta.emplace();
     meta.format = owned(found[kFormat]);
     if (auto s = found[kScale]) {
       auto parsed = parse_ix_scale(*s);
@@ -59,42 +59,35 @@ std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b,
 std::expected<void, XbrlError> InstanceParser::open_plain_fact(const FactAttributes& found, std::uint64_t start) {
   // Built in place: a builder is large, and most of its members stay empty.
   FactBuilder& b = open_facts_.emplace_back();
-  b.concept_name = parse_qname_str(reader_.name(), scope_, true);
-  b.context_ref = std::string(*found[kContextRef]);
+  b.fact.concept_name = parse_qname_str(reader_.name(), scope_, true);
+  b.fact.context_ref = std::string(*found[kContextRef]);
   return fill_fact_builder(b, FactKind::Plain, found, start);
 }
 
 std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, const FactAttributes& found,
                                                                 std::uint64_t start) {
   FactBuilder& b = open_facts_.emplace_back();
-  b.context_ref = std::string(*found[kContextRef]);
-  b.concept_name = parse_qname_str(*found[kName], scope_, false);
+  b.fact.context_ref = std::string(*found[kContextRef]);
+  b.fact.concept_name = parse_qname_str(*found[kName], scope_, false);
   return fill_fact_builder(b, kind, found, start);
 }
 
 void InstanceParser::close_fact(std::uint64_t end) {
   FactBuilder& b = open_facts_.back();
-  RawFact& fact = doc_.facts.emplace_back();
+  RawFact& fact = b.fact;
   fact.byte_range = ByteRange{b.start, end};
   if (b.nil) {
     fact.value = NilValue{};
   } else {
     // Nested facts share the log: the text is a slice, not a copy.
     FactText text(text_log_, b.text_start, text_log_->size() - b.text_start);
-    if (b.kind != FactKind::NonFraction && !b.unit_ref && !b.decimals && !b.precision) {
+    if (b.kind != FactKind::NonFraction && !fact.unit_ref && !fact.decimals && !fact.precision) {
       fact.value = NonNumericText{std::move(text)};
     } else {
       fact.value = NumericText{std::move(text)};
     }
   }
-  fact.concept_name = std::move(b.concept_name);
-  fact.context_ref = std::move(b.context_ref);
-  fact.id = std::move(b.id);
-  fact.unit_ref = std::move(b.unit_ref);
-  fact.lang = std::move(b.lang);
-  fact.inline_meta = std::move(b.inline_meta);
-  fact.decimals = b.decimals;
-  fact.precision = b.precision;
+  doc_.facts.push_back(std::move(fact));
   open_facts_.pop_back();
   if (open_facts_.empty()) target_ = TextTarget{};
 }

@@ -224,16 +224,11 @@ struct TextTarget {
 
 enum class FactKind { NonFraction, NonNumericElement, Plain };
 
+// An open fact: the record it becomes, filled as its start tag is read, and
+// what its end needs.
 struct FactBuilder {
-  QName concept_name;
-  std::string context_ref;
+  RawFact fact;                // everything but the value and the byte range
   std::size_t text_start = 0;  // where its text begins in the text log
-  std::optional<std::string> id;
-  std::optional<std::string> unit_ref;
-  std::optional<std::string> lang;
-  std::optional<InlineMeta> inline_meta;
-  std::optional<Accuracy> decimals;
-  std::optional<Accuracy> precision;
   std::uint64_t nesting = 0;
   std::uint64_t start = 0;
   bool nil = false;
