@@ -166,7 +166,7 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
       }
       case XmlEvent::Text: {
         std::string_view piece = reader_.text();
-        const bool escaped = std::memchr(piece.data(), '&', piece.size()) != nullptr;
+        const bool escaped = reader_.text_escaped();
         if (escaped && (!open_facts_.empty() || !open_continuations_.empty())) {
           // Fact text is unescaped straight into the shared log, then trimmed in place.
           std::string& log = *text_log_;
@@ -223,19 +223,19 @@ bool InstanceParser::plain_element() const noexcept {
       return false;
     }
   }
-  const std::string_view text = reader_.attribute_text();
-  return std::memchr(text.data(), '&', text.size()) == nullptr;
+  return !reader_.split_values_escaped();
 }
 
 std::expected<void, XbrlError> InstanceParser::collect_attributes() {
   attrs_.clear();
   std::vector<XmlAttribute>& list = attrs_.entries();
+  const bool escaped = reader_.split_values_escaped();
   if (!reader_.take_split_attributes(list)) [[unlikely]] return collect_malformed_attributes();
-  // Most tags hold neither a reference nor a declaration: one look over the
-  // tag's attribute text and names settles that, and their list is final.
+  // Most tags hold neither a reference nor a declaration: the reader noted
+  // any "&" in a value, one look over the names finds declarations, and
+  // then the list is final.
   if (list.empty()) return {};
-  const std::string_view text = reader_.attribute_text();
-  bool plain = std::memchr(text.data(), '&', text.size()) == nullptr;
+  bool plain = !escaped;
   for (std::size_t i = 0; plain && i < list.size(); ++i) plain = !list[i].name.starts_with("xmlns");
   if (plain) return {};
   return settle_attributes();

@@ -1,7 +1,12 @@
 #include "quorrel/core/xml_reader.hpp"
 
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quorrel::core {
 namespace {
@@ -34,6 +39,32 @@ constexpr std::array<bool, 256> kTagStop = make_tag_stop();
 
 inline unsigned char byte_at(std::string_view s, std::size_t i) noexcept {
   return static_cast<unsigned char>(s[i]);
+}
+
+// The first `stop` in [p, end), or end; sets amp when an "&" comes before it.
+// One pass does both: the reader needs the end of a run of text or of an
+// attribute value, and the parser needs to know whether it holds a reference.
+inline const char* scan_to(const char* p, const char* end, char stop, bool& amp) noexcept {
+#if defined(__SSE2__)
+  const __m128i stops = _mm_set1_epi8(stop);
+  const __m128i amps = _mm_set1_epi8('&');
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto at_stop = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, stops)));
+    const auto at_amp = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, amps)));
+    if (at_stop != 0) {
+      if ((at_amp & ((at_stop & (0U - at_stop)) - 1)) != 0) amp = true;
+      return p + std::countr_zero(at_stop);
+    }
+    if (at_amp != 0) amp = true;
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == stop) return p;
+    if (*p == '&') amp = true;
+  }
+  return end;
 }
 
 std::string at_byte(std::uint64_t offset) { return " at byte " + std::to_string(offset); }
@@ -204,8 +235,9 @@ std::expected<XmlEvent, std::string> XmlReader::next() {
   for (;;) {
     if (pos_ >= n) return XmlEvent::Eof;
     if (data_[pos_] != '<') {
-      const void* lt = std::memchr(data_.data() + pos_, '<', n - pos_);
-      const std::size_t end = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - data_.data()) : n;
+      bool amp = false;
+      const char* const lt = scan_to(data_.data() + pos_, data_.data() + n, '<', amp);
+      const std::size_t end = static_cast<std::size_t>(lt - data_.data());
       const std::string_view raw(data_.data() + pos_, end - pos_);
       const std::size_t start = pos_;
       pos_ = end;
@@ -213,6 +245,7 @@ std::expected<XmlEvent, std::string> XmlReader::next() {
       if (trimmed.empty()) continue;
       event_start_ = start;
       text_ = trimmed;
+      text_escaped_ = amp;
       text_offset_ = static_cast<std::uint64_t>(trimmed.data() - data_.data());
       return XmlEvent::Text;
     }
@@ -334,6 +367,7 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
 // plainly well-formed (the caller then scans for the end the general way).
 bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
   split_.clear();
+  values_escaped_ = false;
   const char* const base = data_.data();
   const char* const end = base + data_.size();
   const char* p = base + name_end;
@@ -364,9 +398,8 @@ bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
     while (p < end && is_xml_space(*p)) ++p;
     if (p >= end || (*p != '"' && *p != '\'')) return false;
     const char* const value = p + 1;
-    const void* q = std::memchr(value, *p, static_cast<std::size_t>(end - value));
-    if (!q) return false;
-    const char* const close = static_cast<const char*>(q);
+    const char* const close = scan_to(value, end, *p, values_escaped_);
+    if (close == end) return false;
     split_.push_back(XmlAttribute{name, std::string_view(value, static_cast<std::size_t>(close - value)),
                                   static_cast<std::uint64_t>(value - base)});
     p = close + 1;

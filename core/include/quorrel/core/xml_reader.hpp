@@ -73,6 +73,8 @@ class XmlReader {
   // CData: the raw content between "<![CDATA[" and "]]>".
   std::string_view text() const noexcept { return text_; }
   std::uint64_t text_offset() const noexcept { return text_offset_; }
+  // Text: whether it holds an "&", so that it may need decoding.
+  bool text_escaped() const noexcept { return text_escaped_; }
   // Attributes of the current start or empty tag.
   XmlAttributeIterator attributes() const noexcept {
     return attrs_split_ ? XmlAttributeIterator(&split_) : XmlAttributeIterator(attrs_, attrs_offset_);
@@ -80,6 +82,9 @@ class XmlReader {
   // The attributes already split while reading the tag, or null when the
   // list needs the general iterator (which reports malformed attributes).
   const std::vector<XmlAttribute>* split_attributes() const noexcept { return attrs_split_ ? &split_ : nullptr; }
+  // For attributes split while reading the tag: whether any value holds an
+  // "&", so that it may need decoding.
+  bool split_values_escaped() const noexcept { return values_escaped_; }
   // Hands over the attributes already split while reading the tag by swapping
   // them with out (the reader reuses out's old storage for the next tag), or
   // answers false when the list needs the general iterator (which reports
@@ -118,6 +123,8 @@ class XmlReader {
   std::string_view attrs_;
   std::uint64_t attrs_offset_ = 0;
   bool attrs_split_ = false;
+  bool values_escaped_ = false;
+  bool text_escaped_ = false;
   std::vector<XmlAttribute> split_;
 };
 
