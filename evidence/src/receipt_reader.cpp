@@ -913,6 +913,7 @@ class Reader {
     static constexpr Field kFields[] = {
         {"value", true}, {"unit", false}, {"kind", true}, {"doc_id", true}};
     static constexpr Shape kShape{"struct Claim", "struct Claim with 4 elements", kFields, 4, false};
+    out.unit.reset();
     return read_record(kShape, [&](int k) {
       switch (k) {
         case 0:
@@ -932,6 +933,8 @@ class Reader {
         {"uri", true}, {"sha256", true}, {"retrieved_at", false}, {"authority", false}};
     static constexpr Shape kShape{"struct SourceArtifact", "struct SourceArtifact with 4 elements",
                                   kFields, 4, false};
+    out.retrieved_at.reset();
+    out.authority.reset();
     return read_record(kShape, [&](int k) {
       switch (k) {
         case 0:
@@ -955,6 +958,8 @@ class Reader {
     static constexpr Shape kShape{"internally tagged enum Locator",
                                   "struct XbrlLocator with 4 elements", kFields, 5, true};
     static constexpr std::string_view kProfiles[] = {"xbrl"};
+    out.unit_ref.reset();
+    out.byte_range.reset();
     return read_record(kShape, [&](int k) {
       int profile = 0;
       switch (k) {
@@ -1006,15 +1011,19 @@ class Reader {
     }
     if (!enter()) return false;
     ++i_;
-    out.clear();
+    // Elements already in `out` are read over, so a reused record keeps
+    // their buffers; each item reader sets every member it does not require.
+    std::size_t count = 0;
     bool first = true;
     for (;;) {
       const int r = next_element(first);
       if (r < 0) return false;
       if (r == 0) break;
-      out.emplace_back();
-      if (!read_item(out.back())) return false;
+      if (count == out.size()) out.emplace_back();
+      if (!read_item(out[count])) return false;
+      ++count;
     }
+    out.resize(count);
     ++i_;
     leave();
     return true;
@@ -1194,6 +1203,8 @@ class Reader {
                                         {"derivation", false}, {"attestation", false}};
     static constexpr Shape kShape{"struct Receipt", "struct Receipt with 6 elements", kFields, 6,
                                   false};
+    out.derivation.reset();
+    out.attestation.reset();
     return read_record(kShape, [&](int k) {
       switch (k) {
         case 0:
@@ -1230,6 +1241,12 @@ std::expected<Receipt, std::string> read_receipt(std::string_view json_text) {
   Receipt receipt;
   if (!reader.read_document(receipt)) return std::unexpected(reader.message());
   return receipt;
+}
+
+std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out) {
+  Reader reader(json_text);
+  if (!reader.read_document(out)) return std::unexpected(reader.message());
+  return {};
 }
 
 }  // namespace quorrel::evidence

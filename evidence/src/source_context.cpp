@@ -1,6 +1,7 @@
 #include "quorrel/evidence/source_context.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "quorrel/core/normalize.hpp"
 #include "quorrel/core/parser.hpp"
@@ -9,11 +10,95 @@
 
 namespace quorrel::evidence {
 
-std::strong_ordering operator<=>(const FactKey& key, const FactKeyView& view) noexcept {
-  if (const auto c = std::string_view(key.concept_text) <=> view.concept_text; c != 0) return c;
-  if (const auto c = std::string_view(key.context_ref) <=> view.context_ref; c != 0) return c;
-  if (!key.unit_ref || !view.unit_ref) return key.unit_ref.has_value() <=> view.unit_ref.has_value();
-  return std::string_view(*key.unit_ref) <=> *view.unit_ref;
+namespace {
+
+void append_length(std::size_t size, std::string& out) {
+  char bytes[sizeof size];
+  std::memcpy(bytes, &size, sizeof size);
+  out.append(bytes, sizeof size);
+}
+
+// One key as one byte string: equal keys give equal strings and different
+// keys different ones (the lengths delimit the first two texts, the marker
+// tells an absent unit reference from an empty one).
+void append_key(std::string_view concept_text, std::string_view context_ref,
+                const std::optional<std::string_view>& unit_ref, std::string& out) {
+  append_length(concept_text.size(), out);
+  out.append(concept_text);
+  append_length(context_ref.size(), out);
+  out.append(context_ref);
+  if (unit_ref) {
+    out.push_back('\1');
+    out.append(*unit_ref);
+  } else {
+    out.push_back('\0');
+  }
+}
+
+}  // namespace
+
+FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
+  entries_.reserve(facts.size());
+  std::string concept_text;
+  for (std::size_t position = 0; position < facts.size(); ++position) {
+    const core::RawFact& fact = facts[position];
+    fact.concept_name.render_into(concept_text);
+    std::optional<std::string_view> unit_ref;
+    if (fact.unit_ref) unit_ref = *fact.unit_ref;
+    const std::size_t begin = text_.size();
+    append_key(concept_text, fact.context_ref, unit_ref, text_);
+    entries_.push_back(Entry{begin, text_.size() - begin, fact.byte_range, position, position});
+  }
+  std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+    if (const auto c = key_of(a) <=> key_of(b); c != 0) return c < 0;
+    if (a.range != b.range) return a.range < b.range;
+    return a.position < b.position;
+  });
+  for (std::size_t begin = 0; begin < entries_.size();) {
+    const std::string_view key = key_of(entries_[begin]);
+    std::size_t end = begin + 1;
+    std::size_t lowest = entries_[begin].position;
+    for (; end < entries_.size() && key_of(entries_[end]) == key; ++end) {
+      lowest = std::min(lowest, entries_[end].position);
+    }
+    for (std::size_t i = begin; i < end; ++i) entries_[i].lowest = lowest;
+    ++key_count_;
+    begin = end;
+  }
+}
+
+std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
+  const auto lo = std::partition_point(entries_.begin(), entries_.end(),
+                                       [&](const Entry& entry) { return key_of(entry) < key; });
+  const auto hi = std::partition_point(lo, entries_.end(), [&](const Entry& entry) { return key_of(entry) == key; });
+  return {static_cast<std::size_t>(lo - entries_.begin()), static_cast<std::size_t>(hi - entries_.begin())};
+}
+
+FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
+                            std::string& key_buffer) const {
+  key_buffer.clear();
+  append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
+  const auto [lo, hi] = run_of(key_buffer);
+  if (lo == hi) return {};
+  if (hi - lo >= 2 && range) {
+    const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(hi);
+    const auto at = std::partition_point(begin, end, [&](const Entry& entry) { return entry.range < *range; });
+    const auto past = std::partition_point(at, end, [&](const Entry& entry) { return entry.range == *range; });
+    if (at != past) return {static_cast<std::size_t>(past - at), at->position};
+  }
+  return {hi - lo, entries_[lo].lowest};
+}
+
+std::vector<std::size_t> FactIndex::positions(const FactKeyView& key) const {
+  std::string key_buffer;
+  append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
+  const auto [lo, hi] = run_of(key_buffer);
+  std::vector<std::size_t> out;
+  out.reserve(hi - lo);
+  for (std::size_t i = lo; i < hi; ++i) out.push_back(entries_[i].position);
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view source_bytes) {
@@ -23,18 +108,7 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
   SourceContext context;
   context.document = std::move(*parsed);
   const std::vector<core::RawFact>& facts = context.document.facts;
-
-  for (std::size_t position = 0; position < facts.size(); ++position) {
-    const core::RawFact& fact = facts[position];
-    FactPositions& entry =
-        context.index[FactKey{fact.concept_name.to_string(), fact.context_ref, fact.unit_ref}];
-    entry.positions.push_back(position);
-    if (fact.byte_range) entry.by_range.emplace_back(*fact.byte_range, position);
-  }
-  for (auto& [key, entry] : context.index) {
-    // Positions arrive ascending; sorting by (range, position) keeps that order within one range.
-    std::sort(entry.by_range.begin(), entry.by_range.end());
-  }
+  context.index = FactIndex(facts);
 
   context.values.reserve(facts.size());
   for (const core::RawFact& fact : facts) {

@@ -348,15 +348,9 @@ TEST(VerifyIn, HandBuiltContextFallbacksAndFirstCandidateRule) {
     fact.concept_name.prefix = "ex";
     fact.context_ref = "c";
     fact.byte_range = range;
-    const std::size_t position = c.document.facts.size();
     c.document.facts.push_back(fact);
     c.values.push_back(std::move(value));
-    ev::FactPositions& entry = c.index[ev::FactKey{"ex:F", "c", std::nullopt}];
-    entry.positions.push_back(position);
-    if (range) {
-      entry.by_range.emplace_back(*range, position);
-      std::sort(entry.by_range.begin(), entry.by_range.end());
-    }
+    c.index = ev::FactIndex(c.document.facts);
   };
   add_fact(core::ByteRange{10, 20}, ev::CanonicalValue{"n/a", std::nullopt});                 // 0
   add_fact(core::ByteRange{30, 40}, ev::CanonicalValue{"7", core::Decimal::parse("8")});      // 1
@@ -428,7 +422,7 @@ TEST(VerifyIn, ManyFactsUnderOneKeyAreEachFoundByTheirRange) {
   doc += "</xbrl>";
   auto loaded = ev::SourceContext::load(doc);
   ASSERT_TRUE(loaded.has_value());
-  ASSERT_EQ(loaded->index.size(), 1u);
+  ASSERT_EQ(loaded->index.key_count(), 1u);
   auto receipts = ev::build_receipts(loaded->document, "d", {"u", loaded->sha256, std::nullopt, std::nullopt});
   ASSERT_TRUE(receipts.has_value());
   ASSERT_EQ(receipts->size(), kFacts);

@@ -31,4 +31,9 @@ inline constexpr int kMaxJsonDepth = 128;
 // after it is "trailing characters".
 [[nodiscard]] std::expected<Receipt, std::string> read_receipt(std::string_view json_text);
 
+// The same, reading over a receipt the caller reuses for many texts, so that
+// its buffers are kept: on success `out` equals what read_receipt gives; after
+// an error its content is unspecified.
+[[nodiscard]] std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out);
+
 }  // namespace quorrel::evidence
