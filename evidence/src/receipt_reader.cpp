@@ -9,18 +9,10 @@
 #include <string>
 #include <system_error>
 
+#include "json_special.hpp"
+
 namespace quorrel::evidence {
 namespace {
-
-// Bytes that end a run of plain string content: '"', '\' and controls.
-constexpr std::array<bool, 256> make_string_special() {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[c] = true;
-  table['"'] = true;
-  table['\\'] = true;
-  return table;
-}
-constexpr std::array<bool, 256> kStringSpecial = make_string_special();
 
 constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -293,22 +285,8 @@ class Reader {
     return true;
   }
 
-  std::size_t find_string_special(std::size_t i) const {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-    while (n_ - i >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, s_ + i, 8);
-      const std::uint64_t quote = w ^ (kOnes * '"');
-      const std::uint64_t backslash = w ^ (kOnes * '\\');
-      const std::uint64_t found = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
-                                  ((w - kOnes * 0x20) & ~w);
-      if ((found & kHighs) != 0) break;
-      i += 8;
-    }
-    while (i < n_ && !kStringSpecial[static_cast<unsigned char>(s_[i])]) ++i;
-    return i;
-  }
+  // The first byte at or after i that ends a run of plain string content, or n_.
+  std::size_t find_string_special(std::size_t i) const { return i + detail::find_json_special(s_ + i, n_ - i); }
 
   // Four hexadecimal digits of a \u escape.
   bool read_hex4(std::uint32_t& value) {

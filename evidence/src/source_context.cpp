@@ -35,6 +35,24 @@ void append_key(std::string_view concept_text, std::string_view context_ref,
   }
 }
 
+// A 64-bit digest of a key, eight bytes at a time. It only orders the index
+// and spares most byte comparisons; equal digests still compare the keys.
+std::uint64_t key_digest(std::string_view key) noexcept {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t h = key.size() * kMultiplier;
+  std::size_t i = 0;
+  for (; key.size() - i >= 8; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, key.data() + i, 8);
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, key.data() + i, key.size() - i);
+  h = (h ^ tail) * kMultiplier;
+  return h ^ (h >> 32);
+}
+
 }  // namespace
 
 FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
@@ -47,31 +65,44 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     if (fact.unit_ref) unit_ref = *fact.unit_ref;
     const std::size_t begin = text_.size();
     append_key(concept_text, fact.context_ref, unit_ref, text_);
-    entries_.push_back(Entry{begin, text_.size() - begin, fact.byte_range, position, position});
+    const std::size_t size = text_.size() - begin;
+    entries_.push_back(Entry{key_digest(std::string_view(text_).substr(begin, size)), begin, size, fact.byte_range,
+                             position, position, 0});
   }
   std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+    if (a.digest != b.digest) return a.digest < b.digest;
     if (const auto c = key_of(a) <=> key_of(b); c != 0) return c < 0;
     if (a.range != b.range) return a.range < b.range;
     return a.position < b.position;
   });
   for (std::size_t begin = 0; begin < entries_.size();) {
-    const std::string_view key = key_of(entries_[begin]);
+    const Entry& first = entries_[begin];
     std::size_t end = begin + 1;
-    std::size_t lowest = entries_[begin].position;
-    for (; end < entries_.size() && key_of(entries_[end]) == key; ++end) {
+    std::size_t lowest = first.position;
+    for (; end < entries_.size() && entries_[end].digest == first.digest && key_of(entries_[end]) == key_of(first);
+         ++end) {
       lowest = std::min(lowest, entries_[end].position);
     }
-    for (std::size_t i = begin; i < end; ++i) entries_[i].lowest = lowest;
+    for (std::size_t i = begin; i < end; ++i) {
+      entries_[i].lowest = lowest;
+      entries_[i].run_end = end;
+    }
     ++key_count_;
     begin = end;
   }
+  digests_.reserve(entries_.size());
+  for (const Entry& entry : entries_) digests_.push_back(entry.digest);
 }
 
 std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
-  const auto lo = std::partition_point(entries_.begin(), entries_.end(),
-                                       [&](const Entry& entry) { return key_of(entry) < key; });
-  const auto hi = std::partition_point(lo, entries_.end(), [&](const Entry& entry) { return key_of(entry) == key; });
-  return {static_cast<std::size_t>(lo - entries_.begin()), static_cast<std::size_t>(hi - entries_.begin())};
+  const std::uint64_t digest = key_digest(key);
+  // The digests alone narrow the search to one digest's entries, usually a single key.
+  const auto [lo, hi] = std::equal_range(digests_.begin(), digests_.end(), digest);
+  const auto begin = entries_.begin() + (lo - digests_.begin());
+  const auto end = entries_.begin() + (hi - digests_.begin());
+  const auto it = std::partition_point(begin, end, [&](const Entry& entry) { return key_of(entry) < key; });
+  if (it == end || key_of(*it) != key) return {0, 0};
+  return {static_cast<std::size_t>(it - entries_.begin()), it->run_end};
 }
 
 FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,

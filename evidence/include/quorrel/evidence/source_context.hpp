@@ -3,6 +3,7 @@
 // receipts from a parsed document.
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
@@ -37,10 +38,14 @@ struct FactMatch {
 // Every fact of a document under its key, in one sorted vector. Each key is
 // written once into the index's own text as one byte string (lengths before
 // the concept and the context reference, a marker before the unit
-// reference), so that comparing two keys is one byte comparison and the
-// index owns everything it reads. Within a key, entries are ordered by byte
-// range (facts without one first) and then by position, so a recorded range
-// finds its facts by binary search however many facts share the key.
+// reference), so that the index owns everything it reads and comparing two
+// keys is one byte comparison. Entries are ordered by a 64-bit digest of the
+// key first, so a search mostly compares integers; keys whose digests
+// collide are still told apart by their bytes, so no input can make a search
+// slower than a binary search over the keys. Within a key, entries are
+// ordered by byte range (facts without one first) and then by position, so a
+// recorded range finds its facts by binary search however many facts share
+// the key.
 class FactIndex {
  public:
   FactIndex() = default;
@@ -60,20 +65,23 @@ class FactIndex {
 
  private:
   struct Entry {
+    std::uint64_t digest;  // of the key's bytes
     std::size_t key_begin;  // into text_
     std::size_t key_size;
     std::optional<core::ByteRange> range;
     std::size_t position;
-    std::size_t lowest;  // the lowest position under the same key
+    std::size_t lowest;   // the lowest position under the same key
+    std::size_t run_end;  // one past the last entry under the same key
   };
   std::string_view key_of(const Entry& entry) const noexcept {
     return std::string_view(text_).substr(entry.key_begin, entry.key_size);
   }
-  // The entries under the key written in key_buffer, as [begin, end).
+  // The entries under the key, as [begin, end); empty when it is not indexed.
   std::pair<std::size_t, std::size_t> run_of(std::string_view key) const;
 
   std::string text_;
   std::vector<Entry> entries_;
+  std::vector<std::uint64_t> digests_;  // the entries' digests, in their order, searched first
   std::size_t key_count_ = 0;
 };
 
