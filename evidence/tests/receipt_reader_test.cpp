@@ -580,3 +580,37 @@ TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
   }
   EXPECT_GT(accepted, 0);
 }
+
+// Reading over a reused receipt gives what a fresh read gives, whatever the
+// previous text set: members absent now are absent, lists take the new
+// length, and a text that failed to read leaves nothing behind for the next.
+TEST(ReadReceiptInto, AReusedReceiptEqualsAFreshRead) {
+  const std::string full =
+      R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"-1.50","unit":"usd","kind":"derived","doc_id":"d"},)"
+      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":"t","authority":"a"},)"
+      R"("locator":{"profile":"xbrl","concept":"p:c","context_ref":"x","unit_ref":"usd","byte_range":[7,8]},)"
+      R"("extraction":{"engine":"e"}},)" +
+      kEvidence +
+      R"(],"derivation":{"operation":{"op":"ratio","round_dp":2},)"
+      R"("inputs":[{"receipt_id":"er_a","value":"2","role":"n"},{"receipt_id":"er_b","value":"3","role":"d"}]},)"
+      R"("attestation":{"alg":"ed25519","public_key":"k","sig":"s"}})";
+  const std::string plain = receipt_with(kClaim, "[" + kEvidence + "]");
+  const std::string positional =
+      R"(["er/0.2","er_p",["7",null,"stated","d"],[[["u","h",null,null],["xbrl","c","x",null,null],["e"]]],null,null])";
+  const std::string fewer_inputs = with_operation(R"({"op":"difference"})");
+  const std::string broken = receipt_with(kClaim, "[" + kEvidence + ",{]");
+
+  ev::Receipt reused;
+  for (const std::string* text : {&full, &plain, &full, &positional, &fewer_inputs, &full, &broken, &plain,
+                                  &fewer_inputs}) {
+    const auto fresh = ev::read_receipt(*text);
+    const auto into = ev::read_receipt_into(*text, reused);
+    ASSERT_EQ(fresh.has_value(), into.has_value()) << *text;
+    if (!fresh) {
+      EXPECT_EQ(into.error(), fresh.error());
+      continue;
+    }
+    EXPECT_EQ(reused, *fresh) << *text;
+  }
+  EXPECT_EQ(ev::read_receipt_into(broken, reused).error(), "key must be a string at line 1 column " + after(broken, ",{]"));
+}
