@@ -57,8 +57,10 @@ std::uint64_t key_digest(std::string_view key) noexcept {
 
 FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
   entries_.reserve(facts.size());
+  key_offsets_.reserve(facts.size() + 1);
   std::string concept_text;
   for (std::size_t position = 0; position < facts.size(); ++position) {
+    key_offsets_.push_back(text_.size());
     const core::RawFact& fact = facts[position];
     fact.concept_name.render_into(concept_text);
     std::optional<std::string_view> unit_ref;
@@ -69,6 +71,8 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     entries_.push_back(Entry{key_digest(std::string_view(text_).substr(begin, size)), begin, size, fact.byte_range,
                              position, position, 0});
   }
+  key_offsets_.push_back(text_.size());
+  key_facts_.resize(facts.size());
   std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
     if (a.digest != b.digest) return a.digest < b.digest;
     if (const auto c = key_of(a) <=> key_of(b); c != 0) return c < 0;
@@ -86,6 +90,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     for (std::size_t i = begin; i < end; ++i) {
       entries_[i].lowest = lowest;
       entries_[i].run_end = end;
+      key_facts_[entries_[i].position] = end - begin;
     }
     ++key_count_;
     begin = end;
@@ -106,9 +111,21 @@ std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) cons
 }
 
 FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
-                            std::string& key_buffer) const {
+                            std::string& key_buffer, std::size_t* next_position) const {
   key_buffer.clear();
   append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
+  if (next_position != nullptr) {
+    // A fact alone under its key is the match whatever range is recorded.
+    constexpr std::size_t kTried = 3;
+    const std::size_t facts = key_facts_.size();
+    for (std::size_t p = *next_position; p < facts && p - *next_position < kTried; ++p) {
+      if (key_facts_[p] == 1 && std::string_view(text_).substr(key_offsets_[p], key_offsets_[p + 1] - key_offsets_[p]) ==
+                                    std::string_view(key_buffer)) {
+        *next_position = p + 1;
+        return {1, p};
+      }
+    }
+  }
   const auto [lo, hi] = run_of(key_buffer);
   if (lo == hi) return {};
   if (hi - lo >= 2 && range) {
@@ -116,8 +133,12 @@ FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::By
     const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(hi);
     const auto at = std::partition_point(begin, end, [&](const Entry& entry) { return entry.range < *range; });
     const auto past = std::partition_point(at, end, [&](const Entry& entry) { return entry.range == *range; });
-    if (at != past) return {static_cast<std::size_t>(past - at), at->position};
+    if (at != past) {
+      if (next_position != nullptr) *next_position = at->position + 1;
+      return {static_cast<std::size_t>(past - at), at->position};
+    }
   }
+  if (next_position != nullptr) *next_position = entries_[lo].lowest + 1;
   return {hi - lo, entries_[lo].lowest};
 }
 

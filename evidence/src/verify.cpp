@@ -63,7 +63,7 @@ StatedFindings examine(const SourceContext& context, const Receipt& receipt, Ver
     std::optional<std::string_view> unit_ref;
     if (locator.unit_ref) unit_ref = *locator.unit_ref;
     found.match = context.index.locate(FactKeyView{locator.concept_name, locator.context_ref, unit_ref},
-                                       locator.byte_range, scratch.key);
+                                       locator.byte_range, scratch.key, &scratch.next_position);
     if (found.match.count > 0) {
       const std::optional<core::ByteRange>& fact_range = context.document.facts[found.match.first].byte_range;
       found.range_matches = locator.byte_range && fact_range && *locator.byte_range == *fact_range;

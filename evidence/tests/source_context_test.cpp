@@ -208,6 +208,25 @@ TEST(FactIndex, LocateNarrowsByRangeAndReadsTheLowestPosition) {
   EXPECT_EQ(locate("ex:C", core::ByteRange{10, 20}), (Found{0, 99}));
   EXPECT_EQ(index.positions({"ex:A", "c", std::nullopt}), (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
 
+  // Where the caller expects the fact changes nothing about what is found,
+  // only where the next search starts: just past the fact read.
+  for (const char* concept_text : {"ex:A", "ex:B", "ex:C"}) {
+    for (const std::optional<core::ByteRange>& range : ranges) {
+      const ev::FactMatch plain = index.locate({concept_text, "c", std::nullopt}, range, buffer);
+      for (std::size_t hint = 0; hint <= facts.size() + 1; ++hint) {
+        std::size_t next = hint;
+        const ev::FactMatch hinted = index.locate({concept_text, "c", std::nullopt}, range, buffer, &next);
+        EXPECT_EQ(hinted.count, plain.count) << concept_text << " hint " << hint;
+        if (plain.count == 0) {
+          EXPECT_EQ(next, hint);
+          continue;
+        }
+        EXPECT_EQ(hinted.first, plain.first) << concept_text << " hint " << hint;
+        EXPECT_EQ(next, plain.first + 1);
+      }
+    }
+  }
+
   const ev::FactIndex none;
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(none.locate({"ex:A", "c", std::nullopt}, std::nullopt, buffer).count, 0U);

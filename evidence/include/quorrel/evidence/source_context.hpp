@@ -53,9 +53,12 @@ class FactIndex {
 
   // The facts under the key, narrowed to those at `range` when there are
   // several and any sits there. `key_buffer` is the caller's, reused to
-  // write the key.
+  // write the key. `next_position`, when given, is where the caller expects
+  // the fact to be (receipts usually come in fact order): the few positions
+  // from there are tried first, each by one comparison of its key in place,
+  // and it is left just past the fact found.
   [[nodiscard]] FactMatch locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
-                                 std::string& key_buffer) const;
+                                 std::string& key_buffer, std::size_t* next_position = nullptr) const;
 
   // Every position under the key, ascending.
   [[nodiscard]] std::vector<std::size_t> positions(const FactKeyView& key) const;
@@ -82,6 +85,10 @@ class FactIndex {
   std::string text_;
   std::vector<Entry> entries_;
   std::vector<std::uint64_t> digests_;  // the entries' digests, in their order, searched first
+  // By position: where each fact's key starts in text_ (keys are written in
+  // position order, one more offset closes the last) and how many facts share it.
+  std::vector<std::size_t> key_offsets_;
+  std::vector<std::size_t> key_facts_;
   std::size_t key_count_ = 0;
 };
 
