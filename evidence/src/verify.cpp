@@ -47,11 +47,24 @@ struct StatedFindings {
   }
 };
 
-StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
+// `slices`, when present, are the receipt's claim and evidence list exactly
+// as the canonical writer writes them, so the body is put together from them.
+StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch,
+                       const CanonicalSlices& slices = {}) {
   StatedFindings found;
   std::string& body = scratch.body;
   body.clear();
-  append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
+  if (slices.present() && !receipt.derivation) {
+    body.push_back('[');
+    write_json_string(kSchema, body);
+    body.push_back(',');
+    body.append(slices.claim);
+    body.push_back(',');
+    body.append(slices.evidence);
+    body.append(",null]");
+  } else {
+    append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
+  }
   found.hashes_to_id = is_id_of(receipt.receipt_id, scratch.sha.digest(body));
   found.schema_known = receipt.schema == kSchema;
   found.evidence_count = receipt.evidence.size();
@@ -206,8 +219,9 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   std::size_t pass = 0;
   VerifyScratch scratch;
   Receipt receipt;
+  CanonicalSlices slices;
   for (std::size_t position = 0; position < lines.size(); ++position) {
-    if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt); !read) {
+    if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slices); !read) {
       return std::unexpected(std::move(read.error()));
     }
     Seen entry{texts.size(), 0, 0, -1, 0};
@@ -220,7 +234,7 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
       derived.push_back(std::move(receipt));
       receipt = Receipt{};
     } else {
-      StatedFindings found = examine(*context, receipt, scratch);
+      StatedFindings found = examine(*context, receipt, scratch, slices);
       entry.intact = found.hashes_to_id ? 1 : 0;
       if (found.all_pass()) {
         ++pass;
