@@ -207,8 +207,8 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
     std::size_t id_begin;
     std::size_t value_begin;
     std::size_t value_end;
-    std::int8_t intact;                // -1 for derived receipts: worked out when named
-    std::size_t derived_slot;          // into `derived`, for derived receipts
+    std::int8_t intact;        // -1 for derived receipts: worked out when named
+    std::size_t derived_slot;  // into `derived`, for derived receipts
   };
   const std::vector<std::string_view> lines = jsonl_records(receipts_text);
   std::vector<Seen> seen;
