@@ -2,7 +2,10 @@
 // The receipt reader on single JSON lines. A rejected line gives a message
 // "{description} at line {n} column {m}" whose position lies inside the
 // input; an accepted line, written back with the receipt writer, reads again
-// as an equal receipt, and writing that one gives the same text.
+// as an equal receipt, and writing that one gives the same text. Reading
+// over a reused receipt with the direct path for the writer's own form gives
+// the same receipt or the same error, and any slices it gives are what the
+// writer writes for the claim and the evidence list.
 
 #include <cstdint>
 #include <string>
@@ -32,6 +35,30 @@ bool take_trailing_number(std::string_view& text, std::uint64_t& value) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);
   const auto receipt = quorrel::evidence::read_receipt(line);
+
+  // A reused receipt that starts out full, so that nothing left over can pass unnoticed.
+  quorrel::evidence::Receipt reused;
+  reused.claim.unit = "stale";
+  reused.evidence.resize(3);
+  reused.evidence[0].locator.byte_range = quorrel::evidence::ByteRange{1, 2};
+  reused.evidence[0].source_artifact.authority = "stale";
+  reused.attestation = quorrel::evidence::Attestation{"a", "b", "c"};
+  quorrel::evidence::CanonicalSlices slices;
+  const auto into = quorrel::evidence::read_receipt_into(line, reused, &slices);
+  FUZZ_CHECK(into.has_value() == receipt.has_value(), "the direct path disagrees on success");
+  if (!receipt) {
+    FUZZ_CHECK(into.error() == receipt.error() && !slices.present(), into.error());
+  } else {
+    FUZZ_CHECK(reused == *receipt, "the direct path reads another receipt");
+    if (slices.present()) {
+      std::string claim;
+      quorrel::evidence::write_claim(receipt->claim, claim);
+      std::string evidence;
+      quorrel::evidence::write_evidence_list(receipt->evidence, evidence);
+      FUZZ_CHECK(slices.claim == claim && slices.evidence == evidence, std::string(line));
+    }
+  }
+
   if (!receipt) {
     std::string_view message = receipt.error();
     std::uint64_t line_no = 0, column = 0;

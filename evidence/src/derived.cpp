@@ -23,20 +23,31 @@ EvidenceError overflow() { return EvidenceError::derivation_failed("decimal over
 // their product; values past this length (never a real decimal) are cut.
 constexpr std::size_t kShownParentValue = 1024;
 
-std::string shown_parent_value(const std::string& value) {
-  if (value.size() <= kShownParentValue) return value;
+std::string shown_parent_value(std::string_view value) {
+  if (value.size() <= kShownParentValue) return std::string(value);
   std::size_t cut = kShownParentValue;
   // Never split a UTF-8 character.
   while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
-  return value.substr(0, cut) + "... (" + std::to_string(value.size()) + " bytes)";
+  return std::string(value.substr(0, cut)) + "... (" + std::to_string(value.size()) + " bytes)";
 }
 
 }  // namespace
 
-ReceiptIndex::ReceiptIndex(std::span<const Receipt> receipts) : receipts_(receipts), intact_(receipts.size(), -1) {
+ReceiptIndex::ReceiptIndex(std::span<const Receipt> receipts) {
+  parents_.reserve(receipts.size());
+  for (std::size_t i = 0; i < receipts.size(); ++i) {
+    const Receipt& receipt = receipts[i];
+    parents_.push_back(Parent{receipt.receipt_id, receipt.claim.value, i, -1, &receipt});
+  }
+  sort_by_id();
+}
+
+ReceiptIndex::ReceiptIndex(std::vector<Parent> parents) : parents_(std::move(parents)) { sort_by_id(); }
+
+void ReceiptIndex::sort_by_id() {
   // A sorted vector: one allocation instead of a tree node per receipt.
-  by_id_.reserve(receipts.size());
-  for (std::size_t i = 0; i < receipts.size(); ++i) by_id_.emplace_back(receipts[i].receipt_id, i);
+  by_id_.reserve(parents_.size());
+  for (std::size_t i = 0; i < parents_.size(); ++i) by_id_.emplace_back(parents_[i].receipt_id, i);
   std::sort(by_id_.begin(), by_id_.end());
   // Of several receipts with one id the last one counts: keep the last entry of each run.
   const auto last_of_each = std::unique(by_id_.rbegin(), by_id_.rend(),
@@ -44,33 +55,24 @@ ReceiptIndex::ReceiptIndex(std::span<const Receipt> receipts) : receipts_(receip
   by_id_.erase(by_id_.begin(), last_of_each.base());
 }
 
-namespace {
-
-std::size_t position_of(const std::vector<std::pair<std::string_view, std::size_t>>& by_id,
-                        std::string_view receipt_id) {
-  const auto it = std::lower_bound(by_id.begin(), by_id.end(), receipt_id,
+const ReceiptIndex::Parent* ReceiptIndex::find(std::string_view receipt_id) const {
+  const auto it = std::lower_bound(by_id_.begin(), by_id_.end(), receipt_id,
                                    [](const auto& entry, std::string_view id) { return entry.first < id; });
-  return it != by_id.end() && it->first == receipt_id ? it->second : static_cast<std::size_t>(-1);
+  return it != by_id_.end() && it->first == receipt_id ? &parents_[it->second] : nullptr;
 }
 
-}  // namespace
-
-const Receipt* ReceiptIndex::find(std::string_view receipt_id) const {
-  const std::size_t position = position_of(by_id_, receipt_id);
-  return position == static_cast<std::size_t>(-1) ? nullptr : &receipts_[position];
+bool ReceiptIndex::intact(const Parent& parent) const {
+  if (parent.intact < 0) {
+    std::string body;
+    Sha256 sha;
+    parent.intact = parent.receipt != nullptr && recomputed_id(*parent.receipt, body, sha) == parent.receipt_id ? 1 : 0;
+  }
+  return parent.intact == 1;
 }
 
 bool ReceiptIndex::intact(std::string_view receipt_id) const {
-  const std::size_t position = position_of(by_id_, receipt_id);
-  if (position == static_cast<std::size_t>(-1)) return false;
-  std::int8_t& memo = intact_[position];
-  if (memo < 0) {
-    std::string body;
-    Sha256 sha;
-    const Receipt& parent = receipts_[position];
-    memo = recomputed_id(parent, body, sha) == parent.receipt_id ? 1 : 0;
-  }
-  return memo == 1;
+  const Parent* parent = find(receipt_id);
+  return parent != nullptr && intact(*parent);
 }
 
 std::expected<core::Decimal, EvidenceError> apply(const Operation& operation,
@@ -135,13 +137,13 @@ VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& in
       problems += problem;
     };
     for (const DerivationInput& input : derivation.inputs) {
-      const Receipt* parent = index.find(input.receipt_id);
+      const ReceiptIndex::Parent* parent = index.find(input.receipt_id);
       if (parent == nullptr) {
         note(input.receipt_id + ": unknown parent");
-      } else if (!index.intact(input.receipt_id)) {
+      } else if (!index.intact(*parent)) {
         note(input.receipt_id + ": parent fails integrity");
-      } else if (parent->claim.value != input.value) {
-        note(input.receipt_id + ": consumed " + input.value + " but parent claims " + shown_parent_value(parent->claim.value));
+      } else if (parent->claimed_value != input.value) {
+        note(input.receipt_id + ": consumed " + input.value + " but parent claims " + shown_parent_value(parent->claimed_value));
       }
       if (std::optional<core::Decimal> operand = core::Decimal::parse(input.value)) {
         operands.push_back(*operand);

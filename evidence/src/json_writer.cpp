@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+#include "json_special.hpp"
+
 namespace quorrel::evidence {
 namespace {
 
@@ -40,7 +42,7 @@ void write_json_string(std::string_view text, std::string& out) {
   while (p != end) {
     // Copy the longest run of bytes that need no escaping in one append.
     const auto* run = p;
-    while (p != end && kEscape[*p] == 0) ++p;
+    p += detail::find_json_special(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
     if (p != run) out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
     if (p == end) break;
     const char letter = kEscape[*p];

@@ -9,18 +9,10 @@
 #include <string>
 #include <system_error>
 
+#include "json_special.hpp"
+
 namespace quorrel::evidence {
 namespace {
-
-// Bytes that end a run of plain string content: '"', '\' and controls.
-constexpr std::array<bool, 256> make_string_special() {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[c] = true;
-  table['"'] = true;
-  table['\\'] = true;
-  return table;
-}
-constexpr std::array<bool, 256> kStringSpecial = make_string_special();
 
 constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -293,22 +285,8 @@ class Reader {
     return true;
   }
 
-  std::size_t find_string_special(std::size_t i) const {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-    while (n_ - i >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, s_ + i, 8);
-      const std::uint64_t quote = w ^ (kOnes * '"');
-      const std::uint64_t backslash = w ^ (kOnes * '\\');
-      const std::uint64_t found = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
-                                  ((w - kOnes * 0x20) & ~w);
-      if ((found & kHighs) != 0) break;
-      i += 8;
-    }
-    while (i < n_ && !kStringSpecial[static_cast<unsigned char>(s_[i])]) ++i;
-    return i;
-  }
+  // The first byte at or after i that ends a run of plain string content, or n_.
+  std::size_t find_string_special(std::size_t i) const { return i + detail::find_json_special(s_ + i, n_ - i); }
 
   // Four hexadecimal digits of a \u escape.
   bool read_hex4(std::uint32_t& value) {
@@ -913,6 +891,7 @@ class Reader {
     static constexpr Field kFields[] = {
         {"value", true}, {"unit", false}, {"kind", true}, {"doc_id", true}};
     static constexpr Shape kShape{"struct Claim", "struct Claim with 4 elements", kFields, 4, false};
+    out.unit.reset();
     return read_record(kShape, [&](int k) {
       switch (k) {
         case 0:
@@ -932,6 +911,8 @@ class Reader {
         {"uri", true}, {"sha256", true}, {"retrieved_at", false}, {"authority", false}};
     static constexpr Shape kShape{"struct SourceArtifact", "struct SourceArtifact with 4 elements",
                                   kFields, 4, false};
+    out.retrieved_at.reset();
+    out.authority.reset();
     return read_record(kShape, [&](int k) {
       switch (k) {
         case 0:
@@ -955,6 +936,8 @@ class Reader {
     static constexpr Shape kShape{"internally tagged enum Locator",
                                   "struct XbrlLocator with 4 elements", kFields, 5, true};
     static constexpr std::string_view kProfiles[] = {"xbrl"};
+    out.unit_ref.reset();
+    out.byte_range.reset();
     return read_record(kShape, [&](int k) {
       int profile = 0;
       switch (k) {
@@ -1006,15 +989,19 @@ class Reader {
     }
     if (!enter()) return false;
     ++i_;
-    out.clear();
+    // Elements already in `out` are read over, so a reused record keeps
+    // their buffers; each item reader sets every member it does not require.
+    std::size_t count = 0;
     bool first = true;
     for (;;) {
       const int r = next_element(first);
       if (r < 0) return false;
       if (r == 0) break;
-      out.emplace_back();
-      if (!read_item(out.back())) return false;
+      if (count == out.size()) out.emplace_back();
+      if (!read_item(out[count])) return false;
+      ++count;
     }
+    out.resize(count);
     ++i_;
     leave();
     return true;
@@ -1194,6 +1181,8 @@ class Reader {
                                         {"derivation", false}, {"attestation", false}};
     static constexpr Shape kShape{"struct Receipt", "struct Receipt with 6 elements", kFields, 6,
                                   false};
+    out.derivation.reset();
+    out.attestation.reset();
     return read_record(kShape, [&](int k) {
       switch (k) {
         case 0:
@@ -1223,6 +1212,134 @@ class Reader {
   std::size_t error_offset_ = 0;
 };
 
+// Reads a receipt without derivation or attestation written exactly as
+// write_receipt writes one: members in declaration order, absent optional
+// members left out, no white space, strings without escapes or controls,
+// integers as plain digits. At anything else it gives up, leaving `out` in
+// no particular state, and the schema-driven reader reads the text from the
+// start (so every error, and every other form, is that reader's). A text it
+// accepts reads to the same receipt as there, and its claim and evidence
+// list are byte for byte what the writer writes for them.
+class PlainReader {
+ public:
+  explicit PlainReader(std::string_view text) : s_(text.data()), n_(text.size()) {}
+
+  bool read(Receipt& out, CanonicalSlices& slices) {
+    if (!literal("{\"schema\":") || !text(out.schema) || !literal(",\"receipt_id\":") || !text(out.receipt_id) ||
+        !literal(",\"claim\":")) {
+      return false;
+    }
+    const std::size_t claim_begin = i_;
+    if (!claim(out.claim)) return false;
+    const std::size_t claim_end = i_;
+    if (!literal(",\"evidence\":")) return false;
+    const std::size_t evidence_begin = i_;
+    if (!evidence_list(out.evidence)) return false;
+    const std::size_t evidence_end = i_;
+    if (!literal("}") || i_ != n_) return false;
+    out.derivation.reset();
+    out.attestation.reset();
+    slices.claim = std::string_view(s_ + claim_begin, claim_end - claim_begin);
+    slices.evidence = std::string_view(s_ + evidence_begin, evidence_end - evidence_begin);
+    return true;
+  }
+
+ private:
+  bool literal(std::string_view expected) {
+    if (n_ - i_ < expected.size() || std::memcmp(s_ + i_, expected.data(), expected.size()) != 0) return false;
+    i_ += expected.size();
+    return true;
+  }
+
+  bool text(std::string& out) {
+    if (i_ == n_ || s_[i_] != '"') return false;
+    const std::size_t begin = i_ + 1;
+    const std::size_t end = begin + detail::find_json_special(s_ + begin, n_ - begin);
+    if (end == n_ || s_[end] != '"') return false;
+    out.assign(s_ + begin, end - begin);
+    i_ = end + 1;
+    return true;
+  }
+
+  // An optional member: present as `key` and a string, or left out.
+  bool optional_text(std::string_view key, std::optional<std::string>& out) {
+    if (!literal(key)) {
+      out.reset();
+      return true;
+    }
+    if (!out) out.emplace();
+    return text(*out);
+  }
+
+  // Digits without a leading zero that fit 64 bits.
+  bool integer(std::uint64_t& out) {
+    const std::size_t begin = i_;
+    std::uint64_t value = 0;
+    for (; i_ < n_ && is_digit(static_cast<unsigned char>(s_[i_])); ++i_) {
+      const auto d = static_cast<std::uint64_t>(s_[i_] - '0');
+      if (value > (std::numeric_limits<std::uint64_t>::max() - d) / 10) return false;
+      value = value * 10 + d;
+    }
+    if (i_ == begin || (s_[begin] == '0' && i_ - begin > 1)) return false;
+    out = value;
+    return true;
+  }
+
+  bool claim(Claim& out) {
+    if (!literal("{\"value\":") || !text(out.value) || !optional_text(",\"unit\":", out.unit)) return false;
+    if (literal(",\"kind\":\"stated\"")) {
+      out.kind = ClaimKind::Stated;
+    } else if (literal(",\"kind\":\"derived\"")) {
+      out.kind = ClaimKind::Derived;
+    } else {
+      return false;
+    }
+    return literal(",\"doc_id\":") && text(out.doc_id) && literal("}");
+  }
+
+  bool evidence_list(std::vector<Evidence>& out) {
+    if (!literal("[")) return false;
+    std::size_t count = 0;
+    if (!literal("]")) {
+      do {
+        if (count == out.size()) out.emplace_back();
+        if (!evidence(out[count])) return false;
+        ++count;
+      } while (literal(","));
+      if (!literal("]")) return false;
+    }
+    out.resize(count);
+    return true;
+  }
+
+  bool evidence(Evidence& out) {
+    SourceArtifact& artifact = out.source_artifact;
+    if (!literal("{\"source_artifact\":{\"uri\":") || !text(artifact.uri) || !literal(",\"sha256\":") ||
+        !text(artifact.sha256) || !optional_text(",\"retrieved_at\":", artifact.retrieved_at) ||
+        !optional_text(",\"authority\":", artifact.authority) || !literal("}")) {
+      return false;
+    }
+    XbrlLocator& locator = out.locator;
+    if (!literal(",\"locator\":{\"profile\":\"xbrl\",\"concept\":") || !text(locator.concept_name) ||
+        !literal(",\"context_ref\":") || !text(locator.context_ref) ||
+        !optional_text(",\"unit_ref\":", locator.unit_ref)) {
+      return false;
+    }
+    if (literal(",\"byte_range\":[")) {
+      std::uint64_t bounds[2] = {0, 0};
+      if (!integer(bounds[0]) || !literal(",") || !integer(bounds[1]) || !literal("]")) return false;
+      locator.byte_range = ByteRange{bounds[0], bounds[1]};
+    } else {
+      locator.byte_range.reset();
+    }
+    return literal("},\"extraction\":{\"engine\":") && text(out.extraction.engine) && literal("}}");
+  }
+
+  const char* s_;
+  std::size_t n_;
+  std::size_t i_ = 0;
+};
+
 }  // namespace
 
 std::expected<Receipt, std::string> read_receipt(std::string_view json_text) {
@@ -1230,6 +1347,18 @@ std::expected<Receipt, std::string> read_receipt(std::string_view json_text) {
   Receipt receipt;
   if (!reader.read_document(receipt)) return std::unexpected(reader.message());
   return receipt;
+}
+
+std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out,
+                                                   CanonicalSlices* slices) {
+  if (slices != nullptr) {
+    *slices = CanonicalSlices{};
+    if (PlainReader(json_text).read(out, *slices)) return {};
+    *slices = CanonicalSlices{};
+  }
+  Reader reader(json_text);
+  if (!reader.read_document(out)) return std::unexpected(reader.message());
+  return {};
 }
 
 }  // namespace quorrel::evidence

@@ -1,6 +1,7 @@
 #include "quorrel/evidence/source_context.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "quorrel/core/normalize.hpp"
 #include "quorrel/core/parser.hpp"
@@ -9,11 +10,147 @@
 
 namespace quorrel::evidence {
 
-std::strong_ordering operator<=>(const FactKey& key, const FactKeyView& view) noexcept {
-  if (const auto c = std::string_view(key.concept_text) <=> view.concept_text; c != 0) return c;
-  if (const auto c = std::string_view(key.context_ref) <=> view.context_ref; c != 0) return c;
-  if (!key.unit_ref || !view.unit_ref) return key.unit_ref.has_value() <=> view.unit_ref.has_value();
-  return std::string_view(*key.unit_ref) <=> *view.unit_ref;
+namespace {
+
+void append_length(std::size_t size, std::string& out) {
+  char bytes[sizeof size];
+  std::memcpy(bytes, &size, sizeof size);
+  out.append(bytes, sizeof size);
+}
+
+// One key as one byte string: equal keys give equal strings and different
+// keys different ones (the lengths delimit the first two texts, the marker
+// tells an absent unit reference from an empty one).
+void append_key(std::string_view concept_text, std::string_view context_ref,
+                const std::optional<std::string_view>& unit_ref, std::string& out) {
+  append_length(concept_text.size(), out);
+  out.append(concept_text);
+  append_length(context_ref.size(), out);
+  out.append(context_ref);
+  if (unit_ref) {
+    out.push_back('\1');
+    out.append(*unit_ref);
+  } else {
+    out.push_back('\0');
+  }
+}
+
+// A 64-bit digest of a key, eight bytes at a time. It only orders the index
+// and spares most byte comparisons; equal digests still compare the keys.
+std::uint64_t key_digest(std::string_view key) noexcept {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t h = key.size() * kMultiplier;
+  std::size_t i = 0;
+  for (; key.size() - i >= 8; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, key.data() + i, 8);
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, key.data() + i, key.size() - i);
+  h = (h ^ tail) * kMultiplier;
+  return h ^ (h >> 32);
+}
+
+}  // namespace
+
+FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
+  entries_.reserve(facts.size());
+  key_offsets_.reserve(facts.size() + 1);
+  std::string concept_text;
+  for (std::size_t position = 0; position < facts.size(); ++position) {
+    key_offsets_.push_back(text_.size());
+    const core::RawFact& fact = facts[position];
+    fact.concept_name.render_into(concept_text);
+    std::optional<std::string_view> unit_ref;
+    if (fact.unit_ref) unit_ref = *fact.unit_ref;
+    const std::size_t begin = text_.size();
+    append_key(concept_text, fact.context_ref, unit_ref, text_);
+    const std::size_t size = text_.size() - begin;
+    entries_.push_back(Entry{key_digest(std::string_view(text_).substr(begin, size)), begin, size, fact.byte_range,
+                             position, position, 0});
+  }
+  key_offsets_.push_back(text_.size());
+  key_facts_.resize(facts.size());
+  std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+    if (a.digest != b.digest) return a.digest < b.digest;
+    if (const auto c = key_of(a) <=> key_of(b); c != 0) return c < 0;
+    if (a.range != b.range) return a.range < b.range;
+    return a.position < b.position;
+  });
+  for (std::size_t begin = 0; begin < entries_.size();) {
+    const Entry& first = entries_[begin];
+    std::size_t end = begin + 1;
+    std::size_t lowest = first.position;
+    for (; end < entries_.size() && entries_[end].digest == first.digest && key_of(entries_[end]) == key_of(first);
+         ++end) {
+      lowest = std::min(lowest, entries_[end].position);
+    }
+    for (std::size_t i = begin; i < end; ++i) {
+      entries_[i].lowest = lowest;
+      entries_[i].run_end = end;
+      key_facts_[entries_[i].position] = end - begin;
+    }
+    ++key_count_;
+    begin = end;
+  }
+  digests_.reserve(entries_.size());
+  for (const Entry& entry : entries_) digests_.push_back(entry.digest);
+}
+
+std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
+  const std::uint64_t digest = key_digest(key);
+  // The digests alone narrow the search to one digest's entries, usually a single key.
+  const auto [lo, hi] = std::equal_range(digests_.begin(), digests_.end(), digest);
+  const auto begin = entries_.begin() + (lo - digests_.begin());
+  const auto end = entries_.begin() + (hi - digests_.begin());
+  const auto it = std::partition_point(begin, end, [&](const Entry& entry) { return key_of(entry) < key; });
+  if (it == end || key_of(*it) != key) return {0, 0};
+  return {static_cast<std::size_t>(it - entries_.begin()), it->run_end};
+}
+
+FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
+                            std::string& key_buffer, std::size_t* next_position) const {
+  key_buffer.clear();
+  append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
+  if (next_position != nullptr) {
+    // A fact alone under its key is the match whatever range is recorded.
+    constexpr std::size_t kTried = 3;
+    const std::size_t facts = key_facts_.size();
+    for (std::size_t p = *next_position; p < facts && p - *next_position < kTried; ++p) {
+      if (key_facts_[p] == 1 && std::string_view(text_).substr(key_offsets_[p], key_offsets_[p + 1] - key_offsets_[p]) ==
+                                    std::string_view(key_buffer)) {
+        *next_position = p + 1;
+        return {1, p};
+      }
+    }
+  }
+  const auto [lo, hi] = run_of(key_buffer);
+  if (lo == hi) return {};
+  if (hi - lo >= 2 && range) {
+    const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(hi);
+    const auto at = std::partition_point(begin, end, [&](const Entry& entry) { return entry.range < *range; });
+    const auto past = std::partition_point(at, end, [&](const Entry& entry) { return entry.range == *range; });
+    if (at != past) {
+      if (next_position != nullptr) *next_position = at->position + 1;
+      return {static_cast<std::size_t>(past - at), at->position};
+    }
+  }
+  if (next_position != nullptr) *next_position = entries_[lo].lowest + 1;
+  return {hi - lo, entries_[lo].lowest};
+}
+
+std::vector<std::size_t> FactIndex::positions(const FactKeyView& key) const {
+  std::string key_buffer;
+  append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
+  const auto [lo, hi] = run_of(key_buffer);
+  std::vector<std::size_t> out;
+  out.reserve(hi - lo);
+  for (std::size_t i = lo; i < hi; ++i) out.push_back(entries_[i].position);
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view source_bytes) {
@@ -23,18 +160,7 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
   SourceContext context;
   context.document = std::move(*parsed);
   const std::vector<core::RawFact>& facts = context.document.facts;
-
-  for (std::size_t position = 0; position < facts.size(); ++position) {
-    const core::RawFact& fact = facts[position];
-    FactPositions& entry =
-        context.index[FactKey{fact.concept_name.to_string(), fact.context_ref, fact.unit_ref}];
-    entry.positions.push_back(position);
-    if (fact.byte_range) entry.by_range.emplace_back(*fact.byte_range, position);
-  }
-  for (auto& [key, entry] : context.index) {
-    // Positions arrive ascending; sorting by (range, position) keeps that order within one range.
-    std::sort(entry.by_range.begin(), entry.by_range.end());
-  }
+  context.index = FactIndex(facts);
 
   context.values.reserve(facts.size());
   for (const core::RawFact& fact : facts) {

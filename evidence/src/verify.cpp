@@ -1,6 +1,7 @@
 #include "quorrel/evidence/verify.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/attestation.hpp"
@@ -14,34 +15,142 @@
 namespace quorrel::evidence {
 namespace {
 
-Check passed(CheckName name) { return Check::passed(name); }
-Check failed(CheckName name, std::string detail) { return Check::failed(name, std::move(detail)); }
-
-struct RangeLess {
-  using Entry = std::pair<core::ByteRange, std::size_t>;
-  bool operator()(const Entry& a, const core::ByteRange& b) const { return a.first < b; }
-  bool operator()(const core::ByteRange& a, const Entry& b) const { return a < b.first; }
-};
-
-// The candidates for a locator: every fact under its key, narrowed to the
-// facts at the recorded byte range when there are several and any sits there.
-std::span<const std::size_t> locate(const SourceContext& context, const XbrlLocator& locator,
-                                    std::vector<std::size_t>& scratch) {
-  std::optional<std::string_view> unit_ref;
-  if (locator.unit_ref) unit_ref = *locator.unit_ref;
-  const auto it = context.index.find(FactKeyView{locator.concept_name, locator.context_ref, unit_ref});
-  if (it == context.index.end()) return {};
-  const FactPositions& entry = it->second;
-  if (entry.positions.size() >= 2 && locator.byte_range) {
-    const auto [lo, hi] = std::equal_range(entry.by_range.begin(), entry.by_range.end(), *locator.byte_range,
-                                           RangeLess{});
-    if (lo != hi) {
-      scratch.clear();
-      for (auto p = lo; p != hi; ++p) scratch.push_back(p->second);
-      return scratch;
+// True when the id is "er_" and the lower-case hexadecimal digits of the
+// digest: what comparing it with receipt_id_of_body would say, without
+// writing that text.
+bool is_id_of(std::string_view receipt_id, const Digest& digest) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  if (receipt_id.size() != 3 + 2 * digest.size() || !receipt_id.starts_with("er_")) return false;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    if (receipt_id[3 + 2 * i] != kHexDigits[digest[i] >> 4] || receipt_id[4 + 2 * i] != kHexDigits[digest[i] & 0xF]) {
+      return false;
     }
   }
-  return entry.positions;
+  return true;
+}
+
+// What the checks of one receipt without a derivation found, before any
+// detail text is written: a receipt that passes every check costs no report.
+struct StatedFindings {
+  bool hashes_to_id = false;
+  bool schema_known = false;
+  std::size_t evidence_count = 0;
+  bool artifact_matches = false;
+  FactMatch match;
+  bool range_matches = false;
+  enum class Value { Absent, Matches, Differs } value = Value::Absent;
+  std::optional<Check> attestation;
+
+  bool all_pass() const noexcept {
+    return hashes_to_id && schema_known && evidence_count == 1 && artifact_matches && match.count == 1 &&
+           range_matches && value == Value::Matches && (!attestation || attestation->pass);
+  }
+};
+
+// `slices`, when present, are the receipt's claim and evidence list exactly
+// as the canonical writer writes them, so the body is put together from them.
+StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch,
+                       const CanonicalSlices& slices = {}) {
+  StatedFindings found;
+  std::string& body = scratch.body;
+  body.clear();
+  if (slices.present() && !receipt.derivation) {
+    body.push_back('[');
+    write_json_string(kSchema, body);
+    body.push_back(',');
+    body.append(slices.claim);
+    body.push_back(',');
+    body.append(slices.evidence);
+    body.append(",null]");
+  } else {
+    append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
+  }
+  found.hashes_to_id = is_id_of(receipt.receipt_id, scratch.sha.digest(body));
+  found.schema_known = receipt.schema == kSchema;
+  found.evidence_count = receipt.evidence.size();
+
+  if (found.evidence_count > 0) {
+    const Evidence& evidence = receipt.evidence.front();
+    found.artifact_matches = evidence.source_artifact.sha256 == context.sha256;
+    const XbrlLocator& locator = evidence.locator;
+    std::optional<std::string_view> unit_ref;
+    if (locator.unit_ref) unit_ref = *locator.unit_ref;
+    found.match = context.index.locate(FactKeyView{locator.concept_name, locator.context_ref, unit_ref},
+                                       locator.byte_range, scratch.key, &scratch.next_position);
+    if (found.match.count > 0) {
+      const std::optional<core::ByteRange>& fact_range = context.document.facts[found.match.first].byte_range;
+      found.range_matches = locator.byte_range && fact_range && *locator.byte_range == *fact_range;
+      if (const std::optional<CanonicalValue>& entry = context.values[found.match.first]) {
+        const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.claim.value);
+        const bool matches = (claimed && entry->decimal) ? *claimed == *entry->decimal
+                                                         : receipt.claim.value == entry->text;
+        found.value = matches ? StatedFindings::Value::Matches : StatedFindings::Value::Differs;
+      }
+    }
+  }
+  found.attestation = attestation_check(receipt, body);
+  return found;
+}
+
+// The full report of what examine found, every check in the order performed.
+VerificationReport report_of(const SourceContext& context, const Receipt& receipt, StatedFindings found) {
+  std::vector<Check> checks;
+  checks.reserve(7);
+  if (found.hashes_to_id && found.schema_known) {
+    checks.push_back(Check::passed(CheckName::ReceiptId));
+  } else {
+    checks.push_back(Check::failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"));
+  }
+
+  const std::size_t n = found.evidence_count;
+  if (n == 1) {
+    checks.push_back(Check::passed(CheckName::EvidenceShape));
+  } else {
+    checks.push_back(Check::failed(CheckName::EvidenceShape, std::to_string(n) + " evidence items, expected exactly 1"));
+  }
+
+  if (n > 0) {
+    const Evidence& evidence = receipt.evidence.front();
+    if (found.artifact_matches) {
+      checks.push_back(Check::passed(CheckName::ArtifactHash));
+    } else {
+      checks.push_back(Check::failed(CheckName::ArtifactHash,
+                                     "expected " + evidence.source_artifact.sha256 + ", got " + context.sha256));
+    }
+
+    if (found.match.count == 1) {
+      checks.push_back(Check::passed(CheckName::Locate));
+    } else {
+      checks.push_back(Check::failed(CheckName::Locate,
+                                     "matched " + std::to_string(found.match.count) + " facts, expected exactly 1"));
+    }
+
+    if (found.match.count > 0) {
+      if (found.range_matches) {
+        checks.push_back(Check::passed(CheckName::ByteRange));
+      } else {
+        checks.push_back(Check::failed(
+            CheckName::ByteRange, "recorded " + render_byte_range(evidence.locator.byte_range) + ", re-parsed " +
+                                      render_byte_range(context.document.facts[found.match.first].byte_range)));
+      }
+
+      switch (found.value) {
+        case StatedFindings::Value::Absent:
+          checks.push_back(Check::failed(CheckName::ValueMatch, "located fact has no re-derivable numeric value"));
+          break;
+        case StatedFindings::Value::Matches:
+          checks.push_back(Check::passed(CheckName::ValueMatch));
+          break;
+        case StatedFindings::Value::Differs:
+          checks.push_back(Check::failed(CheckName::ValueMatch, "claimed " + receipt.claim.value + ", source has " +
+                                                                    context.values[found.match.first]->text));
+          break;
+      }
+    }
+  }
+
+  if (found.attestation) checks.push_back(std::move(*found.attestation));
+  return VerificationReport::from_checks(receipt.receipt_id, std::move(checks));
 }
 
 }  // namespace
@@ -57,74 +166,7 @@ VerificationReport verify_in(const SourceContext& context, const Receipt& receip
 }
 
 VerificationReport verify_in(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
-  std::vector<Check> checks;
-  checks.reserve(7);
-
-  std::string& body = scratch.body;
-  body.clear();
-  append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
-  if (receipt_id_of_body(body, scratch.sha) == receipt.receipt_id && receipt.schema == kSchema) {
-    checks.push_back(passed(CheckName::ReceiptId));
-  } else {
-    checks.push_back(failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"));
-  }
-
-  const std::size_t n = receipt.evidence.size();
-  if (n == 1) {
-    checks.push_back(passed(CheckName::EvidenceShape));
-  } else {
-    checks.push_back(failed(CheckName::EvidenceShape, std::to_string(n) + " evidence items, expected exactly 1"));
-  }
-
-  if (n > 0) {
-    const Evidence& evidence = receipt.evidence.front();
-    if (evidence.source_artifact.sha256 == context.sha256) {
-      checks.push_back(passed(CheckName::ArtifactHash));
-    } else {
-      checks.push_back(failed(CheckName::ArtifactHash,
-                              "expected " + evidence.source_artifact.sha256 + ", got " + context.sha256));
-    }
-
-    const XbrlLocator& locator = evidence.locator;
-    const std::span<const std::size_t> candidates = locate(context, locator, scratch.positions);
-    if (candidates.size() == 1) {
-      checks.push_back(passed(CheckName::Locate));
-    } else {
-      checks.push_back(failed(CheckName::Locate,
-                              "matched " + std::to_string(candidates.size()) + " facts, expected exactly 1"));
-    }
-
-    if (!candidates.empty()) {
-      const std::size_t position = candidates.front();
-      const std::optional<core::ByteRange>& fact_range = context.document.facts[position].byte_range;
-      if (locator.byte_range && fact_range && *locator.byte_range == *fact_range) {
-        checks.push_back(passed(CheckName::ByteRange));
-      } else {
-        checks.push_back(failed(CheckName::ByteRange, "recorded " + render_byte_range(locator.byte_range) +
-                                                          ", re-parsed " + render_byte_range(fact_range)));
-      }
-
-      const std::optional<CanonicalValue>& entry = context.values[position];
-      if (!entry) {
-        checks.push_back(failed(CheckName::ValueMatch, "located fact has no re-derivable numeric value"));
-      } else {
-        const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.claim.value);
-        const bool matches = (claimed && entry->decimal) ? *claimed == *entry->decimal
-                                                         : receipt.claim.value == entry->text;
-        if (matches) {
-          checks.push_back(passed(CheckName::ValueMatch));
-        } else {
-          checks.push_back(failed(CheckName::ValueMatch,
-                                  "claimed " + receipt.claim.value + ", source has " + entry->text));
-        }
-      }
-    }
-  }
-
-  if (std::optional<Check> attestation = attestation_check(receipt, body)) {
-    checks.push_back(std::move(*attestation));
-  }
-  return VerificationReport::from_checks(receipt.receipt_id, std::move(checks));
+  return report_of(context, receipt, examine(context, receipt, scratch));
 }
 
 std::expected<std::string, std::string> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,
@@ -155,31 +197,92 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   std::expected<SourceContext, EvidenceError> context = SourceContext::load(source_bytes);
   if (!context) return std::unexpected(context.error().render());
 
+  // Receipts without a derivation are checked as they are read, into one
+  // reused record; only a report for a failing one is built. Derived
+  // receipts may name any receipt of the batch, later ones included, so they
+  // are kept whole and checked once the batch is read, against what every
+  // receipt left behind: its id and claimed value (copied into one buffer)
+  // and, for the ones already checked, whether its body hashes to its id.
+  struct Seen {
+    std::size_t id_begin;
+    std::size_t value_begin;
+    std::size_t value_end;
+    std::int8_t intact;        // -1 for derived receipts: worked out when named
+    std::size_t derived_slot;  // into `derived`, for derived receipts
+  };
   const std::vector<std::string_view> lines = jsonl_records(receipts_text);
-  std::vector<Receipt> receipts;
-  receipts.reserve(lines.size());
-  for (std::string_view line : lines) {
-    std::expected<Receipt, std::string> receipt = read_receipt(line);
-    if (!receipt) return std::unexpected(std::move(receipt.error()));
-    receipts.push_back(std::move(*receipt));
-  }
-
-  const ReceiptIndex index(receipts);
+  std::vector<Seen> seen;
+  seen.reserve(lines.size());
+  std::string texts;
+  std::vector<Receipt> derived;
+  std::vector<std::pair<std::size_t, VerificationReport>> failures;  // with the receipt's batch position
   std::size_t pass = 0;
-  std::vector<VerificationReport> failures;
   VerifyScratch scratch;
-  for (const Receipt& receipt : receipts) {
-    VerificationReport report =
-        receipt.derivation ? verify_derived(receipt, index) : verify_in(*context, receipt, scratch);
-    if (report.status == ValidationStatus::Verified) {
-      ++pass;
-    } else {
-      failures.push_back(std::move(report));
+  Receipt receipt;
+  CanonicalSlices slices;
+  for (std::size_t position = 0; position < lines.size(); ++position) {
+    if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slices); !read) {
+      return std::unexpected(std::move(read.error()));
     }
+    Seen entry{texts.size(), 0, 0, -1, 0};
+    texts.append(receipt.receipt_id);
+    entry.value_begin = texts.size();
+    texts.append(receipt.claim.value);
+    entry.value_end = texts.size();
+    if (receipt.derivation) {
+      entry.derived_slot = derived.size();
+      derived.push_back(std::move(receipt));
+      receipt = Receipt{};
+    } else {
+      StatedFindings found = examine(*context, receipt, scratch, slices);
+      entry.intact = found.hashes_to_id ? 1 : 0;
+      if (found.all_pass()) {
+        ++pass;
+      } else {
+        failures.emplace_back(position, report_of(*context, receipt, std::move(found)));
+      }
+    }
+    seen.push_back(entry);
   }
 
+  if (!derived.empty()) {
+    std::vector<ReceiptIndex::Parent> parents;
+    parents.reserve(seen.size());
+    std::vector<std::size_t> derived_positions;
+    derived_positions.reserve(derived.size());
+    const std::string_view all(texts);
+    for (std::size_t position = 0; position < seen.size(); ++position) {
+      const Seen& entry = seen[position];
+      ReceiptIndex::Parent& parent = parents.emplace_back();
+      parent.receipt_id = all.substr(entry.id_begin, entry.value_begin - entry.id_begin);
+      parent.claimed_value = all.substr(entry.value_begin, entry.value_end - entry.value_begin);
+      parent.position = position;
+      parent.intact = entry.intact;
+      if (entry.intact < 0) {
+        parent.receipt = &derived[entry.derived_slot];
+        derived_positions.push_back(position);
+      }
+    }
+    const ReceiptIndex index(std::move(parents));
+    const std::size_t stated_failures = failures.size();
+    for (std::size_t k = 0; k < derived.size(); ++k) {
+      VerificationReport report = verify_derived(derived[k], index);
+      if (report.status == ValidationStatus::Verified) {
+        ++pass;
+      } else {
+        failures.emplace_back(derived_positions[k], std::move(report));
+      }
+    }
+    // Both runs of failures are in batch order; the summary lists them as the batch does.
+    std::inplace_merge(failures.begin(), failures.begin() + static_cast<std::ptrdiff_t>(stated_failures),
+                       failures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+
+  std::vector<VerificationReport> reports;
+  reports.reserve(failures.size());
+  for (auto& [position, report] : failures) reports.push_back(std::move(report));
   std::string out;
-  write_summary_json(pass, failures, out);
+  write_summary_json(pass, reports, out);
   return out;
 }
 

@@ -580,3 +580,118 @@ TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
   }
   EXPECT_GT(accepted, 0);
 }
+
+// Reading over a reused receipt gives what a fresh read gives, whatever the
+// previous text set: members absent now are absent, lists take the new
+// length, and a text that failed to read leaves nothing behind for the next.
+TEST(ReadReceiptInto, AReusedReceiptEqualsAFreshRead) {
+  const std::string full =
+      R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"-1.50","unit":"usd","kind":"derived","doc_id":"d"},)"
+      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":"t","authority":"a"},)"
+      R"("locator":{"profile":"xbrl","concept":"p:c","context_ref":"x","unit_ref":"usd","byte_range":[7,8]},)"
+      R"("extraction":{"engine":"e"}},)" +
+      kEvidence +
+      R"(],"derivation":{"operation":{"op":"ratio","round_dp":2},)"
+      R"("inputs":[{"receipt_id":"er_a","value":"2","role":"n"},{"receipt_id":"er_b","value":"3","role":"d"}]},)"
+      R"("attestation":{"alg":"ed25519","public_key":"k","sig":"s"}})";
+  const std::string plain = receipt_with(kClaim, "[" + kEvidence + "]");
+  const std::string positional =
+      R"(["er/0.2","er_p",["7",null,"stated","d"],[[["u","h",null,null],["xbrl","c","x",null,null],["e"]]],null,null])";
+  const std::string fewer_inputs = with_operation(R"({"op":"difference"})");
+  const std::string broken = receipt_with(kClaim, "[" + kEvidence + ",{]");
+
+  ev::Receipt reused;
+  for (const std::string* text : {&full, &plain, &full, &positional, &fewer_inputs, &full, &broken, &plain,
+                                  &fewer_inputs}) {
+    const auto fresh = ev::read_receipt(*text);
+    const auto into = ev::read_receipt_into(*text, reused);
+    ASSERT_EQ(fresh.has_value(), into.has_value()) << *text;
+    if (!fresh) {
+      EXPECT_EQ(into.error(), fresh.error());
+      continue;
+    }
+    EXPECT_EQ(reused, *fresh) << *text;
+  }
+  EXPECT_EQ(ev::read_receipt_into(broken, reused).error(), "key must be a string at line 1 column " + after(broken, ",{]"));
+}
+
+// The direct path for texts written as write_receipt writes them must agree
+// with the schema-driven reader on every text: the same receipt or the same
+// error. Canonical lines and every one-byte deletion or change of them are
+// compared; whenever slices are given they are what the writer writes.
+TEST(ReadReceiptInto, TheDirectPathAgreesWithTheReaderOnEveryNearbyText) {
+  ev::Receipt full;
+  full.schema = "er/0.2";
+  full.receipt_id = "er_0123";
+  full.claim = {"-1.5", "usd", ev::ClaimKind::Stated, "doc \xC3\xA9"};
+  full.evidence.push_back({{"u", "h", "t", "a"},
+                           {"p:c", "x", "usd", ev::ByteRange{0, 18446744073709551615ULL}},
+                           {"e"}});
+  full.evidence.push_back({{"u2", "h2", std::nullopt, std::nullopt}, {"p:d", "y", std::nullopt, std::nullopt}, {""}});
+  ev::Receipt plain;
+  plain.schema = "er/0.2";
+  plain.receipt_id = "er_1";
+  plain.claim = {"7", std::nullopt, ev::ClaimKind::Derived, ""};
+  plain.evidence.push_back({{"u", "h", std::nullopt, "a"}, {"c", "x", "", ev::ByteRange{10, 200}}, {"e"}});
+  ev::Receipt none = plain;
+  none.evidence.clear();
+  ev::Receipt signed_receipt = plain;
+  signed_receipt.attestation = ev::Attestation{"ed25519", "k", "s"};
+
+  std::vector<std::string> texts;
+  for (const ev::Receipt* r : {&full, &plain, &none, &signed_receipt}) {
+    std::string line;
+    ev::write_receipt(*r, line);
+    texts.push_back(line);
+  }
+  const std::vector<std::string> originals = texts;
+  for (const std::string& line : originals) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      texts.push_back(line.substr(0, i) + line.substr(i + 1));
+      for (const char c : {' ', '"', '\\', 'n', '0', '9', ',', '}', ']', '[', '\x01', '-', '.', 'e', 'x'}) {
+        if (line[i] == c) continue;
+        std::string changed = line;
+        changed[i] = c;
+        texts.push_back(std::move(changed));
+      }
+    }
+    texts.push_back(line + " ");
+    texts.push_back(line + "x");
+  }
+
+  ev::Receipt reused = full;
+  std::size_t direct = 0;
+  for (const std::string& text : texts) {
+    const auto fresh = ev::read_receipt(text);
+    ev::CanonicalSlices slices{"stale", "stale"};
+    const auto into = ev::read_receipt_into(text, reused, &slices);
+    ASSERT_EQ(fresh.has_value(), into.has_value()) << text;
+    if (!fresh) {
+      ASSERT_EQ(into.error(), fresh.error()) << text;
+      EXPECT_FALSE(slices.present()) << text;
+      continue;
+    }
+    ASSERT_EQ(reused, *fresh) << text;
+    if (!slices.present()) {
+      EXPECT_TRUE(slices.evidence.empty());
+      continue;
+    }
+    ++direct;
+    std::string claim;
+    ev::write_claim(fresh->claim, claim);
+    std::string evidence;
+    ev::write_evidence_list(fresh->evidence, evidence);
+    EXPECT_EQ(slices.claim, claim) << text;
+    EXPECT_EQ(slices.evidence, evidence) << text;
+    EXPECT_FALSE(fresh->attestation.has_value()) << text;
+  }
+  // The three unsigned originals, and changes that keep the text canonical
+  // (a digit or letter inside a string, a shorter string).
+  EXPECT_GT(direct, 100u);
+  std::string written;
+  ev::write_receipt(full, written);
+  ev::CanonicalSlices slices;
+  ASSERT_TRUE(ev::read_receipt_into(written, reused, &slices).has_value());
+  EXPECT_TRUE(slices.present());
+  EXPECT_EQ(reused, full);
+}

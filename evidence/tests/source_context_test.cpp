@@ -134,40 +134,102 @@ std::vector<fs::path> corpus_documents() {
 
 // --- SourceContext::load ------------------------------------------------------
 
-TEST(SourceContextLoad, IndexHoldsEveryFactOnceInAscendingLists) {
+TEST(SourceContextLoad, IndexHoldsEveryFactOnceUnderItsKey) {
   const ev::SourceContext context = load_ok(kDocument);
   ASSERT_EQ(context.document.facts.size(), 9U);
+  // Every fact is found under its own key, together with exactly the facts that share it.
   std::multiset<std::size_t> seen;
-  for (const auto& [key, entry] : context.index) {
-    EXPECT_FALSE(entry.positions.empty());
-    EXPECT_TRUE(std::is_sorted(entry.positions.begin(), entry.positions.end()));
-    // The same facts again, ordered by byte range.
-    ASSERT_EQ(entry.by_range.size(), entry.positions.size());
-    EXPECT_TRUE(std::is_sorted(entry.by_range.begin(), entry.by_range.end()));
-    for (const auto& [range, position] : entry.by_range) {
-      EXPECT_EQ(context.document.facts[position].byte_range, range);
-      EXPECT_NE(std::find(entry.positions.begin(), entry.positions.end(), position), entry.positions.end());
+  for (std::size_t p = 0; p < context.document.facts.size(); ++p) {
+    const core::RawFact& fact = context.document.facts[p];
+    const std::string concept_text = fact.concept_name.to_string();
+    std::optional<std::string_view> unit_ref;
+    if (fact.unit_ref) unit_ref = *fact.unit_ref;
+    const std::vector<std::size_t> positions = context.index.positions({concept_text, fact.context_ref, unit_ref});
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_NE(std::find(positions.begin(), positions.end(), p), positions.end()) << p;
+    for (std::size_t q : positions) {
+      const core::RawFact& other = context.document.facts[q];
+      EXPECT_EQ(other.concept_name.to_string(), concept_text);
+      EXPECT_EQ(other.context_ref, fact.context_ref);
+      EXPECT_EQ(other.unit_ref, fact.unit_ref);
     }
-    for (std::size_t p : entry.positions) {
-      const core::RawFact& fact = context.document.facts[p];
-      EXPECT_EQ(key, (ev::FactKey{fact.concept_name.to_string(), fact.context_ref, fact.unit_ref}));
-      seen.insert(p);
-    }
+    if (positions.front() == p) seen.insert(positions.begin(), positions.end());
   }
   EXPECT_EQ(seen, (std::multiset<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 
-  const auto positions = [&](ev::FactKey key) {
-    const auto it = context.index.find(key);
-    return it == context.index.end() ? std::vector<std::size_t>{} : it->second.positions;
+  const auto positions = [&](std::string_view concept_text, std::string_view context_ref,
+                             std::optional<std::string_view> unit_ref) {
+    return context.index.positions({concept_text, context_ref, unit_ref});
   };
-  EXPECT_EQ(positions({"ex:A", "c1", std::string("u")}), (std::vector<std::size_t>{0, 2, 8}));
+  EXPECT_EQ(positions("ex:A", "c1", "u"), (std::vector<std::size_t>{0, 2, 8}));
   // No unit reference and an empty one are different keys.
-  EXPECT_EQ(positions({"ex:A", "c1", std::nullopt}), (std::vector<std::size_t>{5}));
-  EXPECT_EQ(positions({"ex:A", "c1", std::string("")}), (std::vector<std::size_t>{6}));
+  EXPECT_EQ(positions("ex:A", "c1", std::nullopt), (std::vector<std::size_t>{5}));
+  EXPECT_EQ(positions("ex:A", "c1", ""), (std::vector<std::size_t>{6}));
   // Facts that give no value are indexed all the same.
-  EXPECT_EQ(positions({"ex:T", "c1", std::nullopt}), (std::vector<std::size_t>{1}));
-  EXPECT_EQ(positions({"ex:G", "nowhere", std::string("u")}), (std::vector<std::size_t>{4}));
-  EXPECT_EQ(context.index.size(), 7U);
+  EXPECT_EQ(positions("ex:T", "c1", std::nullopt), (std::vector<std::size_t>{1}));
+  EXPECT_EQ(positions("ex:G", "nowhere", "u"), (std::vector<std::size_t>{4}));
+  // Texts that only run together alike are different keys.
+  EXPECT_TRUE(positions("ex:Ac", "1", "u").empty());
+  EXPECT_TRUE(positions("ex:A", "c1u", std::nullopt).empty());
+  EXPECT_TRUE(positions("ex:A", "c1", "u ").empty());
+  EXPECT_EQ(context.index.key_count(), 7U);
+}
+
+TEST(FactIndex, LocateNarrowsByRangeAndReadsTheLowestPosition) {
+  // Positions 0..5 under one key, 6 under another; 1 and 4 share a range, 3 has none.
+  std::vector<core::RawFact> facts(7);
+  const std::optional<core::ByteRange> ranges[] = {core::ByteRange{50, 60}, core::ByteRange{10, 20},
+                                                   core::ByteRange{30, 40}, std::nullopt,
+                                                   core::ByteRange{10, 20}, core::ByteRange{5, 8},
+                                                   core::ByteRange{10, 20}};
+  for (std::size_t p = 0; p < facts.size(); ++p) {
+    facts[p].concept_name.local_name = p == 6 ? "B" : "A";
+    facts[p].concept_name.prefix = "ex";
+    facts[p].context_ref = "c";
+    facts[p].byte_range = ranges[p];
+  }
+  const ev::FactIndex index(facts);
+  EXPECT_EQ(index.key_count(), 2U);
+  std::string buffer;
+  const auto locate = [&](std::string_view concept_text, std::optional<core::ByteRange> range) {
+    const ev::FactMatch match = index.locate({concept_text, "c", std::nullopt}, range, buffer);
+    return std::pair<std::size_t, std::size_t>(match.count, match.count == 0 ? 99 : match.first);
+  };
+  using Found = std::pair<std::size_t, std::size_t>;
+  EXPECT_EQ(locate("ex:A", core::ByteRange{30, 40}), (Found{1, 2}));
+  EXPECT_EQ(locate("ex:A", core::ByteRange{10, 20}), (Found{2, 1}));
+  EXPECT_EQ(locate("ex:A", core::ByteRange{5, 8}), (Found{1, 5}));
+  // No fact at the range, or no range recorded: every fact of the key, the lowest read.
+  EXPECT_EQ(locate("ex:A", core::ByteRange{0, 1}), (Found{6, 0}));
+  EXPECT_EQ(locate("ex:A", std::nullopt), (Found{6, 0}));
+  // A single fact under its key is found whatever range is recorded.
+  EXPECT_EQ(locate("ex:B", core::ByteRange{0, 1}), (Found{1, 6}));
+  EXPECT_EQ(locate("ex:B", std::nullopt), (Found{1, 6}));
+  EXPECT_EQ(locate("ex:C", core::ByteRange{10, 20}), (Found{0, 99}));
+  EXPECT_EQ(index.positions({"ex:A", "c", std::nullopt}), (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
+
+  // Where the caller expects the fact changes nothing about what is found,
+  // only where the next search starts: just past the fact read.
+  for (const char* concept_text : {"ex:A", "ex:B", "ex:C"}) {
+    for (const std::optional<core::ByteRange>& range : ranges) {
+      const ev::FactMatch plain = index.locate({concept_text, "c", std::nullopt}, range, buffer);
+      for (std::size_t hint = 0; hint <= facts.size() + 1; ++hint) {
+        std::size_t next = hint;
+        const ev::FactMatch hinted = index.locate({concept_text, "c", std::nullopt}, range, buffer, &next);
+        EXPECT_EQ(hinted.count, plain.count) << concept_text << " hint " << hint;
+        if (plain.count == 0) {
+          EXPECT_EQ(next, hint);
+          continue;
+        }
+        EXPECT_EQ(hinted.first, plain.first) << concept_text << " hint " << hint;
+        EXPECT_EQ(next, plain.first + 1);
+      }
+    }
+  }
+
+  const ev::FactIndex none;
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(none.locate({"ex:A", "c", std::nullopt}, std::nullopt, buffer).count, 0U);
 }
 
 TEST(SourceContextLoad, ValuesOnlyForFactsThatNormalizeToNumbers) {
@@ -203,6 +265,7 @@ TEST(SourceContextLoad, EmptyDocumentAndParseFailure) {
   EXPECT_TRUE(empty.document.facts.empty());
   EXPECT_TRUE(empty.values.empty());
   EXPECT_TRUE(empty.index.empty());
+  EXPECT_EQ(empty.index.key_count(), 0U);
 
   const auto failed = ev::SourceContext::load("</xbrl>");
   ASSERT_FALSE(failed.has_value());

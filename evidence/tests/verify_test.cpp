@@ -16,6 +16,8 @@
 
 #include "quorrel/evidence/canonical.hpp"
 #include "quorrel/evidence/crypto.hpp"
+#include "quorrel/evidence/derived.hpp"
+#include "quorrel/evidence/json_writer.hpp"
 #include "quorrel/evidence/source_context.hpp"
 
 namespace ev = quorrel::evidence;
@@ -348,15 +350,9 @@ TEST(VerifyIn, HandBuiltContextFallbacksAndFirstCandidateRule) {
     fact.concept_name.prefix = "ex";
     fact.context_ref = "c";
     fact.byte_range = range;
-    const std::size_t position = c.document.facts.size();
     c.document.facts.push_back(fact);
     c.values.push_back(std::move(value));
-    ev::FactPositions& entry = c.index[ev::FactKey{"ex:F", "c", std::nullopt}];
-    entry.positions.push_back(position);
-    if (range) {
-      entry.by_range.emplace_back(*range, position);
-      std::sort(entry.by_range.begin(), entry.by_range.end());
-    }
+    c.index = ev::FactIndex(c.document.facts);
   };
   add_fact(core::ByteRange{10, 20}, ev::CanonicalValue{"n/a", std::nullopt});                 // 0
   add_fact(core::ByteRange{30, 40}, ev::CanonicalValue{"7", core::Decimal::parse("8")});      // 1
@@ -428,7 +424,7 @@ TEST(VerifyIn, ManyFactsUnderOneKeyAreEachFoundByTheirRange) {
   doc += "</xbrl>";
   auto loaded = ev::SourceContext::load(doc);
   ASSERT_TRUE(loaded.has_value());
-  ASSERT_EQ(loaded->index.size(), 1u);
+  ASSERT_EQ(loaded->index.key_count(), 1u);
   auto receipts = ev::build_receipts(loaded->document, "d", {"u", loaded->sha256, std::nullopt, std::nullopt});
   ASSERT_TRUE(receipts.has_value());
   ASSERT_EQ(receipts->size(), kFacts);
@@ -460,4 +456,93 @@ TEST(VerifyJsonl, SourceFirstThenReceiptsThenSummary) {
   auto jsonl = ev::receipts_jsonl(kDoc, "doc", "urn:x", std::nullopt);
   ASSERT_TRUE(jsonl.has_value());
   EXPECT_EQ(ev::verify_jsonl(*jsonl, kDoc).value(), R"({"fail":0,"failures":[],"pass":6})");
+}
+
+// The batch checks receipts without a derivation as it reads them and keeps
+// only what derived receipts need of them. Its summary must be the one that
+// reading every receipt first and reporting on each would give: same counts,
+// same reports, failures in batch order whichever road they took.
+TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
+  const ev::Receipt revenue = receipt_for(0, "1000");
+  const ev::Receipt share = receipt_for(8, "1.5");
+  ev::Receipt wrong_value = receipt_for(0, "999");  // value_match fails
+  ev::Receipt dup = receipt_for(1, "5");             // locate finds 3 facts under its key
+  dup.evidence.front().locator.byte_range.reset();
+  seal(dup);
+  ev::Receipt tampered = receipt_for(8, "1.5");  // no longer hashes to its id
+  tampered.claim.doc_id = "other";
+  ev::Receipt no_value = receipt_for(4, "1");  // a text fact
+  ev::Receipt escaped = receipt_for(5, "12");  // a doc id that needs escapes in JSON
+  escaped.claim.doc_id = "tab\there \"quoted\" \\ \xC3\xA9";
+  seal(escaped);
+
+  const auto derived = [](std::string value, ev::OperationKind kind, std::vector<ev::DerivationInput> inputs) {
+    ev::Receipt r;
+    r.schema = "er/0.2";
+    r.claim = {std::move(value), std::nullopt, ev::ClaimKind::Derived, "doc"};
+    r.derivation = ev::Derivation{{kind, std::nullopt}, std::move(inputs)};
+    seal(r);
+    return r;
+  };
+  const auto input = [](const ev::Receipt& parent, std::string role) {
+    return ev::DerivationInput{parent.receipt_id, parent.claim.value, std::move(role)};
+  };
+  const ev::Receipt ratio = derived("666.66666666666666666666666667", ev::OperationKind::Ratio,
+                                    {input(revenue, "n"), input(share, "d")});
+  // Names a parent that comes later in the batch, and one that fails integrity.
+  const ev::Receipt early = derived("998.5", ev::OperationKind::Difference,
+                                    {input(revenue, "a"), input(tampered, "b")});
+  const ev::Receipt wrong_sum = derived("1", ev::OperationKind::Difference, {input(revenue, "a"), input(share, "b")});
+  const ev::Receipt of_derived = derived("1", ev::OperationKind::Ratio, {input(ratio, "n"), input(ratio, "d")});
+  const ev::Receipt unknown = derived("1", ev::OperationKind::Ratio, {{"er_nowhere", "1", "n"}, input(revenue, "d")});
+
+  // `tampered` states the id of `share` and comes later, so it is the parent
+  // that `ratio` finds; the second `revenue` passes again.
+  const std::vector<ev::Receipt> batch = {early, revenue, wrong_value, of_derived, dup,         share,  tampered,
+                                          ratio, no_value, wrong_sum,  escaped,    unknown,     revenue};
+  const auto jsonl_of = [](const std::vector<ev::Receipt>& receipts) {
+    std::string out;
+    for (const ev::Receipt& r : receipts) {
+      ev::write_receipt(r, out);
+      out.push_back('\n');
+    }
+    return out;
+  };
+  const auto reported = [](const std::vector<ev::Receipt>& receipts, std::vector<std::string>* failed_ids) {
+    const ev::ReceiptIndex index(receipts);
+    std::size_t pass = 0;
+    std::vector<ev::VerificationReport> failures;
+    for (const ev::Receipt& r : receipts) {
+      ev::VerificationReport report = r.derivation ? ev::verify_derived(r, index) : ev::verify_in(context(), r);
+      if (report.status == ev::ValidationStatus::Verified) {
+        ++pass;
+      } else {
+        if (failed_ids != nullptr) failed_ids->push_back(report.receipt_id);
+        failures.push_back(std::move(report));
+      }
+    }
+    std::string out;
+    ev::write_summary_json(pass, failures, out);
+    return out;
+  };
+  std::vector<std::string> failed_ids;
+  const std::string expected = reported(batch, &failed_ids);
+  EXPECT_EQ(failed_ids, (std::vector<std::string>{early.receipt_id, wrong_value.receipt_id, dup.receipt_id,
+                                                  tampered.receipt_id, ratio.receipt_id, no_value.receipt_id,
+                                                  wrong_sum.receipt_id, unknown.receipt_id}));
+  EXPECT_EQ(ev::verify_jsonl(jsonl_of(batch), kDoc).value(), expected);
+
+  // Only stated receipts, and only derived ones.
+  std::vector<ev::Receipt> stated_only;
+  std::vector<ev::Receipt> derived_only;
+  for (const ev::Receipt& r : batch) (r.derivation ? derived_only : stated_only).push_back(r);
+  EXPECT_EQ(ev::verify_jsonl(jsonl_of(stated_only), kDoc).value(), reported(stated_only, nullptr));
+  EXPECT_EQ(ev::verify_jsonl(jsonl_of(derived_only), kDoc).value(), reported(derived_only, nullptr));
+}
+
+TEST(VerifyJsonl, AReadErrorAfterCheckedReceiptsStillStopsTheBatch) {
+  std::string jsonl;
+  ev::write_receipt(receipt_for(0, "999"), jsonl);
+  jsonl += "\n{\"schema\":1}\n";
+  EXPECT_EQ(ev::verify_jsonl(jsonl, kDoc).error(), "invalid type: integer `1`, expected a string at line 1 column 11");
 }

@@ -17,20 +17,37 @@ namespace quorrel::evidence {
 
 // Receipts of one batch by their stated id; a later receipt with the same id
 // replaces an earlier one. Whether a receipt hashes to its own id is worked
-// out once per receipt, however many derived receipts name it.
+// out at most once per receipt, however many derived receipts name it.
 class ReceiptIndex {
  public:
-  explicit ReceiptIndex(std::span<const Receipt> receipts);
+  // What a derived receipt reads of a receipt it names.
+  struct Parent {
+    std::string_view receipt_id;     // as the receipt states it
+    std::string_view claimed_value;
+    std::size_t position = 0;        // in the batch
+    // Whether its body hashes to its id: -1 still to be worked out from
+    // `receipt`, 0 no, 1 yes.
+    mutable std::int8_t intact = -1;
+    const Receipt* receipt = nullptr;
+  };
 
-  const Receipt* find(std::string_view receipt_id) const;
-  // True when the receipt stored under this id hashes to it. The id must be in the index.
+  // Indexes whole receipts, borrowing them; their integrity is worked out when first asked.
+  explicit ReceiptIndex(std::span<const Receipt> receipts);
+  // Indexes what the caller already knows of each receipt, in batch order;
+  // entries whose integrity is unknown must name their receipt.
+  explicit ReceiptIndex(std::vector<Parent> parents);
+
+  const Parent* find(std::string_view receipt_id) const;
+  // True when the receipt stored under this id hashes to it.
+  bool intact(const Parent& parent) const;
   bool intact(std::string_view receipt_id) const;
 
  private:
-  std::span<const Receipt> receipts_;
-  // (id, position) sorted by id, one entry per id: the last receipt giving it.
+  void sort_by_id();
+
+  std::vector<Parent> parents_;
+  // (id, index into parents_) sorted by id, one entry per id: the last receipt giving it.
   std::vector<std::pair<std::string_view, std::size_t>> by_id_;
-  mutable std::vector<std::int8_t> intact_;  // -1 unknown, 0 no, 1 yes
 };
 
 // Recomputes a derived value from its operands (exactly two).

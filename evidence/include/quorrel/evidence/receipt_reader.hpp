@@ -31,4 +31,21 @@ inline constexpr int kMaxJsonDepth = 128;
 // after it is "trailing characters".
 [[nodiscard]] std::expected<Receipt, std::string> read_receipt(std::string_view json_text);
 
+// A receipt's claim and evidence list as slices of its text, when the text
+// holds them exactly as write_receipt writes them; both empty otherwise.
+struct CanonicalSlices {
+  std::string_view claim;
+  std::string_view evidence;
+  bool present() const noexcept { return !claim.empty(); }
+};
+
+// The same, reading over a receipt the caller reuses for many texts, so that
+// its buffers are kept: on success `out` equals what read_receipt gives; after
+// an error its content is unspecified. With `slices`, a text written as
+// write_receipt writes a receipt without derivation or attestation is read
+// by a direct path that also gives the slices; any other text is read as
+// read_receipt reads it, and the slices stay empty.
+[[nodiscard]] std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out,
+                                                                 CanonicalSlices* slices = nullptr);
+
 }  // namespace quorrel::evidence

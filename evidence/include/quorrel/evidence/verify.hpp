@@ -28,7 +28,8 @@ std::string render_byte_range(const std::optional<core::ByteRange>& range);
 struct VerifyScratch {
   Sha256 sha;
   std::string body;
-  std::vector<std::size_t> positions;
+  std::string key;  // a locator's fact key, as the index compares it
+  std::size_t next_position = 0;  // just past the last fact found: where the next is looked for first
 };
 [[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt,
                                            VerifyScratch& scratch);
