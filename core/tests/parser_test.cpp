@@ -1,201 +1,347 @@
-// The parser driver: positions, namespaces, routing of events, and its errors.
+// The instance parser: byte ranges, text, namespaces, attributes, facts,
+// continuations, footnotes, contexts, units, errors, and hostile input
+// (nothing crashes, recurses or grows faster than the input).
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "../src/instance_parser.hpp"
-#include "parser_test_util.hpp"
+#include "quorrel/core/parser.hpp"
 
 using namespace quorrel::core;
-using namespace parser_test;
 
 namespace {
 
-const char* kInline =
-    "<html xmlns:ix='urn:ix' xmlns:us='urn:us'><body>"
-    "<ix:nonFraction name='us:Rev' contextRef='c' unitRef='u' decimals='0'>1<span> 234 </span></ix:nonFraction>"
-    "<ix:nonNumeric name='us:Note' contextRef='c'/>"
-    "</body></html>";
+InstanceDocument parse_ok(std::string_view bytes) {
+  auto doc = parse_instance(bytes);
+  if (!doc) {
+    ADD_FAILURE() << "parse failed: " << doc.error().render();
+    return {};
+  }
+  return std::move(*doc);
+}
+
+std::string parse_error(std::string_view bytes) {
+  auto doc = parse_instance(bytes);
+  return doc ? "parsed" : doc.error().render();
+}
+
+std::string text_of(const RawFact& f) {
+  if (auto* n = std::get_if<NumericText>(&f.value)) return "numeric:" + std::string(n->text.view());
+  if (auto* t = std::get_if<NonNumericText>(&f.value)) return "text:" + std::string(t->text.view());
+  return "nil";
+}
+
+std::vector<std::string> texts_of(const InstanceDocument& doc) {
+  std::vector<std::string> out;
+  for (const RawFact& f : doc.facts) out.push_back(text_of(f));
+  return out;
+}
+
+std::string slice(std::string_view source, const RawFact& f) {
+  if (!f.byte_range) return "<no range>";
+  return std::string(source.substr(f.byte_range->first, f.byte_range->second - f.byte_range->first));
+}
+
+std::string repeat(std::string_view piece, std::size_t n) {
+  std::string s;
+  s.reserve(piece.size() * n);
+  for (std::size_t i = 0; i < n; ++i) s += piece;
+  return s;
+}
+
+using Texts = std::vector<std::string>;
 
 }  // namespace
 
-TEST(ParserPositions, ByteRangesCoverExactlyTheFactElement) {
-  const auto doc = parse_ok(kInline);
-  ASSERT_EQ(doc.facts.size(), 2U);
-  EXPECT_EQ(slice(kInline, doc.facts[0]),
-            "<ix:nonFraction name='us:Rev' contextRef='c' unitRef='u' decimals='0'>1<span> 234 </span>"
-            "</ix:nonFraction>");
-  EXPECT_EQ(text_of(doc.facts[0]), "numeric:1234");
-  EXPECT_EQ(slice(kInline, doc.facts[1]), "<ix:nonNumeric name='us:Note' contextRef='c'/>");
-  EXPECT_EQ(text_of(doc.facts[1]), "text:");
-}
-
-TEST(ParserPositions, ByteOrderMarkShiftsNothing) {
-  const std::string with_bom = std::string("\xEF\xBB\xBF") + kInline;
-  const auto plain = parse_ok(kInline);
-  const auto marked = parse_ok(with_bom);
-  ASSERT_EQ(plain.facts.size(), marked.facts.size());
-  for (std::size_t i = 0; i < plain.facts.size(); ++i) {
-    EXPECT_EQ(plain.facts[i].byte_range, marked.facts[i].byte_range);
-    EXPECT_EQ(slice(std::string_view(with_bom).substr(3), marked.facts[i]), slice(kInline, plain.facts[i]));
-  }
-}
-
-TEST(ParserPositions, LeadingLineFeedDeclarationAndDoctypeAreTolerated) {
-  const std::string src = "\n<?xml version='1.0' encoding='US-ASCII'?>\n<!DOCTYPE x>\n<x><f contextRef='c'>v</f></x>";
+TEST(Parser, ByteRangesCoverExactlyTheFactElementAfterAnyByteOrderMark) {
+  const std::string src =
+      "\n<?xml version='1.0' encoding='US-ASCII'?>\n<!DOCTYPE x>\n<html xmlns:ix='urn:ix' xmlns:us='urn:us'><body>"
+      "<ix:nonFraction name='us:Rev' contextRef='c' unitRef='u' decimals='0'>1<span> 234 </span></ix:nonFraction>"
+      "<ix:nonNumeric name='us:Note' contextRef='c'/><a contextRef='c'>1<b contextRef='c'>2</b><i>3</i></a>"
+      "</body></html>";
   const auto doc = parse_ok(src);
-  ASSERT_EQ(doc.facts.size(), 1U);
-  EXPECT_EQ(slice(src, doc.facts[0]), "<f contextRef='c'>v</f>");
+  ASSERT_EQ(doc.facts.size(), 3U);
+  EXPECT_EQ(slice(src, doc.facts[0]),
+            "<ix:nonFraction name='us:Rev' contextRef='c' unitRef='u' decimals='0'>1<span> 234 </span></ix:nonFraction>");
+  EXPECT_EQ(slice(src, doc.facts[1]), "<ix:nonNumeric name='us:Note' contextRef='c'/>");
+  // Plain facts do not nest: the inner element is text of the outer one.
+  EXPECT_EQ(slice(src, doc.facts[2]), "<a contextRef='c'>1<b contextRef='c'>2</b><i>3</i></a>");
+  EXPECT_EQ(texts_of(doc), (Texts{"numeric:1234", "text:", "text:123"}));
+  const auto marked = parse_ok("\xEF\xBB\xBF" + src);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(marked.facts[i].byte_range, doc.facts[i].byte_range);
 }
 
-TEST(ParserText, PiecesAreTrimmedAndJoinedWithoutSeparators) {
+TEST(Parser, TextPiecesAreTrimmedAndJoined) {
   const auto doc = parse_ok(
       "<x><p contextRef='c'>Hello <b> big </b>\n world&#xA0;<!-- c --> &amp; <![CDATA[ <raw> ]]></p></x>");
-  ASSERT_EQ(doc.facts.size(), 1U);
-  EXPECT_EQ(text_of(doc.facts[0]), "text:Hellobigworld&<raw>");
+  EXPECT_EQ(texts_of(doc), (Texts{"text:Hellobigworld&<raw>"}));
 }
 
-TEST(ParserNamespaces, PrefixesResolveInTheirOwnElementAndEndWithIt) {
+TEST(Parser, PrefixesResolveInTheirOwnElementAndEndWithIt) {
   const auto doc = parse_ok(
-      "<x xmlns='urn:default'>"
-      "<p:a xmlns:p='urn:a' contextRef='c'>1</p:a>"
-      "<p:b contextRef='c'>2</p:b>"
+      "<x xmlns='urn:default'><p:a xmlns:p='urn:a' contextRef='c'>1</p:a><p:b contextRef='c'>2</p:b>"
       "<plain contextRef='c'>3</plain>"
       "<q:c xmlns:q='urn:q1'><q:d xmlns:q='urn:q2'/><ix:nonNumeric name='q:n' contextRef='c'>4</ix:nonNumeric></q:c>"
-      "<:e contextRef='c'/>"
-      "</x>");
+      "<:e contextRef='c'/></x>");
   ASSERT_EQ(doc.facts.size(), 5U);
   EXPECT_EQ(doc.facts[0].concept_name, (QName{"a", "urn:a", "p"}));
   EXPECT_EQ(doc.facts[1].concept_name, (QName{"b", std::nullopt, "p"}));  // the binding ended with p:a
   EXPECT_EQ(doc.facts[2].concept_name, (QName{"plain", "urn:default", std::nullopt}));
   EXPECT_EQ(doc.facts[3].concept_name, (QName{"n", "urn:q1", "q"}));  // the inner rebinding ended
   EXPECT_EQ(doc.facts[4].concept_name, (QName{"e", std::nullopt, ""}));
-  EXPECT_EQ(doc.facts[4].concept_name.to_string(), ":e");
 }
 
-TEST(ParserNamespaces, ParseQnameStrUsesTheDefaultOnlyWhenAsked) {
-  detail::NamespaceScope scope;
-  scope.bind(std::nullopt, "urn:d");
-  scope.bind(std::string_view("p"), "urn:p");
-  const std::size_t mark = scope.mark();
-  scope.bind(std::string_view("p"), "urn:p2");
-  EXPECT_EQ(detail::parse_qname_str("p:x:y", scope, false), (QName{"x:y", "urn:p2", "p"}));
-  scope.undo(mark);
-  EXPECT_EQ(detail::parse_qname_str("p:x", scope, false), (QName{"x", "urn:p", "p"}));
-  EXPECT_EQ(detail::parse_qname_str("x", scope, true), (QName{"x", "urn:d", std::nullopt}));
-  EXPECT_EQ(detail::parse_qname_str("x", scope, false), (QName{"x", std::nullopt, std::nullopt}));
-  EXPECT_EQ(detail::parse_qname_str("z:x", scope, true), (QName{"x", std::nullopt, "z"}));
-  scope.undo(0);
-  EXPECT_EQ(detail::parse_qname_str("p:x", scope, false), (QName{"x", std::nullopt, "p"}));
-}
-
-TEST(ParserAttributes, FullNameReplacesLocalPartOnlyWhenFree) {
-  // xlink:href is found under href unless a bare href came first; later values win under the full name.
-  const auto doc = parse_ok(
+TEST(Parser, AttributesDecodedOnTheirOwnNamesAndCopiedAsWritten) {
+  // xlink:href is found under href unless a bare href came first; a later full name wins over an earlier one.
+  const auto refs = parse_ok(
       "<x><schemaRef xlink:href='a.xsd'/><schemaRef href='b.xsd' xlink:href='c.xsd'/>"
       "<schemaRef other:href='d.xsd' href='e.xsd'/><schemaRef xlink:href='f' xlink:href='g'/><schemaRef/></x>");
-  // The last one: xlink:href ends as g, but href kept the first value f and is read first.
-  EXPECT_EQ(doc.schema_refs, (std::vector<std::string>{"a.xsd", "b.xsd", "e.xsd", "f"}));
-}
-
-TEST(ParserAttributes, EscapedValuesAndDeclarationsShareOneTag) {
-  // Declarations leave the list while the escaped values around them are
-  // decoded: every decoded value must land on its own attribute, and a
-  // declaration binds before the tag's own names are resolved.
+  EXPECT_EQ(refs.schema_refs, (Texts{"a.xsd", "b.xsd", "e.xsd", "f"}));
+  // Declarations leave the list while the escaped values around them are decoded.
   const auto doc = parse_ok(
       "<x><ix:nonFraction xmlns:a='urn:a&amp;1' id='f&lt;1' name='a:R&amp;D' xmlns:z='urn:z' contextRef='c&amp;1' "
-      "unitRef='u' format='ixt:num&#45;dot' decimals='0'>5</ix:nonFraction>"
-      "<g xmlns='urn:d&quot;' contextRef='k' id='&#103;'>1</g></x>");
-  ASSERT_EQ(doc.facts.size(), 2U);
-  const RawFact& inline_fact = doc.facts[0];
-  EXPECT_EQ(inline_fact.id, "f<1");
-  EXPECT_EQ(inline_fact.concept_name, (QName{"R&D", "urn:a&1", "a"}));
-  EXPECT_EQ(inline_fact.context_ref, "c&1");
-  EXPECT_EQ(inline_fact.unit_ref, "u");
-  ASSERT_TRUE(inline_fact.inline_meta.has_value());
-  EXPECT_EQ(inline_fact.inline_meta->format, "ixt:num-dot");
-  EXPECT_EQ(inline_fact.decimals, Accuracy::of(0));
+      "unitRef='u' format='ixt:num&#45;dot' decimals='-3' xml:lang='en' scale='6' sign='-' target='t' "
+      "continuedAt='k'>5</ix:nonFraction><g xmlns='urn:d&quot;' contextRef='k' id='&#103;' lang='fr' xml:lang='de'>1</g>"
+      "<ix:hidden><ix:nonFraction name='h' contextRef='c'>1</ix:nonFraction></ix:hidden></x>");
+  ASSERT_EQ(doc.facts.size(), 3U);
+  const RawFact& f = doc.facts[0];
+  EXPECT_EQ(f.id, "f<1");
+  EXPECT_EQ(f.concept_name, (QName{"R&D", "urn:a&1", "a"}));
+  EXPECT_EQ(f.context_ref, "c&1");
+  EXPECT_EQ(f.unit_ref, "u");
+  EXPECT_EQ(f.decimals, Accuracy::of(-3));
+  EXPECT_EQ(f.lang, "en");
+  EXPECT_EQ(*f.inline_meta, (InlineMeta{"ixt:num-dot", "-", "t", "k", 6, false}));
   EXPECT_EQ(doc.facts[1].concept_name, (QName{"g", "urn:d\"", std::nullopt}));
   EXPECT_EQ(doc.facts[1].id, "g");
-  EXPECT_EQ(doc.facts[1].context_ref, "k");
+  EXPECT_EQ(doc.facts[1].lang, "fr");  // the bare name came first
+  EXPECT_TRUE(doc.facts[2].inline_meta->hidden);
 }
 
-TEST(ParserAttributes, ManyAttributesKeepTheRule) {
-  detail::AttributeMap map;
-  std::vector<std::string> keys;
-  for (int i = 0; i < 40; ++i) keys.push_back(std::string(1, 'k').append(std::to_string(i)));
-  const std::string values = "0123456789";
-  for (int round = 0; round < 2; ++round) {
-    map.clear();
-    map.add("p:k5", std::string_view(values).substr(8, 1));  // found under k5 only while no bare k5 exists
-    map.add("p:k40", std::string_view(values).substr(8, 1));
-    map.add("q:k40", std::string_view(values).substr(7, 1));  // a later prefixed name does not replace an earlier one
-    for (std::size_t i = 0; i < keys.size(); ++i) map.add(keys[i], std::string_view(values).substr(i % 10, 1));
-    map.add("k3", std::string_view(values).substr(9, 1));  // the last full name wins
-    EXPECT_EQ(map.get("k3"), "9");
-    EXPECT_EQ(map.get("k5"), "5");
-    EXPECT_EQ(map.get("k39"), "9");
-    EXPECT_EQ(map.get("k40"), "8");
-    EXPECT_EQ(map.get("p:k40"), "8");
-    EXPECT_EQ(map.get("q:k40"), "7");
-    EXPECT_FALSE(map.get("k41"));
-    EXPECT_FALSE(map.get("40"));
-  }
-}
-
-TEST(ParserRouting, FramelessElementsWithEndTagsLeaveAncestorsIntact) {
+TEST(Parser, ValueKindsNilAndNestedInlineFacts) {
   const auto doc = parse_ok(
-      "<x xmlns:p='urn:p'><link><loc xlink:label='L' xlink:href='d.htm#f1'></loc>"
-      "<footnoteArc xlink:from='L' xlink:to='N'></footnoteArc></link>"
-      "<p:a contextRef='c' id='f1'>1</p:a></x>");
-  ASSERT_EQ(doc.facts.size(), 1U);
-  EXPECT_EQ(doc.facts[0].concept_name.namespace_uri, "urn:p");
+      "<x><a contextRef='c'>t</a><b contextRef='c' unitRef='u'>1</b><c contextRef='c' decimals='INF'>2</c>"
+      "<d contextRef='c' precision='3'>3</d><ix:nonNumeric name='n' contextRef='c' unitRef='u'>4</ix:nonNumeric>"
+      "<ix:nonFraction name='n' contextRef='c'>6</ix:nonFraction><ix:nonFraction contextRef='c'>7</ix:nonFraction>"
+      "<a contextRef='c' xsi:nil='true'>x</a><a contextRef='c' nil='1'>x</a><a contextRef='c' xsi:nil='TRUE'>x</a>"
+      "<ix:nonNumeric name='o' contextRef='c'>a <b>b</b><ix:nonFraction name='i' contextRef='c'>1<i>2</i>"
+      "</ix:nonFraction> z</ix:nonNumeric><cut contextRef='c'>lost");
+  EXPECT_EQ(texts_of(doc), (Texts{"text:t", "numeric:1", "numeric:2", "numeric:3", "numeric:4", "numeric:6",
+                                  "text:7", "nil", "nil", "text:x", "numeric:12", "text:ab12z"}));
+  EXPECT_EQ(doc.facts[2].decimals, Accuracy::infinite());
+  EXPECT_EQ(doc.facts[3].precision, Accuracy::of(3));
+  // An inline element without a name is a plain fact named by its tag.
+  EXPECT_EQ(doc.facts[6].concept_name.to_string(), "ix:nonFraction");
+  EXPECT_FALSE(doc.facts[6].inline_meta.has_value());
+  EXPECT_EQ(doc.facts[10].concept_name.local_name, "i");  // the inner fact closes first
 }
 
-TEST(ParserRouting, InlineElementWithoutNameBecomesAPlainFact) {
-  const auto doc = parse_ok("<x><ix:nonFraction contextRef='c'>5</ix:nonFraction></x>");
-  ASSERT_EQ(doc.facts.size(), 1U);
-  EXPECT_EQ(doc.facts[0].concept_name.to_string(), "ix:nonFraction");
-  EXPECT_FALSE(doc.facts[0].inline_meta.has_value());
+TEST(Parser, ContinuationChainsLoopsAndSharedLinks) {
+  const auto doc = parse_ok(
+      "<x><ix:nonNumeric name='a' contextRef='c' continuedAt='c1'>A</ix:nonNumeric>"
+      "<ix:nonNumeric name='b' contextRef='c' continuedAt='c2'>X</ix:nonNumeric>"
+      "<ix:nonNumeric name='d' contextRef='c' continuedAt='c1' decimals='0'>1</ix:nonNumeric>"
+      "<ix:nonNumeric name='e' contextRef='c' continuedAt='none'>E</ix:nonNumeric>"
+      "<ix:nonNumeric name='m' contextRef='c' continuedAt='m1'>M</ix:nonNumeric>"
+      "<ix:nonNumeric name='n' contextRef='c' continuedAt='c1' xsi:nil='true'/>"
+      "<ix:nonNumeric name='i' contextRef='c' continuedAt='k'>I<ix:continuation id='k'>J</ix:continuation>K</ix:nonNumeric>"
+      "<ix:continuation id='c1' continuedAt='c2'> B <b>b</b> </ix:continuation>"
+      "<ix:continuation id='c2' continuedAt='c3'>C</ix:continuation>"
+      "<ix:continuation id='c3' continuedAt='c1'>D</ix:continuation>"
+      "<ix:continuation id='m1' continuedAt='gone'>Y</ix:continuation><ix:continuation>no id</ix:continuation></x>");
+  EXPECT_EQ(texts_of(doc), (Texts{"text:ABbCD", "text:XCDBb", "numeric:1BbCD", "text:E", "text:MY", "nil",
+                                  "text:IJKJ"}));
 }
 
-TEST(ParserRouting, InputEndingInsideAFactDropsIt) {
-  const auto doc = parse_ok("<x><a contextRef='c'>1</a><b contextRef='c'>2");
-  ASSERT_EQ(doc.facts.size(), 1U);
-  EXPECT_EQ(text_of(doc.facts[0]), "text:1");
+TEST(Parser, FootnotesLinkedThroughLocatorsAndArcsAndNotParsedInside) {
+  const auto doc = parse_ok(
+      "<x><link:footnoteLink><link:loc xlink:label='L' xlink:href='doc.htm#f1'/>"
+      "<link:loc xlink:label='L2' xlink:href='doc.htm#f2'/><link:loc xlink:label='L2' xlink:href='doc.htm#f3'/>"
+      "<link:loc xlink:label='N' xlink:href='no-hash'/>"
+      "<link:footnote xlink:label='N' id='fn' xlink:role='r' xml:lang='en'>See <b>note</b> &amp; more </link:footnote>"
+      "<link:footnote>unlabelled</link:footnote><link:footnote xlink:label='E'/>"
+      "<link:footnoteArc xlink:from='L' xlink:to='N'/><link:footnoteArc xlink:from='L2' xlink:to='N'/>"
+      "<link:footnoteArc xlink:from='missing' xlink:to='N'/><link:footnoteArc xlink:from='L'/>"
+      "<link:footnoteArc xlink:from='L' xlink:to='E'/></link:footnoteLink>"
+      "<ix:footnote id='n'><f contextRef='c'>1</f>&unknown;</ix:footnote><g contextRef='c'>2</g></x>");
+  ASSERT_EQ(doc.footnotes.size(), 4U);
+  EXPECT_EQ(doc.footnotes[0], (Footnote{"See <b>note</b> &amp; more ", {"f1", "f3"}, "fn", "r", "en"}));
+  EXPECT_EQ(doc.footnotes[1], (Footnote{"unlabelled", {}, std::nullopt, std::nullopt, std::nullopt}));
+  EXPECT_EQ(doc.footnotes[2], (Footnote{"", {"f1"}, std::nullopt, std::nullopt, std::nullopt}));
+  EXPECT_EQ(doc.footnotes[3].content, "<f contextRef='c'>1</f>&unknown;");
+  EXPECT_EQ(texts_of(doc), (Texts{"text:2"}));
 }
 
-TEST(ParserErrors, EveryMessageExactly) {
-  struct Case {
-    std::string input;
-    std::string message;
-  };
-  const Case cases[] = {
+TEST(Parser, ContextsPeriodsAndMembers) {
+  const std::string entity = "<entity><identifier scheme='urn:s'> 123 </identifier></entity>";
+  const auto doc = parse_ok(
+      "<xbrl xmlns='urn:default' xmlns:d='urn:dim' xmlns:m='urn:mem'>"
+      "<context id='i'>" + entity + "<period><instant>2020-12-31</instant></period></context>"
+      "<context id='d'>" + entity + "<period><startDate>2020-01-01</startDate><endDate>2020-12-31</endDate></period></context>"
+      "<context id='s'>" + entity + "<period><startDate>2020-01-01</startDate></period></context>"
+      "<context id='b'>" + entity + "<period><startDate>1</startDate><endDate>2</endDate><instant>3</instant></period></context>"
+      "<context id='g'>" + entity + "<period><forever/></period></context>"
+      "<context id='n'><entity><identifier>1</identifier></entity><period><forever/></period></context>"
+      "<context id='g'><entity><identifier scheme='y'><b/> later </identifier></entity><period><forever/></period></context>"
+      "<context><entity><identifier scheme='x'>no id</identifier></entity><period><forever/></period></context>"
+      "<context id='m'><entity><identifier scheme='s'>1</identifier>"
+      "<explicitMember dimension='d:Outside'>m:X</explicitMember>"
+      "<segment><explicitMember dimension='d:A'> m:One </explicitMember>"
+      "<typedMember dimension='d:T'><d:v a='1'>&amp; x</d:v> </typedMember>"
+      "<explicitMember>m:NoDim</explicitMember><typedMember dimension='d:E'/></segment></entity>"
+      "<period><instant>2020</instant></period>"
+      "<scenario><explicitMember dimension='d:S' xmlns:m='urn:other'>m:Three</explicitMember></scenario></context>"
+      "<context id='t'><entity><identifier scheme='s'/><ix:nonFraction name='a' contextRef='c'>5</ix:nonFraction> tail "
+      "</entity><period><forever/></period></context>"
+      "<f contextRef='c'><context id='x'><entity><identifier scheme='s'>1</identifier></entity>"
+      "<period><forever/></period></context></f></xbrl>");
+  // s has no end date, n no scheme, t no identifier text (the fact took it); x is inside a fact.
+  ASSERT_EQ(doc.contexts.size(), 5U);
+  EXPECT_EQ(doc.contexts.at("i").period, Period(Instant{"2020-12-31"}));
+  EXPECT_EQ(doc.contexts.at("i").entity, (Entity{"urn:s", "123"}));
+  EXPECT_EQ(doc.contexts.at("d").period, Period(Duration{"2020-01-01", "2020-12-31"}));
+  EXPECT_EQ(doc.contexts.at("b").period, Period(Instant{"3"}));
+  EXPECT_EQ(doc.contexts.at("g").period, Period(Forever{}));
+  EXPECT_EQ(doc.contexts.at("g").entity, (Entity{"y", "later"}));  // a later id replaces; text waits past <b/>
+  const Context& c = doc.contexts.at("m");
+  ASSERT_EQ(c.segment.size(), 3U);
+  EXPECT_EQ(c.segment[0], ContextElement(ExplicitMember{{"A", "urn:dim", "d"}, {"One", "urn:mem", "m"}}));
+  EXPECT_EQ(c.segment[1], ContextElement(TypedMember{{"T", "urn:dim", "d"}, "<d:v a='1'>&amp; x</d:v> "}));
+  EXPECT_EQ(c.segment[2], ContextElement(TypedMember{{"E", "urn:dim", "d"}, ""}));
+  ASSERT_EQ(c.scenario.size(), 1U);
+  EXPECT_EQ(c.scenario[0], ContextElement(ExplicitMember{{"S", "urn:dim", "d"}, {"Three", "urn:other", "m"}}));
+  EXPECT_EQ(texts_of(doc), (Texts{"numeric:5", "text:1"}));
+}
+
+TEST(Parser, SimpleAndDividedUnits) {
+  const auto doc = parse_ok(
+      "<xbrl xmlns:m='urn:mem'><unit id='u1'><measure>iso4217:EUR</measure><measure>pure</measure></unit>"
+      "<unit id='u2'><divide><unitNumerator><measure>m:A</measure></unitNumerator>"
+      "<unitDenominator><measure>m:B</measure><measure>m:C</measure></unitDenominator></divide></unit>"
+      "<unit><measure>ignored</measure></unit></xbrl>");
+  ASSERT_EQ(doc.units.size(), 2U);
+  EXPECT_EQ(doc.units.at("u1").numerator,
+            (std::vector<QName>{{"EUR", std::nullopt, "iso4217"}, {"pure", std::nullopt, std::nullopt}}));
+  EXPECT_TRUE(doc.units.at("u1").denominator.empty());
+  EXPECT_EQ(doc.units.at("u2").numerator, (std::vector<QName>{{"A", "urn:mem", "m"}}));
+  EXPECT_EQ(doc.units.at("u2").denominator, (std::vector<QName>{{"B", "urn:mem", "m"}, {"C", "urn:mem", "m"}}));
+}
+
+TEST(Parser, EveryErrorMessageExactly) {
+  const std::pair<std::string, std::string> cases[] = {
       {"<x/></x>", "XML parse error at byte None: unexpected closing tag x"},
-      {"</xbrl>", "XML parse error at byte None: unexpected closing tag xbrl"},
       {"<a>\xC3(</a>", "XML parse error at byte Some(3): invalid utf-8 sequence of 1 bytes from index 3"},
       {"\xEF\xBB\xBF<a>\xE2\x82", "XML parse error at byte Some(6): incomplete utf-8 byte sequence from index 6"},
       {"<a></b>", "XML error: mismatched end tag: expected </a>, found </b> at byte 3"},
       {"<a>&nbsp;</a>", "XML error: unknown entity &nbsp; at byte 3"},
-      {"<a x='&bogus;'/>", "XML error: unknown entity &bogus; at byte 6"},
       {"<a x/>", "XML attribute error: attribute x has no '=' at byte 4"},
       {"<a x='&bad;' y/>", "XML error: unknown entity &bad; at byte 6"},  // attributes fail in document order
       {"<x><f contextRef='c' decimals='two'/></x>", "XML parse error at byte None: invalid decimals value: two"},
       {"<x><f contextRef='c' precision='-1'/></x>", "XML parse error at byte None: invalid precision value: -1"},
       {"<x><ix:nonFraction name='a' contextRef='c' scale='30'/></x>",
        "XML parse error at byte None: scale value 30 out of supported range [-28, 28]"},
-      {"<x><ix:nonFraction name='a' contextRef='c' scale='3.0'/></x>",
-       "XML parse error at byte None: invalid scale value: 3.0"},
       {"<x><context id='c'><typedMember dimension='d'><v>1</v>",
        "XML error: unexpected end of input before </typedMember> closing the element opened at byte 19"},
       {"<x><footnote>text", "XML error: unexpected end of input before </footnote> closing the element opened at byte 3"},
-      {"<x><unit id='u'><measure/></unit></x>p:m",
-       "XML parse error at byte None: missing namespace scope"},
+      {"<x><unit id='u'><measure/></unit></x>p:m", "XML parse error at byte None: missing namespace scope"},
+      {"<a>" + repeat("&", 200000) + "</a>", "XML error: bare '&' not followed by an entity name at byte 3"},
+      {repeat("<!--", 50000), "XML error: unterminated comment at byte 0"},
+      {"<a>&#" + std::string(200000, '0') + "65;</a>", "parsed"},
+      {"<a x='" + std::string(200000, '<') + "'/>", "parsed"},
   };
-  for (const Case& c : cases) EXPECT_EQ(parse_error(c.input), c.message) << c.input;
-}
-
-TEST(ParserErrors, MessagesOnlyReachableBelowTheUpFrontCheck) {
-  EXPECT_EQ(detail::cdata_text("ok", 9).value(), "ok");
+  for (const auto& [input, message] : cases) EXPECT_EQ(parse_error(input), message) << input.substr(0, 80);
+  // Messages only reachable below the up-front UTF-8 check.
   EXPECT_EQ(detail::cdata_text("a\xFF", 57).error().render(),
             "XML parse error at byte Some(57): invalid UTF-8 in CDATA: invalid utf-8 sequence of 1 bytes from index 1");
   EXPECT_EQ(detail::unexpected_closing_tag("a\xC0").render(),
             "XML parse error at byte None: unexpected closing tag <non-utf8>");
+}
+
+TEST(ParserHostile, DeepNestingUsesNoStack) {
+  const std::size_t depth = 100000;
+  EXPECT_TRUE(parse_instance(repeat("<a>", depth) + repeat("</a>", depth)).has_value());
+  EXPECT_TRUE(parse_instance(repeat("<a>", depth)).has_value());  // stopping deep inside is not an error
+  const std::string in_fact = "<f contextRef='c'>" + repeat("<a>", depth) + "x" + repeat("</a>", depth) + "</f>";
+  const auto parsed = parse_ok(in_fact);
+  ASSERT_EQ(parsed.facts.size(), 1U);
+  EXPECT_EQ(parsed.facts[0].byte_range->second, in_fact.size());
+  EXPECT_TRUE(parse_instance("<context id='c'><typedMember dimension='d'>" + repeat("<a>", depth) +
+                             repeat("</a>", depth) + "</typedMember></context>")
+                  .has_value());
+}
+
+TEST(ParserHostile, NestedInlineFactsShareOneTextAndChainsAreWalkedOnce) {
+  const std::size_t n = 5000;
+  const std::string text(200000, 'x');
+  const auto nested = parse_ok("<r>" + repeat("<ix:nonNumeric name='a' contextRef='c'>", n) + text +
+                               repeat("</ix:nonNumeric>", n) + "</r>");
+  ASSERT_EQ(nested.facts.size(), n);
+  // n facts cost one copy of the text, not n.
+  const char* shared = std::get<NonNumericText>(nested.facts[0].value).text.data();
+  for (const auto& f : nested.facts) {
+    ASSERT_EQ(std::get<NonNumericText>(f.value).text.size(), text.size());
+    ASSERT_EQ(std::get<NonNumericText>(f.value).text.data(), shared);
+  }
+  // 20000 facts start the same chain of 20000 links.
+  const std::size_t links = 20000;
+  std::string doc = "<r>" + repeat("<ix:nonNumeric name='a' contextRef='c' continuedAt='k0'>t</ix:nonNumeric>", links);
+  for (std::size_t i = 0; i < links; ++i) {
+    doc += "<ix:continuation id='k" + std::to_string(i) + "' continuedAt='k" + std::to_string(i + 1) + "'>";
+    doc += i + 1 == links ? "end</ix:continuation>" : "</ix:continuation>";
+  }
+  const auto chained = parse_ok(doc + "</r>");
+  ASSERT_EQ(chained.facts.size(), links);
+  for (const auto& f : chained.facts) ASSERT_EQ(std::get<NonNumericText>(f.value).text, "tend");
+}
+
+TEST(ParserHostile, AMillionAttributesAndTenThousandPrefixes) {
+  const std::size_t n = 1000000;
+  std::string doc = "<r><f contextRef='c'";
+  doc.reserve(n * 16);
+  for (std::size_t i = 0; i < n; ++i) doc += " p:a" + std::to_string(i) + "='v'";
+  const auto parsed = parse_ok(doc + " id='last'>1</f></r>");
+  ASSERT_EQ(parsed.facts.size(), 1U);
+  EXPECT_EQ(parsed.facts[0].id, "last");
+  // The same prefixed name a million times: the local part keeps the first value.
+  const auto again = parse_ok("<r><f contextRef='c'" + repeat(" x:id='a'", n) + " x:id='b'>1</f></r>");
+  EXPECT_EQ(again.facts.at(0).id, "a");
+
+  std::string prefixes = "<r";
+  for (std::size_t i = 0; i < 10000; ++i) prefixes += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+  const auto scoped = parse_ok(prefixes + ">" + repeat("<p9999:e/>", n) +
+                               "<p5:fact contextRef='c' xmlns:p5='urn:shadow'>1</p5:fact><p5:fact contextRef='c'>2</p5:fact></r>");
+  ASSERT_EQ(scoped.facts.size(), 2U);
+  EXPECT_EQ(scoped.facts[0].concept_name.namespace_uri, "urn:shadow");
+  EXPECT_EQ(scoped.facts[1].concept_name.namespace_uri, "urn:5");
+}
+
+TEST(ParserHostile, TruncationAtEveryByteGivesAnErrorOrSaneRanges) {
+  const std::string full =
+      "\xEF\xBB\xBF<?xml version='1.0'?><xbrl xmlns='urn:x' xmlns:ix='urn:ix' xmlns:d='urn:d'>"
+      "<link:schemaRef xlink:href='s.xsd'/><context id='c'><entity><identifier scheme='s'>1</identifier><segment>"
+      "<explicitMember dimension='d:A'>d:B</explicitMember><typedMember dimension='d:T'><v>1</v></typedMember>"
+      "</segment></entity><period><startDate>2020-01-01</startDate><endDate>2020-12-31</endDate></period></context>"
+      "<unit id='u'><divide><unitNumerator><measure>m:A</measure></unitNumerator>"
+      "<unitDenominator><measure>m:B</measure></unitDenominator></divide></unit>"
+      "<ix:hidden><ix:nonFraction name='d:F' contextRef='c' unitRef='u' decimals='2' scale='3'"
+      " continuedAt='k'>1&amp;2<![CDATA[3]]></ix:nonFraction></ix:hidden>"
+      "<ix:continuation id='k'>more<!-- c --></ix:continuation>"
+      "<p contextRef='c' xsi:nil='true'/><link:loc xlink:label='L' xlink:href='#f'/>"
+      "<link:footnote xlink:label='N'>note <b>x</b></link:footnote><link:footnoteArc xlink:from='L' xlink:to='N'/>"
+      "</xbrl>";
+  ASSERT_EQ(parse_ok(full).facts.size(), 2U);
+  for (std::size_t cut = 0; cut <= full.size(); ++cut) {
+    const std::string_view prefix = std::string_view(full).substr(0, cut);
+    const auto result = parse_instance(prefix);
+    if (!result) continue;
+    const std::size_t bom = cut >= 3 ? 3 : 0;
+    for (const auto& f : result->facts) {
+      ASSERT_LE(f.byte_range->second + bom, prefix.size()) << cut;
+      ASSERT_EQ(prefix[bom + f.byte_range->first], '<') << cut;
+      ASSERT_EQ(prefix[bom + f.byte_range->second - 1], '>') << cut;
+    }
+  }
 }

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "quorrel/core/utf8.hpp"
 #include "quorrel/core/xml_reader.hpp"
 
 namespace fs = std::filesystem;
@@ -25,13 +24,9 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-std::string trim_space(std::string s) {
-  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && is_space(s[b])) ++b;
-  while (e > b && is_space(s[e - 1])) --e;
-  return s.substr(b, e - b);
+std::string trim_space(const std::string& s) {
+  const std::size_t b = s.find_first_not_of(" \t\n\r");
+  return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\n\r") + 1 - b);
 }
 
 // Line endings become "\n"; in attribute values every literal white space byte then becomes a space.
@@ -43,33 +38,33 @@ std::string normalize(std::string_view raw, bool attribute) {
       if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
       c = '\n';
     }
-    if (attribute && (c == '\n' || c == '\t')) c = ' ';
-    out += c;
+    out += attribute && (c == '\n' || c == '\t') ? ' ' : c;
   }
   return out;
 }
 
 std::string tag_line(char kind, std::string_view name, std::uint64_t start, std::uint64_t end) {
   std::string s(1, kind);
-  s += ' ';
-  s += name;
-  s += ' ';
-  s += std::to_string(start);
-  s += '-';
-  s += std::to_string(end);
+  s.append(" ").append(name).append(" ").append(std::to_string(start)).append("-").append(std::to_string(end));
   return s;
 }
 
-// ---- the reader ----
+// Text pieces between two tags are merged, trimmed, and kept when not blank.
+void flush(std::string& pending, Events& out) {
+  const std::string t = trim_space(pending);
+  if (!t.empty()) out.push_back("T " + t);
+  pending.clear();
+}
 
 Events reader_events(std::string_view doc, std::string& error) {
   Events out;
   XmlReader r(doc);
-  std::string pending;  // text pieces between two tags, as expat would merge them
-  auto flush = [&]() {
-    std::string t = trim_space(pending);
-    if (!t.empty()) out.push_back("T " + t);
-    pending.clear();
+  std::string pending;
+  const auto decode = [&](std::string_view raw, bool attribute, std::string& value) {
+    value.clear();
+    auto ok = quorrel::core::unescape_xml(normalize(raw, attribute), 0, value);
+    if (!ok) error = ok.error();
+    return ok.has_value();
   };
   for (;;) {
     auto e = r.next();
@@ -77,61 +72,42 @@ Events reader_events(std::string_view doc, std::string& error) {
       error = e.error();
       return out;
     }
+    std::string value;
     switch (*e) {
       case XmlEvent::Start:
       case XmlEvent::Empty: {
-        flush();
+        flush(pending, out);
         std::string line = tag_line('S', r.name(), r.event_start(), r.offset());
-        auto it = r.attributes();
-        for (;;) {
+        for (auto it = r.attributes();;) {
           auto a = it.next();
           if (!a) {
             error = a.error();
             return out;
           }
           if (!a->has_value()) break;
-          std::string value;
-          auto ok = quorrel::core::unescape_xml(normalize((*a)->raw_value, true), 0, value);
-          if (!ok) {
-            error = ok.error();
-            return out;
-          }
-          line += " ";
-          line += (*a)->name;
-          line += "=";
-          line += value;
+          if (!decode((*a)->raw_value, true, value)) return out;
+          line.append(" ").append((*a)->name).append("=").append(value);
         }
         out.push_back(line);
         if (*e == XmlEvent::Empty) out.push_back("E " + std::string(r.name()) + " empty");
         break;
       }
       case XmlEvent::End:
-        flush();
+        flush(pending, out);
         out.push_back(tag_line('E', r.name(), r.event_start(), r.offset()));
         break;
-      case XmlEvent::Text: {
-        std::string value;
-        auto ok = quorrel::core::unescape_xml(normalize(r.text(), false), 0, value);
-        if (!ok) {
-          error = ok.error();
-          return out;
-        }
-        pending = value;
-        flush();
+      case XmlEvent::Text:
+        if (!decode(r.text(), false, pending)) return out;
+        flush(pending, out);
         break;
-      }
       case XmlEvent::CData:
-        flush();
+        flush(pending, out);
         out.push_back("C " + normalize(r.text(), false));
         break;
-      case XmlEvent::Eof:
-        flush();
-        return out;
+      case XmlEvent::Eof: flush(pending, out); return out;
     }
   }
 }
-
-// ---- expat ----
 
 struct ExpatState {
   XML_Parser parser;
@@ -139,38 +115,24 @@ struct ExpatState {
   std::string pending;
   bool in_cdata = false;
   std::string cdata;
-  void flush() {
-    std::string t = trim_space(pending);
-    if (!t.empty()) out.push_back("T " + t);
-    pending.clear();
-  }
+  std::uint64_t start() const { return static_cast<std::uint64_t>(XML_GetCurrentByteIndex(parser)); }
+  std::uint64_t count() const { return static_cast<std::uint64_t>(XML_GetCurrentByteCount(parser)); }
 };
 
 void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** atts) {
   auto* s = static_cast<ExpatState*>(data);
-  s->flush();
-  const auto start = static_cast<std::uint64_t>(XML_GetCurrentByteIndex(s->parser));
-  const auto count = static_cast<std::uint64_t>(XML_GetCurrentByteCount(s->parser));
-  std::string line = tag_line('S', name, start, start + count);
-  for (int i = 0; atts[i]; i += 2) {
-    line += " ";
-    line += atts[i];
-    line += "=";
-    line += atts[i + 1];
-  }
+  flush(s->pending, s->out);
+  std::string line = tag_line('S', name, s->start(), s->start() + s->count());
+  for (int i = 0; atts[i]; i += 2) line.append(" ").append(atts[i]).append("=").append(atts[i + 1]);
   s->out.push_back(line);
 }
 
 void XMLCALL on_end(void* data, const XML_Char* name) {
   auto* s = static_cast<ExpatState*>(data);
-  s->flush();
-  const auto start = static_cast<std::uint64_t>(XML_GetCurrentByteIndex(s->parser));
-  const auto count = static_cast<std::uint64_t>(XML_GetCurrentByteCount(s->parser));
-  if (count == 0) {
-    s->out.push_back("E " + std::string(name) + " empty");  // the end of an empty-element tag
-  } else {
-    s->out.push_back(tag_line('E', name, start, start + count));
-  }
+  flush(s->pending, s->out);
+  // A count of zero is the end of an empty-element tag.
+  s->out.push_back(s->count() == 0 ? "E " + std::string(name) + " empty"
+                                   : tag_line('E', name, s->start(), s->start() + s->count()));
 }
 
 void XMLCALL on_chars(void* data, const XML_Char* text, int len) {
@@ -179,14 +141,15 @@ void XMLCALL on_chars(void* data, const XML_Char* text, int len) {
 }
 
 // Comments and instructions end a run of text, as they end a text event of the reader.
-void XMLCALL on_comment(void* data, const XML_Char*) { static_cast<ExpatState*>(data)->flush(); }
-void XMLCALL on_instruction(void* data, const XML_Char*, const XML_Char*) {
-  static_cast<ExpatState*>(data)->flush();
+void XMLCALL on_comment(void* data, const XML_Char*) {
+  auto* s = static_cast<ExpatState*>(data);
+  flush(s->pending, s->out);
 }
+void XMLCALL on_instruction(void* data, const XML_Char*, const XML_Char*) { on_comment(data, nullptr); }
 
 void XMLCALL on_cdata_start(void* data) {
   auto* s = static_cast<ExpatState*>(data);
-  s->flush();
+  flush(s->pending, s->out);
   s->in_cdata = true;
   s->cdata.clear();
 }
@@ -209,7 +172,7 @@ Events expat_events(std::string_view doc, std::string& error) {
   if (XML_Parse(s.parser, doc.data(), static_cast<int>(doc.size()), 0) == XML_STATUS_ERROR) {
     error = XML_ErrorString(XML_GetErrorCode(s.parser));
   }
-  s.flush();
+  flush(s.pending, s.out);
   XML_ParserFree(s.parser);
   return std::move(s.out);
 }
@@ -217,8 +180,7 @@ Events expat_events(std::string_view doc, std::string& error) {
 // Without the final flag expat may hold back the last tokens; compare the common prefix.
 void expect_same(std::string_view doc, const std::string& label) {
   if (doc.starts_with("\xEF\xBB\xBF")) doc.remove_prefix(3);
-  std::string reader_error;
-  std::string expat_error;
+  std::string reader_error, expat_error;
   const Events ours = reader_events(doc, reader_error);
   // A declaration after leading white space is one of the reader's leniencies;
   // expat gets it blanked out, which keeps every offset.
@@ -233,14 +195,7 @@ void expect_same(std::string_view doc, const std::string& label) {
   ASSERT_EQ(expat_error, "") << label;
   ASSERT_LE(theirs.size(), ours.size()) << label;
   ASSERT_GE(theirs.size() + 2, ours.size()) << label;
-  for (std::size_t i = 0; i < theirs.size(); ++i) {
-    ASSERT_EQ(ours[i], theirs[i]) << label << " event " << i;
-  }
-}
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  for (std::size_t i = 0; i < theirs.size(); ++i) ASSERT_EQ(ours[i], theirs[i]) << label << " event " << i;
 }
 
 // A random well-formed document: nested elements, prefixed names, attributes
@@ -254,19 +209,16 @@ std::string generate(std::mt19937& rng) {
   const char* values[] = {"v", "a&amp;b", "&#x20;&#9;", "x>y", "tab\there", "cr\r\nlf", "", "\xC3\xA9"};
   std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>";
   std::vector<std::string> open{"root"};
-  const int steps = 20 + pick(60);
-  for (int i = 0; i < steps; ++i) {
+  for (int i = 0, steps = 20 + pick(60); i < steps; ++i) {
     switch (pick(8)) {
       case 0:
       case 1: {
         const std::string name = names[pick(6)];
         doc += "<" + name;
-        const int attrs = pick(4);
-        for (int k = 0; k < attrs; ++k) {
+        for (int k = 0, attrs = pick(4); k < attrs; ++k) {
           const char q = pick(2) ? '"' : '\'';
-          std::string value = values[pick(8)];
-          doc += (pick(3) == 0 ? "\n  " : " ") + std::string("at") + std::to_string(k) + (pick(4) == 0 ? " = " : "=") +
-                 q + value + q;
+          doc += (pick(3) == 0 ? "\n  at" : " at") + std::to_string(k) + (pick(4) == 0 ? " = " : "=") + q +
+                 values[pick(8)] + q;
         }
         if (pick(3) == 0) {
           doc += pick(2) ? "/>" : " />";
@@ -282,17 +234,13 @@ std::string generate(std::mt19937& rng) {
           open.pop_back();
         }
         break;
-      case 3: doc += texts[pick(10)]; break;
       case 4: doc += "<!-- note - > -->"; break;
       case 5: doc += "<![CDATA[ raw <&> " + std::string(texts[pick(10)]) + " ]]>"; break;
       case 6: doc += "<?pi data?>"; break;
       default: doc += texts[pick(10)]; break;
     }
   }
-  while (!open.empty()) {
-    doc += "</" + open.back() + ">";
-    open.pop_back();
-  }
+  for (; !open.empty(); open.pop_back()) doc += "</" + open.back() + ">";
   return doc;
 }
 
@@ -312,16 +260,18 @@ TEST(XmlReaderVersusExpat, CorpusFilings) {
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "corpus absent";
   std::size_t compared = 0;
   for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-    if (!entry.is_regular_file()) continue;
     const std::string ext = entry.path().extension().string();
-    if (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml") continue;
+    if (!entry.is_regular_file() || (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml")) {
+      continue;
+    }
     const std::string rel = fs::relative(entry.path(), corpus).generic_string();
     // Not well-formed on purpose: UTF-16, and mis-nested end tags.
     if (rel == "nl/nt20/fr_nl__1-05-invalid-encoding.xbrl" || rel == "nl/nt20/fr_nl__2-03-missing-lang.xbrl" ||
         rel == "esef/ixbrl-viewer-samples/valeo.html") {
       continue;
     }
-    expect_same(read_file(entry.path()), rel);
+    std::ifstream in(entry.path(), std::ios::binary);
+    expect_same(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), rel);
     if (HasFatalFailure()) return;
     ++compared;
   }
