@@ -1,10 +1,18 @@
+// The receipt's written form and canonical body, the receipt id, canonical
+// values, verification reports and summaries, and the splitting of JSONL text.
+
 #include "quorrel/evidence/canonical.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "quorrel/evidence/crypto.hpp"
 #include "quorrel/evidence/json_writer.hpp"
+#include "quorrel/evidence/jsonl.hpp"
+#include "quorrel/evidence/report.hpp"
 
 namespace ev = quorrel::evidence;
 
@@ -13,7 +21,7 @@ namespace {
 ev::Receipt stated() {
   ev::Receipt r;
   r.schema = "er/0.2";
-  r.receipt_id = "er_whatever";
+  r.receipt_id = "er_x";
   r.claim = {"1500000", "usd", ev::ClaimKind::Stated, "doc-1"};
   r.evidence.push_back({{"https://example.com/a.htm", "abc", std::nullopt, std::nullopt},
                         {"us-gaap:Revenues", "c-1", "usd", ev::ByteRange{120, 245}},
@@ -21,188 +29,188 @@ ev::Receipt stated() {
   return r;
 }
 
-std::string body(const ev::Receipt& r) {
-  auto b = ev::canonical_body(r.claim, r.evidence, r.derivation);
-  EXPECT_TRUE(b.has_value());
-  return b ? *b : std::string();
+std::string body(const ev::Receipt& r) { return ev::canonical_body(r.claim, r.evidence, r.derivation).value(); }
+std::string id(const ev::Receipt& r) { return ev::receipt_id_for(r.claim, r.evidence, r.derivation).value(); }
+std::string written(const ev::Receipt& r) {
+  std::string out;
+  ev::write_receipt(r, out);
+  return out;
 }
 
-std::string id(const ev::Receipt& r) {
-  auto i = ev::receipt_id_for(r.claim, r.evidence, r.derivation);
-  EXPECT_TRUE(i.has_value());
-  return i ? *i : std::string();
-}
-
-bool is_receipt_id(const std::string& text) {
-  if (text.size() != 67 || text.compare(0, 3, "er_") != 0) return false;
-  for (std::size_t i = 3; i < text.size(); ++i) {
-    const char c = text[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
+constexpr const char* kEvidence =
+    R"([{"source_artifact":{"uri":"https://example.com/a.htm","sha256":"abc"},)"
+    R"("locator":{"profile":"xbrl","concept":"us-gaap:Revenues","context_ref":"c-1","unit_ref":"usd","byte_range":[120,245]},)"
+    R"("extraction":{"engine":"quorrel-evidence@0.1.0"}}])";
 
 }  // namespace
 
-TEST(CanonicalBody, StatedReceiptBytesAndId) {
+TEST(CanonicalBody, BytesAndIdOfAStatedReceipt) {
   const ev::Receipt r = stated();
-  EXPECT_EQ(body(r),
-            R"(["er/0.2",{"value":"1500000","unit":"usd","kind":"stated","doc_id":"doc-1"},)"
-            R"([{"source_artifact":{"uri":"https://example.com/a.htm","sha256":"abc"},)"
-            R"("locator":{"profile":"xbrl","concept":"us-gaap:Revenues","context_ref":"c-1","unit_ref":"usd","byte_range":[120,245]},)"
-            R"("extraction":{"engine":"quorrel-evidence@0.1.0"}}],null])");
-  // The SHA-256 of exactly those bytes.
+  EXPECT_EQ(body(r), std::string(R"(["er/0.2",{"value":"1500000","unit":"usd","kind":"stated","doc_id":"doc-1"},)") +
+                         kEvidence + ",null]");
   EXPECT_EQ(id(r), "er_30cfdd260bedfbdc7faf65d15125c0fa0795f44d5df5bacb8ec9365334c4e225");
+  EXPECT_EQ(written(r), std::string(R"({"schema":"er/0.2","receipt_id":"er_x",)"
+                                    R"("claim":{"value":"1500000","unit":"usd","kind":"stated","doc_id":"doc-1"},)"
+                                    R"("evidence":)") + kEvidence + "}");
+  // Appended after existing text, and the same id through a reused hashing context.
+  std::string out = "prefix";
+  ev::append_canonical_body(r.claim, r.evidence, r.derivation, out);
+  EXPECT_EQ(out, "prefix" + body(r));
+  ev::Sha256 sha;
+  EXPECT_EQ(sha.hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  EXPECT_EQ(ev::receipt_id_for(r.claim, r.evidence, r.derivation, sha).value(), id(r));
+  EXPECT_EQ(ev::receipt_id_of_body(body(r), sha), id(r));
+  EXPECT_EQ(ev::sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
-TEST(CanonicalBody, EmptyEvidenceAndNoDerivation) {
+TEST(CanonicalBody, DerivationsAndAbsentMembers) {
   ev::Receipt r = stated();
   r.evidence.clear();
   r.claim.unit.reset();
-  EXPECT_EQ(body(r), R"(["er/0.2",{"value":"1500000","kind":"stated","doc_id":"doc-1"},[],null])");
-}
-
-TEST(CanonicalBody, DerivationMembers) {
-  ev::Receipt r = stated();
-  r.evidence.clear();
   r.claim.kind = ev::ClaimKind::Derived;
+  const std::string head = R"(["er/0.2",{"value":"1500000","kind":"derived","doc_id":"doc-1"},[],)";
+  EXPECT_EQ(body(r), head + "null]");
   r.derivation = ev::Derivation{{ev::OperationKind::Ratio, std::nullopt},
                                 {{"er_a", "3", "numerator"}, {"er_b", "4", "denominator"}}};
-  EXPECT_EQ(body(r),
-            R"(["er/0.2",{"value":"1500000","unit":"usd","kind":"derived","doc_id":"doc-1"},[],)"
-            R"({"operation":{"op":"ratio","round_dp":null},"inputs":[{"receipt_id":"er_a","value":"3","role":"numerator"},)"
-            R"({"receipt_id":"er_b","value":"4","role":"denominator"}]}])");
-  r.derivation->operation = {ev::OperationKind::Difference, std::nullopt};
+  EXPECT_EQ(body(r), head + R"({"operation":{"op":"ratio","round_dp":null},"inputs":[{"receipt_id":"er_a","value":"3",)"
+                            R"("role":"numerator"},{"receipt_id":"er_b","value":"4","role":"denominator"}]}])");
   r.derivation->inputs.clear();
-  EXPECT_EQ(body(r),
-            R"(["er/0.2",{"value":"1500000","unit":"usd","kind":"derived","doc_id":"doc-1"},[],)"
-            R"({"operation":{"op":"difference"},"inputs":[]}])");
-  r.derivation->operation = {ev::OperationKind::GrowthRate, 2};
-  EXPECT_EQ(body(r),
-            R"(["er/0.2",{"value":"1500000","unit":"usd","kind":"derived","doc_id":"doc-1"},[],)"
-            R"({"operation":{"op":"growth_rate","round_dp":2},"inputs":[]}])");
+  r.derivation->operation = {ev::OperationKind::Difference, 3};  // a difference never writes a rounding
+  EXPECT_EQ(body(r), head + R"({"operation":{"op":"difference"},"inputs":[]}])");
+  r.derivation->operation = {ev::OperationKind::GrowthRate, 4294967295u};
+  EXPECT_EQ(body(r), head + R"({"operation":{"op":"growth_rate","round_dp":4294967295},"inputs":[]}])");
+  r.attestation = ev::Attestation{"ed25519", "ab", "cd"};
+  EXPECT_EQ(written(r), R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"1500000","kind":"derived",)"
+                        R"("doc_id":"doc-1"},"evidence":[],"derivation":{"operation":{"op":"growth_rate",)"
+                        R"("round_dp":4294967295},"inputs":[]},"attestation":{"alg":"ed25519","public_key":"ab","sig":"cd"}})");
+  // Absent optional members are left out; present empty texts are written.
+  std::string out;
+  ev::write_source_artifact({"", "", "", ""}, out);
+  EXPECT_EQ(out, R"({"uri":"","sha256":"","retrieved_at":"","authority":""})");
+  out.clear();
+  ev::write_locator({"c", "x", std::nullopt, ev::ByteRange{0, 18446744073709551615ull}}, out);
+  EXPECT_EQ(out, R"({"profile":"xbrl","concept":"c","context_ref":"x","byte_range":[0,18446744073709551615]})");
+  out.clear();
+  ev::write_locator({"c", "x", std::nullopt, std::nullopt}, out);
+  EXPECT_EQ(out, R"({"profile":"xbrl","concept":"c","context_ref":"x"})");
 }
 
-TEST(CanonicalBody, SchemaIdAndAttestationNeverCount) {
+TEST(CanonicalBody, OnlyMeaningfulMembersCountAndEachChangesTheId) {
   const ev::Receipt base = stated();
   ev::Receipt other = base;
   other.schema = "er/9.9";
   other.receipt_id = "er_" + std::string(64, 'f');
   other.attestation = ev::Attestation{"ed25519", "00", "11"};
   EXPECT_EQ(body(other), body(base));
-  EXPECT_EQ(id(other), id(base));
-  // The tag in the body is always the constant, whatever the receipt says.
-  EXPECT_EQ(body(other).substr(0, 10), R"(["er/0.2",)");
-}
-
-TEST(CanonicalBody, EveryMeaningfulMemberChangesTheId) {
-  const ev::Receipt base = stated();
-  const std::string base_id = id(base);
-  std::vector<ev::Receipt> variants;
-  auto vary = [&](auto&& change) {
+  std::vector<std::string> ids{id(base)};
+  const std::vector<void (*)(ev::Receipt&)> changes = {
+      [](ev::Receipt& r) { r.evidence[0].source_artifact.authority = "SEC"; },
+      [](ev::Receipt& r) { r.evidence[0].source_artifact.authority = ""; },
+      [](ev::Receipt& r) { r.evidence[0].source_artifact.retrieved_at = "2024-01-01"; },
+      [](ev::Receipt& r) { r.claim.unit.reset(); },
+      [](ev::Receipt& r) { r.claim.unit = ""; },
+      [](ev::Receipt& r) { r.evidence[0].locator.unit_ref.reset(); },
+      [](ev::Receipt& r) { r.evidence[0].locator.byte_range.reset(); },
+      [](ev::Receipt& r) { r.evidence[0].locator.byte_range = ev::ByteRange{120, 246}; },
+      [](ev::Receipt& r) { r.claim.value = "1500000.00"; },  // values are taken as written
+      [](ev::Receipt& r) { r.claim.kind = ev::ClaimKind::Derived; },
+      [](ev::Receipt& r) { r.evidence.clear(); },
+      [](ev::Receipt& r) { r.derivation = ev::Derivation{{ev::OperationKind::Difference, std::nullopt}, {}}; },
+  };
+  for (const auto& change : changes) {
     ev::Receipt r = base;
     change(r);
-    variants.push_back(r);
-  };
-  vary([](ev::Receipt& r) { r.evidence[0].source_artifact.authority = "SEC"; });
-  vary([](ev::Receipt& r) { r.evidence[0].source_artifact.authority = ""; });
-  vary([](ev::Receipt& r) { r.evidence[0].source_artifact.retrieved_at = "2024-01-01"; });
-  vary([](ev::Receipt& r) { r.claim.unit.reset(); });
-  vary([](ev::Receipt& r) { r.claim.unit = ""; });
-  vary([](ev::Receipt& r) { r.evidence[0].locator.unit_ref.reset(); });
-  vary([](ev::Receipt& r) { r.evidence[0].locator.byte_range.reset(); });
-  vary([](ev::Receipt& r) { r.evidence[0].locator.byte_range = ev::ByteRange{120, 246}; });
-  // Values are taken as written: no numeric normalization.
-  vary([](ev::Receipt& r) { r.claim.value = "1500000.00"; });
-  vary([](ev::Receipt& r) { r.claim.kind = ev::ClaimKind::Derived; });
-  vary([](ev::Receipt& r) { r.evidence.clear(); });
-  vary([](ev::Receipt& r) { r.derivation = ev::Derivation{{ev::OperationKind::Difference, std::nullopt}, {}}; });
-  std::vector<std::string> ids{base_id};
-  for (const ev::Receipt& r : variants) {
     const std::string i = id(r);
-    EXPECT_TRUE(is_receipt_id(i)) << i;
-    for (const std::string& seen : ids) EXPECT_NE(i, seen) << body(r);
+    EXPECT_EQ(i.size(), 67u);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), i), 0) << body(r);
     ids.push_back(i);
   }
 }
 
-TEST(CanonicalBody, EscapedTextMatchesTheReceiptLine) {
+TEST(JsonString, EveryByteHasItsEscapedOrLiteralForm) {
+  const char* const kControl[32] = {
+      "\\u0000", "\\u0001", "\\u0002", "\\u0003", "\\u0004", "\\u0005", "\\u0006", "\\u0007",
+      "\\b",     "\\t",     "\\n",     "\\u000b", "\\f",     "\\r",     "\\u000e", "\\u000f",
+      "\\u0010", "\\u0011", "\\u0012", "\\u0013", "\\u0014", "\\u0015", "\\u0016", "\\u0017",
+      "\\u0018", "\\u0019", "\\u001a", "\\u001b", "\\u001c", "\\u001d", "\\u001e", "\\u001f"};
+  for (int c = 0; c < 0x100; ++c) {
+    const char byte = static_cast<char>(c);
+    std::string out = "x";
+    ev::write_json_string(std::string_view(&byte, 1), out);
+    const std::string inner = c < 32 ? kControl[c] : c == '"' ? "\\\"" : c == '\\' ? "\\\\" : std::string(1, byte);
+    EXPECT_EQ(out, "x\"" + inner + "\"") << c;
+  }
+  // The canonical body escapes exactly as the written line does.
   ev::Receipt r = stated();
   r.evidence[0].locator.concept_name = "a\tb\"c\\\x01\x7f\xc3\xa9";
-  const std::string b = body(r);
-  std::string line;
-  ev::write_receipt(r, line);
   const std::string member = R"("concept":"a\tb\"c\\\u0001)" "\x7f\xc3\xa9\"";
-  EXPECT_NE(b.find(member), std::string::npos) << b;
-  EXPECT_NE(line.find(member), std::string::npos) << line;
-  // The claim, evidence and derivation appear in the body exactly as in the line.
-  std::string evidence;
-  ev::write_evidence_list(r.evidence, evidence);
-  EXPECT_NE(line.find(evidence), std::string::npos);
-  EXPECT_NE(b.find(evidence), std::string::npos);
+  EXPECT_NE(body(r).find(member), std::string::npos);
+  EXPECT_NE(written(r).find(member), std::string::npos);
 }
 
-TEST(ReceiptId, ShapeAndReusedContext) {
-  const ev::Receipt r = stated();
-  const std::string plain = id(r);
-  EXPECT_TRUE(is_receipt_id(plain));
-  ev::Sha256 sha;
-  for (int k = 0; k < 3; ++k) {
-    const auto again = ev::receipt_id_for(r.claim, r.evidence, r.derivation, sha);
-    ASSERT_TRUE(again.has_value());
-    EXPECT_EQ(*again, plain);
-  }
-  std::string b;
-  ev::append_canonical_body(r.claim, r.evidence, r.derivation, b);
-  EXPECT_EQ(ev::receipt_id_of_body(b, sha), plain);
-}
-
-TEST(CanonicalBody, AppendsAfterExistingText) {
-  ev::Receipt r = stated();
-  r.evidence.clear();
-  std::string out = "prefix";
-  ev::append_canonical_body(r.claim, r.evidence, r.derivation, out);
-  EXPECT_EQ(out, R"(prefix["er/0.2",{"value":"1500000","unit":"usd","kind":"stated","doc_id":"doc-1"},[],null])");
-}
-
-// --- canonical value of a normalized value ------------------------------------
-
-namespace {
-
-quorrel::core::NormalizedValue numeric(const char* raw, const char* decimal) {
-  auto value = quorrel::core::Decimal::parse(decimal);
-  EXPECT_TRUE(value.has_value()) << decimal;
-  return quorrel::core::NumericValue{raw, std::nullopt, value};
-}
-
-}  // namespace
-
-TEST(CanonicalValue, NormalizedPlainTextWithTheDecimalAsHeld) {
+TEST(CanonicalValue, NormalizedTextWithTheDecimalAsHeld) {
   const std::pair<const char*, const char*> cases[] = {
-      {"1500000.00", "1500000"}, {"-0.50", "-0.5"}, {"0.000", "0"}, {"-0", "0"},     {"-0.000", "0"},
-      {"12.340", "12.34"},       {"100", "100"},    {"0.10", "0.1"}, {"-7", "-7"},    {"0.0001", "0.0001"},
-      {"1e3", "1000"},           {"1.5e-2", "0.015"},
-      // The largest mantissa, with and without fraction digits.
-      {"79228162514264337593543950335", "79228162514264337593543950335"},
+      {"1500000.00", "1500000"}, {"-0.50", "-0.5"}, {"0.000", "0"}, {"-0.000", "0"}, {"100", "100"},
+      {"1.5e-2", "0.015"}, {"79228162514264337593543950335", "79228162514264337593543950335"},
       {"7.9228162514264337593543950335", "7.9228162514264337593543950335"},
   };
   for (const auto& [held, text] : cases) {
-    const auto canonical = ev::canonical_value(numeric("raw text", held));
+    const auto decimal = quorrel::core::Decimal::parse(held);
+    const auto canonical = ev::canonical_value(quorrel::core::NormalizedValue{quorrel::core::NumericValue{"raw", std::nullopt, decimal}});
     ASSERT_TRUE(canonical.has_value()) << held;
     EXPECT_EQ(canonical->text, text) << held;
-    ASSERT_TRUE(canonical->decimal.has_value()) << held;
-    // The decimal is kept as it was held, before normalizing.
-    EXPECT_EQ(canonical->decimal->render(), quorrel::core::Decimal::parse(held)->render()) << held;
+    EXPECT_EQ(canonical->decimal->render(), decimal->render()) << held;
   }
-}
-
-TEST(CanonicalValue, RawTextWithoutDecimalAndNothingForTextOrNil) {
-  const quorrel::core::NormalizedValue no_decimal = quorrel::core::NumericValue{" 1,500.00 ", std::nullopt, std::nullopt};
-  const auto raw = ev::canonical_value(no_decimal);
-  ASSERT_TRUE(raw.has_value());
+  const auto raw = ev::canonical_value(
+      quorrel::core::NormalizedValue{quorrel::core::NumericValue{" 1,500.00 ", std::nullopt, std::nullopt}});
   EXPECT_EQ(raw->text, " 1,500.00 ");
   EXPECT_FALSE(raw->decimal.has_value());
-
   EXPECT_FALSE(ev::canonical_value(quorrel::core::NormalizedValue{quorrel::core::TextValue{"12", std::nullopt}}));
   EXPECT_FALSE(ev::canonical_value(quorrel::core::NormalizedValue{quorrel::core::NilValue{}}));
+}
+
+TEST(Report, JsonMembersSortedDetailOnlyWhenPresentAndTextsEscaped) {
+  using ev::Check;
+  using ev::CheckName;
+  const auto report = ev::VerificationReport::from_checks(
+      "er_\"x\"\n", {Check::passed(CheckName::ReceiptId), Check::failed(CheckName::Attestation, "a\\b \x01")});
+  EXPECT_EQ(report.status, ev::ValidationStatus::Failed);  // any failing check, the attestation too, fails
+  std::string out;
+  ev::write_report_json(report, out);
+  EXPECT_EQ(out, R"({"checks":[{"name":"receipt_id","pass":true},{"detail":"a\\b \u0001","name":"attestation",)"
+                 R"("pass":false}],"receipt_id":"er_\"x\"\n","status":"failed"})");
+  EXPECT_EQ(ev::VerificationReport::from_checks("er_4", {}).status, ev::ValidationStatus::Verified);
+  std::string summary;
+  ev::write_summary_json(18446744073709551615ull, {report}, summary);
+  EXPECT_EQ(summary, R"({"fail":1,"failures":[)" + out + R"(],"pass":18446744073709551615})");
+  const CheckName names[] = {CheckName::ReceiptId, CheckName::EvidenceShape, CheckName::ArtifactHash,
+                             CheckName::Locate, CheckName::ByteRange, CheckName::ValueMatch,
+                             CheckName::InputResolution, CheckName::Recompute, CheckName::Attestation};
+  std::string joined;
+  for (const CheckName n : names) joined.append(ev::check_name_text(n)).append(" ");
+  EXPECT_EQ(joined, "receipt_id evidence_shape artifact_hash locate byte_range value_match input_resolution "
+                    "recompute attestation ");
+  EXPECT_EQ(ev::EvidenceError::source_parse("x").render(), "source parse failed: x");
+  EXPECT_EQ(ev::EvidenceError::receipt_serialization("x").render(), "receipt serialization failed: x");
+  EXPECT_EQ(ev::EvidenceError::signing_failed("no key").render(), "signing failed: no key");
+  EXPECT_EQ(ev::EvidenceError::operation_arity(2, 3).render(), "derivation failed: operation needs 2 inputs, got 3");
+  EXPECT_EQ(ev::EvidenceError::division_by_zero().render(), "derivation failed: division by zero");
+}
+
+TEST(JsonlRecords, BlankLinesDroppedOnlyTheCarriageReturnBeforeALineFeedRemoved) {
+  using Lines = std::vector<std::string_view>;
+  const std::pair<std::string_view, Lines> cases[] = {
+      {"", {}}, {"\r\n\r\n", {}}, {"\r", {}},
+      {"\t\t\n\xE3\x80\x80\n\xC2\x85\r\n \xC2\xA0\xE2\x80\xA8\x0b\x0c\n", {}},
+      {"{\"a\":1}\r\n\r\n  \n{\"b\":2}", {"{\"a\":1}", "{\"b\":2}"}},
+      {"a\rb\nc", {"a\rb", "c"}}, {"a\r\r\nb", {"a\r", "b"}}, {"a\nb\r", {"a", "b\r"}},
+      {"  x \t\n\xEF\xBB\xBF\n \xE2\x80\x8B ", {"  x \t", "\xEF\xBB\xBF", " \xE2\x80\x8B "}},
+      {std::string_view("\0", 1), {std::string_view("\0", 1)}},
+  };
+  for (const auto& [text, lines] : cases) EXPECT_EQ(ev::jsonl_records(text), lines) << text;
+  const std::string text = "  {}\nx";
+  EXPECT_EQ(ev::jsonl_records(text).back().data(), text.data() + 5);  // views into the text
+  std::string many;
+  for (int i = 0; i < 1000000; ++i) many += "1\n \r\n";
+  EXPECT_EQ(ev::jsonl_records(many).size(), 1000000u);
 }
