@@ -58,14 +58,6 @@ const ev::SourceContext& context() {
 
 core::ByteRange range_at(std::size_t position) { return *context().document.facts.at(position).byte_range; }
 
-// The byte range of the n-th element that starts with `open` and ends with `close`.
-core::ByteRange text_range(std::string_view open, std::string_view close, std::size_t n = 0) {
-  std::size_t start = kDoc.find(open);
-  for (std::size_t i = 0; i < n; ++i) start = kDoc.find(open, start + 1);
-  const std::size_t end = kDoc.find(close, start) + close.size();
-  return {start, end};
-}
-
 void seal(ev::Receipt& r) {
   auto id = ev::receipt_id_for(r.claim, r.evidence, r.derivation);
   ASSERT_TRUE(id.has_value());
@@ -104,42 +96,6 @@ std::string detail(const ev::VerificationReport& report, ev::CheckName name) {
 const Names kSourceChecks{"receipt_id", "evidence_shape", "artifact_hash", "locate", "byte_range", "value_match"};
 
 }  // namespace
-
-TEST(RenderByteRange, SomeAndNone) {
-  EXPECT_EQ(ev::render_byte_range(core::ByteRange{120, 245}), "Some((120, 245))");
-  EXPECT_EQ(ev::render_byte_range(core::ByteRange{0, 0}), "Some((0, 0))");
-  EXPECT_EQ(ev::render_byte_range(std::nullopt), "None");
-  constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-  EXPECT_EQ(ev::render_byte_range(core::ByteRange{max - 1, max}),
-            "Some((18446744073709551614, 18446744073709551615))");
-}
-
-TEST(SourceContextFixture, PositionsRangesAndValuesAreAsTheTestsAssume) {
-  const ev::SourceContext& c = context();
-  ASSERT_EQ(c.document.facts.size(), 9u);
-  EXPECT_EQ(c.sha256, ev::sha256_hex(kDoc));
-  EXPECT_EQ(range_at(0), text_range("<ex:Revenue", "</ex:Revenue>"));
-  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(range_at(1 + i), text_range("<ex:Dup", "</ex:Dup>", i));
-  EXPECT_EQ(c.values[0]->text, "1000");
-  EXPECT_EQ(c.values[8]->text, "1.5");
-  EXPECT_FALSE(c.values[4].has_value());  // text fact
-  EXPECT_FALSE(c.values[6].has_value());  // unit reference names no unit
-  EXPECT_FALSE(c.values[7].has_value());  // missing context
-}
-
-TEST(VerifyIn, BuiltReceiptsPassEverySourceCheckInOrder) {
-  const ev::SourceArtifact artifact{"urn:x", context().sha256, std::nullopt, "auth"};
-  auto receipts = ev::build_receipts(context().document, "doc", artifact);
-  ASSERT_TRUE(receipts.has_value());
-  ASSERT_EQ(receipts->size(), 6u);
-  for (const ev::Receipt& r : *receipts) {
-    const ev::VerificationReport report = ev::verify_in(context(), r);
-    EXPECT_EQ(report.status, ev::ValidationStatus::Verified) << r.receipt_id;
-    EXPECT_EQ(names(report), kSourceChecks);
-    EXPECT_EQ(report.receipt_id, r.receipt_id);
-    for (const ev::Check& c : report.checks) EXPECT_FALSE(c.detail.has_value());
-  }
-}
 
 TEST(VerifyIn, ReceiptIdFailsOnSchemaIdOrBodyChangeWhileTheOtherChecksRun) {
   constexpr std::string_view kBad = "receipt body does not hash to receipt_id";
