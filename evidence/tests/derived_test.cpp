@@ -1,3 +1,6 @@
+// Derived receipts: the operations, then one table of derived receipts over
+// one batch of parents and the report each must give, then the receipt index.
+
 #include "quorrel/evidence/derived.hpp"
 
 #include <gtest/gtest.h>
@@ -46,7 +49,7 @@ void seal(ev::Receipt& r) {
   r.receipt_id = *id;
 }
 
-ev::Receipt stated(std::string value, std::string concept_name = "ex:A") {
+ev::Receipt stated(std::string value, std::string concept_name) {
   ev::Receipt r;
   r.schema = "er/0.2";
   r.claim = {std::move(value), "u", ev::ClaimKind::Stated, "doc"};
@@ -57,7 +60,7 @@ ev::Receipt stated(std::string value, std::string concept_name = "ex:A") {
   return r;
 }
 
-ev::DerivationInput input_of(const ev::Receipt& parent, std::string role) {
+ev::DerivationInput input_of(const ev::Receipt& parent, std::string role = "r") {
   return {parent.receipt_id, parent.claim.value, std::move(role)};
 }
 
@@ -70,22 +73,23 @@ ev::Receipt derived(std::string value, ev::Operation op, std::vector<ev::Derivat
   return r;
 }
 
-using Names = std::vector<std::string>;
-
-Names names(const ev::VerificationReport& report) {
-  Names out;
-  for (const ev::Check& c : report.checks) out.emplace_back(ev::check_name_text(c.name));
+// The report in one line: every check that ran, in order, a failing one with its detail.
+std::string line(const ev::VerificationReport& report) {
+  std::string out;
+  for (const ev::Check& c : report.checks) {
+    if (!out.empty()) out += ' ';
+    out += ev::check_name_text(c.name);
+    if (!c.pass) out += "=" + c.detail.value_or("<no detail>");
+  }
   return out;
 }
 
-std::string detail(const ev::VerificationReport& report, ev::CheckName name) {
-  for (const ev::Check& c : report.checks) {
-    if (c.name == name) return c.pass ? "pass" : c.detail.value_or("<failed without detail>");
-  }
-  return "absent";
+const std::string kPass = "receipt_id evidence_shape input_resolution recompute";
+const std::string kShape = "evidence_shape=derived receipt must have kind=derived, empty evidence, non-empty derivation";
+std::string recompute(std::string_view detail) { return "receipt_id evidence_shape input_resolution recompute=" + std::string(detail); }
+std::string resolution(std::string_view problems, std::string_view rest = "recompute") {
+  return "receipt_id evidence_shape input_resolution=" + std::string(problems) + " " + std::string(rest);
 }
-
-const Names kDerivedChecks{"receipt_id", "evidence_shape", "input_resolution", "recompute"};
 
 }  // namespace
 
@@ -127,107 +131,127 @@ TEST(Apply, RatioDifferenceGrowthRoundingAndFailures) {
   }
 }
 
-TEST(VerifyDerived, ARatioOfTwoIntactParentsVerifies) {
-  const std::vector<ev::Receipt> batch{stated("1", "ex:A"), stated("4", "ex:B")};
-  const ev::ReceiptIndex index(batch);
-  const ev::Receipt r =
-      derived("0.25", ratio(), {input_of(batch[0], "numerator"), input_of(batch[1], "denominator")});
-  const auto report = ev::verify_derived(r, index);
-  EXPECT_EQ(report.status, ev::ValidationStatus::Verified);
-  EXPECT_EQ(names(report), kDerivedChecks);
-  EXPECT_EQ(report.receipt_id, r.receipt_id);
-
-  // Claims equal in value pass whatever their scale; others fail with the recomputed text.
-  for (std::string claim : {"0.250", "2.5e-1", "+0.25"}) {
-    EXPECT_EQ(ev::verify_derived(derived(claim, ratio(), r.derivation->inputs), index).status,
-              ev::ValidationStatus::Verified)
-        << claim;
-  }
-  for (std::string claim : {"0.3", "0.2500001", "quarter", ""}) {
-    EXPECT_EQ(detail(ev::verify_derived(derived(claim, ratio(), r.derivation->inputs), index), ev::CheckName::Recompute),
-              "recomputed 0.25, claimed " + claim);
-  }
-  // The roles are informational only.
-  auto inputs = r.derivation->inputs;
-  inputs[0].role = "";
-  inputs[1].role = "anything";
-  EXPECT_EQ(ev::verify_derived(derived("0.25", ratio(), inputs), index).status, ev::ValidationStatus::Verified);
-}
-
-TEST(VerifyDerived, ReceiptIdAndEvidenceShapeRules) {
-  const std::vector<ev::Receipt> batch{stated("7", "ex:A"), stated("7", "ex:B")};
-  const ev::ReceiptIndex index(batch);
-  const ev::Receipt good = derived("0", difference(), {input_of(batch[0], "a"), input_of(batch[1], "b")});
-  ASSERT_EQ(ev::verify_derived(good, index).status, ev::ValidationStatus::Verified);
-  constexpr std::string_view kShape = "derived receipt must have kind=derived, empty evidence, non-empty derivation";
-
-  ev::Receipt schema = good;
-  schema.schema = "er/0.1";
-  auto report = ev::verify_derived(schema, index);
-  EXPECT_EQ(names(report), kDerivedChecks);
-  EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), "receipt body does not hash to receipt_id");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "pass");
-
-  ev::Receipt kind = good;
-  kind.claim.kind = ev::ClaimKind::Stated;
-  seal(kind);
-  report = ev::verify_derived(kind, index);
-  EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), kShape);
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "pass");
-
-  ev::Receipt with_evidence = good;
-  with_evidence.evidence = batch[0].evidence;
-  seal(with_evidence);
-  EXPECT_EQ(detail(ev::verify_derived(with_evidence, index), ev::CheckName::EvidenceShape), kShape);
-
-  // No inputs: the shape fails, resolution has nothing to object to, the count fails.
-  const ev::Receipt empty = derived("0", difference(), {});
-  report = ev::verify_derived(empty, index);
-  EXPECT_EQ(names(report), kDerivedChecks);
-  EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), kShape);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute),
-            "recompute failed: derivation failed: operation needs 2 inputs, got 0");
-
-  // Without a derivation only the first two checks run.
-  ev::Receipt none = good;
-  none.derivation.reset();
-  seal(none);
-  report = ev::verify_derived(none, index);
-  EXPECT_EQ(names(report), (Names{"receipt_id", "evidence_shape"}));
-  EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), kShape);
-  none.attestation = ev::Attestation{"ed25519", "00", "00"};
-  report = ev::verify_derived(none, index);
-  EXPECT_EQ(names(report), (Names{"receipt_id", "evidence_shape", "attestation"}));
-  EXPECT_EQ(detail(report, ev::CheckName::Attestation), "signature invalid over canonical body");
-}
-
-TEST(VerifyDerived, InputResolutionJoinsEveryProblemInInputOrder) {
+TEST(VerifyDerived, EachDerivedReceiptGivesItsReport) {
+  const ev::Receipt one = stated("1", "ex:A");
+  const ev::Receipt four = stated("4", "ex:B");
   ev::Receipt tampered = stated("5", "ex:T");
   tampered.claim.value = "6";  // no longer hashes to its id
   const ev::Receipt decimal_text = stated("1000.0", "ex:D");
-  const std::vector<ev::Receipt> batch{tampered, decimal_text};
+  const ev::Receipt max = stated(std::string(kMax), "ex:M");
+  const ev::Receipt minus_one = stated("-1", "ex:N");
+  const ev::Receipt zero = stated("0.00", "ex:Z");
+  const ev::Receipt a = stated("5.50", "ex:P");
+  const ev::Receipt b = stated("2.50", "ex:Q");
+  const ev::Receipt not_a_number = stated("n/a", "ex:X");
+  ev::Receipt odd_schema = stated("3", "ex:O");
+  odd_schema.schema = "whatever";
+  // A derived parent whose own inputs are missing, and two naming each other
+  // under ids they do not hash to.
+  const ev::Receipt orphan = derived("2", difference(), {{"er_nowhere", "3", "a"}, {"er_nowhere2", "1", "b"}});
+  ev::Receipt cycle_a = derived("1", difference(), {{"er_b", "1", "x"}, {"er_a", "1", "y"}});
+  cycle_a.receipt_id = "er_a";
+  ev::Receipt cycle_b = derived("1", difference(), {{"er_a", "1", "x"}, {"er_b", "1", "y"}});
+  cycle_b.receipt_id = "er_b";
+  const std::vector<ev::Receipt> batch{one, four, tampered, decimal_text, max, minus_one, zero, a,
+                                       b,   not_a_number, odd_schema, orphan, cycle_a, cycle_b};
   const ev::ReceiptIndex index(batch);
-
   const std::string unknown = "er_" + std::string(64, 'f');
-  const ev::Receipt r = derived("0", difference(),
-                                {{unknown, "1", "a"},
-                                 {tampered.receipt_id, "6", "b"},
-                                 {decimal_text.receipt_id, "1000", "c"}});
-  const auto report = ev::verify_derived(r, index);
-  EXPECT_EQ(names(report), kDerivedChecks);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution),
-            unknown + ": unknown parent; " + tampered.receipt_id + ": parent fails integrity; " +
-                decimal_text.receipt_id + ": consumed 1000 but parent claims 1000.0");
-  // All three values parse, so three operands reach the operation.
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute),
-            "recompute failed: derivation failed: operation needs 2 inputs, got 3");
-  EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), "pass");
+  const std::vector<ev::DerivationInput> quarter{input_of(one, "numerator"), input_of(four, "denominator")};
+  const std::string kTooFew = "recompute=recompute failed: derivation failed: operation needs 2 inputs, got 1";
+
+  struct Row {
+    std::string claim;
+    ev::Operation op;
+    std::vector<ev::DerivationInput> inputs;
+    void (*change)(ev::Receipt&);  // applied after sealing
+    bool reseal;
+    std::string expected;
+  };
+  const auto none = static_cast<void (*)(ev::Receipt&)>(nullptr);
+  const Row rows[] = {
+      // Claims equal in value pass whatever their scale; others fail with the recomputed text.
+      {"0.25", ratio(), quarter, none, false, kPass},
+      {"2.5e-1", ratio(), quarter, none, false, kPass},
+      {"+0.250", ratio(), quarter, none, false, kPass},
+      {"0.2500001", ratio(), quarter, none, false, recompute("recomputed 0.25, claimed 0.2500001")},
+      {"quarter", ratio(), quarter, none, false, recompute("recomputed 0.25, claimed quarter")},
+      {"", ratio(), quarter, none, false, recompute("recomputed 0.25, claimed ")},
+      {"0.25", ratio(), {input_of(one, ""), input_of(four, "anything")}, none, false, kPass},  // roles are free
+      // The id and the shape; without a derivation only these two run.
+      {"0.25", ratio(), quarter, [](ev::Receipt& r) { r.schema = "er/0.1"; }, false,
+       "receipt_id=receipt body does not hash to receipt_id evidence_shape input_resolution recompute"},
+      {"0.25", ratio(), quarter, [](ev::Receipt& r) { r.claim.kind = ev::ClaimKind::Stated; }, true,
+       "receipt_id " + kShape + " input_resolution recompute"},
+      {"0.25", ratio(), quarter, [](ev::Receipt& r) { r.evidence = stated("1", "ex:A").evidence; }, true,
+       "receipt_id " + kShape + " input_resolution recompute"},
+      {"0", difference(), {}, none, false,
+       "receipt_id " + kShape + " input_resolution recompute=recompute failed: derivation failed: operation needs 2 inputs, got 0"},
+      {"0.25", ratio(), quarter, [](ev::Receipt& r) { r.derivation.reset(); }, true, "receipt_id " + kShape},
+      {"0.25", ratio(), quarter,
+       [](ev::Receipt& r) {
+         r.derivation.reset();
+         r.attestation = ev::Attestation{"ed25519", "00", "00"};
+       },
+       true, "receipt_id " + kShape + " attestation=signature invalid over canonical body"},
+      // Every input problem, joined in input order; the operands are the consumed
+      // values that parse, whatever their parent says.
+      {"0", difference(), {{unknown, "1", "a"}, {tampered.receipt_id, "6", "b"}, {decimal_text.receipt_id, "1000", "c"}},
+       none, false,
+       resolution(unknown + ": unknown parent; " + tampered.receipt_id + ": parent fails integrity; " +
+                      decimal_text.receipt_id + ": consumed 1000 but parent claims 1000.0",
+                  "recompute=recompute failed: derivation failed: operation needs 2 inputs, got 3")},
+      {"0.25", ratio(), {{unknown, "1", "n"}, input_of(four)}, none, false, resolution(unknown + ": unknown parent")},
+      {"0.5", ratio(), {{four.receipt_id, "2", "n"}, input_of(four)}, none, false,
+       resolution(four.receipt_id + ": consumed 2 but parent claims 4")},
+      {"1", ratio(), {{unknown, "n/a", "n"}, input_of(four)}, none, false, resolution(unknown + ": unknown parent", kTooFew)},
+      {"1", ratio(), {input_of(not_a_number), input_of(four)}, none, false, "receipt_id evidence_shape input_resolution " + kTooFew},
+      // A parent's schema is not examined, nor are a derived parent's own inputs, so cycles end.
+      {"0.75", ratio(), {input_of(odd_schema), input_of(four)}, none, false, kPass},
+      {"0.5", ratio(), {input_of(one), input_of(orphan)}, none, false, kPass},
+      {"1", difference(), {{"er_b", "1", "x"}, {"er_a", "1", "y"}}, none, false,
+       resolution("er_b: parent fails integrity; er_a: parent fails integrity", "recompute=recomputed 0, claimed 1")},
+      // Failures of the operation are checks, never crashes; the result is shown
+      // normalized, and there is no tolerance.
+      {"0", difference(), {input_of(max), input_of(minus_one)}, none, false,
+       recompute("recompute failed: derivation failed: decimal overflow")},
+      {"0", growth(2), {input_of(max), input_of(zero)}, none, false,
+       recompute("recompute failed: derivation failed: division by zero")},
+      {"4", difference(), {input_of(a), input_of(b)}, none, false, recompute("recomputed 3, claimed 4")},
+      {"2.2", ratio(0), {input_of(a), input_of(b)}, none, false, recompute("recomputed 2, claimed 2.2")},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    ev::Receipt r = derived(row.claim, row.op, row.inputs);
+    if (row.change) row.change(r);
+    if (row.reseal) seal(r);
+    const ev::VerificationReport report = ev::verify_derived(r, index);
+    EXPECT_EQ(line(report), row.expected) << "row " << i;
+    EXPECT_EQ(report.receipt_id, r.receipt_id) << "row " << i;
+    EXPECT_EQ(report.status == ev::ValidationStatus::Verified, row.expected.find('=') == std::string::npos) << i;
+  }
 }
 
-TEST(VerifyDerived, AHugeParentValueIsCutInEveryMismatchDetail) {
+TEST(ReceiptIndex, TheLastReceiptWithAnIdCountsAndItsIntegrityIsKept) {
+  const ev::Receipt intact = stated("1", "ex:A");
+  ev::Receipt impostor = intact;
+  impostor.claim.value = "2";  // claims the same id with another body
+  const ev::Receipt four = stated("4", "ex:B");
+  const ev::Receipt r = derived("0.25", ratio(), {input_of(intact), input_of(four)});
+  for (const bool impostor_last : {true, false}) {
+    const std::vector<ev::Receipt> batch =
+        impostor_last ? std::vector<ev::Receipt>{intact, impostor, four} : std::vector<ev::Receipt>{impostor, intact, four};
+    const ev::ReceiptIndex index(batch);
+    EXPECT_EQ(index.find(intact.receipt_id)->position, 1U);
+    EXPECT_EQ(index.intact(intact.receipt_id), !impostor_last);
+    EXPECT_EQ(index.intact(intact.receipt_id), !impostor_last);  // the remembered answer is the same
+    EXPECT_EQ(line(ev::verify_derived(r, index)),
+              impostor_last ? resolution(intact.receipt_id + ": parent fails integrity") : kPass);
+    EXPECT_EQ(index.find("er_missing"), nullptr);
+    EXPECT_FALSE(index.intact("er_missing"));
+  }
+}
+
+TEST(ReceiptIndex, AHugeParentValueIsCutInEveryMismatchDetail) {
   // 1023 bytes of digits then a three-byte character across the cut.
   const ev::Receipt huge = stated(std::string(1023, '7') + "\xE2\x82\xAC" + std::string(5000, '8'), "ex:H");
   const ev::Receipt exact = stated(std::string(1024, '9'), "ex:E");
@@ -236,130 +260,11 @@ TEST(VerifyDerived, AHugeParentValueIsCutInEveryMismatchDetail) {
   std::vector<ev::DerivationInput> inputs(1000, ev::DerivationInput{huge.receipt_id, "1", "a"});
   inputs.push_back({exact.receipt_id, "1", "b"});
   const auto report = ev::verify_derived(derived("0", difference(), std::move(inputs)), index);
-
   const std::string one = huge.receipt_id + ": consumed 1 but parent claims " + std::string(1023, '7') + "... (6026 bytes)";
   std::string expected;
   for (int i = 0; i < 1000; ++i) expected += one + "; ";
   expected += exact.receipt_id + ": consumed 1 but parent claims " + std::string(1024, '9');
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), expected);
-}
-
-TEST(VerifyDerived, OperandsComeFromTheConsumedValues) {
-  const ev::Receipt four = stated("4", "ex:B");
-  const std::vector<ev::Receipt> batch{four};
-  const ev::ReceiptIndex index(batch);
-  const std::string unknown = "er_" + std::string(64, 'e');
-
-  // An unknown parent still contributes its parsed value.
-  auto report = ev::verify_derived(derived("0.25", ratio(), {{unknown, "1", "n"}, input_of(four, "d")}), index);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), unknown + ": unknown parent");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "pass");
-
-  // A consumed value differing from the parent's claim is what gets computed with.
-  report = ev::verify_derived(derived("0.5", ratio(), {{four.receipt_id, "2", "n"}, input_of(four, "d")}), index);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), four.receipt_id + ": consumed 2 but parent claims 4");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "pass");
-
-  // An unparsable value is skipped without a problem of its own.
-  report = ev::verify_derived(derived("1", ratio(), {{unknown, "n/a", "n"}, input_of(four, "d")}), index);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), unknown + ": unknown parent");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute),
-            "recompute failed: derivation failed: operation needs 2 inputs, got 1");
-  ev::Receipt bad_parent = stated("n/a", "ex:N");
-  const std::vector<ev::Receipt> batch2{bad_parent, four};
-  const ev::ReceiptIndex index2(batch2);
-  report = ev::verify_derived(derived("1", ratio(), {input_of(bad_parent, "n"), input_of(four, "d")}), index2);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute),
-            "recompute failed: derivation failed: operation needs 2 inputs, got 1");
-}
-
-TEST(VerifyDerived, RecomputeFailuresAreChecksNeverCrashes) {
-  const ev::Receipt max = stated(std::string(kMax), "ex:M");
-  const ev::Receipt minus_one = stated("-1", "ex:N");
-  const ev::Receipt zero = stated("0.00", "ex:Z");
-  const std::vector<ev::Receipt> batch{max, minus_one, zero};
-  const ev::ReceiptIndex index(batch);
-
-  auto report = ev::verify_derived(derived("0", difference(), {input_of(max, "a"), input_of(minus_one, "b")}), index);
-  EXPECT_EQ(names(report), kDerivedChecks);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "recompute failed: derivation failed: decimal overflow");
-  EXPECT_EQ(report.status, ev::ValidationStatus::Failed);
-
-  report = ev::verify_derived(derived("0", growth(2), {input_of(max, "a"), input_of(zero, "b")}), index);
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "recompute failed: derivation failed: division by zero");
-
-  // The recomputed value is shown normalized.
-  const ev::Receipt a = stated("5.50", "ex:A");
-  const ev::Receipt b = stated("2.50", "ex:B");
-  const std::vector<ev::Receipt> batch2{a, b};
-  const ev::ReceiptIndex index2(batch2);
-  report = ev::verify_derived(derived("4", difference(), {input_of(a, "a"), input_of(b, "b")}), index2);
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "recomputed 3, claimed 4");
-  // No tolerance: a claim with more places than the rounded result fails.
-  report = ev::verify_derived(derived("2.2", ratio(0), {input_of(a, "a"), input_of(b, "b")}), index2);
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "recomputed 2, claimed 2.2");
-}
-
-TEST(ReceiptIndex, LaterDuplicateWinsAndIntegrityIsTheStoredReceipts) {
-  const ev::Receipt intact = stated("1", "ex:A");
-  ev::Receipt impostor = intact;
-  impostor.claim.value = "2";  // claims the same id with another body
-  const ev::Receipt four = stated("4", "ex:B");
-  const ev::Receipt r = derived("0.25", ratio(), {input_of(intact, "n"), input_of(four, "d")});
-
-  {
-    const std::vector<ev::Receipt> batch{intact, impostor, four};
-    const ev::ReceiptIndex index(batch);
-    EXPECT_EQ(index.find(intact.receipt_id)->position, 1U);
-    EXPECT_FALSE(index.intact(intact.receipt_id));
-    EXPECT_EQ(detail(ev::verify_derived(r, index), ev::CheckName::InputResolution),
-              intact.receipt_id + ": parent fails integrity");
-  }
-  {
-    const std::vector<ev::Receipt> batch{impostor, intact, four};
-    const ev::ReceiptIndex index(batch);
-    EXPECT_EQ(index.find(intact.receipt_id)->position, 1U);
-    EXPECT_TRUE(index.intact(intact.receipt_id));
-    EXPECT_TRUE(index.intact(intact.receipt_id));  // the remembered answer is the same
-    EXPECT_EQ(ev::verify_derived(r, index).status, ev::ValidationStatus::Verified);
-    EXPECT_EQ(index.find("er_missing"), nullptr);
-    EXPECT_FALSE(index.intact("er_missing"));
-  }
-  // A parent's schema is not examined.
-  ev::Receipt odd_schema = intact;
-  odd_schema.schema = "whatever";
-  const std::vector<ev::Receipt> batch{odd_schema, four};
-  const ev::ReceiptIndex index(batch);
-  EXPECT_EQ(ev::verify_derived(r, index).status, ev::ValidationStatus::Verified);
-}
-
-TEST(ReceiptIndex, ParentsAreNotVerifiedInTurnSoCyclesEnd) {
-  // A derived parent whose own inputs are missing is still intact.
-  const ev::Receipt one = stated("1", "ex:A");
-  const ev::Receipt orphan = derived("2", difference(), {{"er_nowhere", "3", "a"}, {"er_nowhere2", "1", "b"}});
-  const std::vector<ev::Receipt> batch{one, orphan};
-  const ev::ReceiptIndex index(batch);
-  EXPECT_EQ(ev::verify_derived(orphan, index).status, ev::ValidationStatus::Failed);
-  EXPECT_EQ(ev::verify_derived(derived("0.5", ratio(), {input_of(one, "n"), input_of(orphan, "d")}), index).status,
-            ev::ValidationStatus::Verified);
-
-  // Receipts naming each other (under ids they do not hash to) end at once.
-  ev::Receipt a;
-  a.schema = "er/0.2";
-  a.receipt_id = "er_a";
-  a.claim = {"1", std::nullopt, ev::ClaimKind::Derived, "d"};
-  a.derivation = ev::Derivation{difference(), {{"er_b", "1", "x"}, {"er_a", "1", "y"}}};
-  ev::Receipt b = a;
-  b.receipt_id = "er_b";
-  b.derivation->inputs = {{"er_a", "1", "x"}, {"er_b", "1", "y"}};
-  const std::vector<ev::Receipt> cycle{a, b};
-  const ev::ReceiptIndex cycle_index(cycle);
-  const auto report = ev::verify_derived(a, cycle_index);
-  EXPECT_EQ(detail(report, ev::CheckName::InputResolution),
-            "er_b: parent fails integrity; er_a: parent fails integrity");
-  EXPECT_EQ(detail(report, ev::CheckName::Recompute), "recomputed 0, claimed 1");
+  EXPECT_EQ(line(report), resolution(expected, "recompute=recompute failed: derivation failed: operation needs 2 inputs, got 1001"));
 }
 
 TEST(ReceiptIndex, ALargeParentNamedByManyInputsIsHashedOnce) {
@@ -369,14 +274,11 @@ TEST(ReceiptIndex, ALargeParentNamedByManyInputsIsHashedOnce) {
   constexpr std::size_t kChildren = 50000;
   std::vector<ev::Receipt> batch;
   batch.reserve(kChildren + 1);
-  {
-    std::vector<ev::DerivationInput> inputs(kParentInputs, {"er_" + std::string(64, 'a'), "1", "term"});
-    batch.push_back(derived("5", difference(), std::move(inputs)));
-  }
+  batch.push_back(derived("5", difference(),
+                          std::vector<ev::DerivationInput>(kParentInputs, {"er_" + std::string(64, 'a'), "1", "term"})));
   const ev::Receipt& parent = batch.front();
   for (std::size_t i = 0; i < kChildren; ++i) {
-    // Distinct children: the role carries the number.
-    std::string role = "n";
+    std::string role = "n";  // distinct children: the role carries the number
     role += std::to_string(i);
     batch.push_back(derived("1", ratio(), {input_of(parent, std::move(role)), input_of(parent, "d")}));
   }
@@ -386,9 +288,4 @@ TEST(ReceiptIndex, ALargeParentNamedByManyInputsIsHashedOnce) {
     verified += ev::verify_derived(batch[i], index).status == ev::ValidationStatus::Verified ? 1 : 0;
   }
   EXPECT_EQ(verified, kChildren);
-  // The parent itself names 50,000 unknown receipts: one problem each, joined.
-  const std::string problems = detail(ev::verify_derived(parent, index), ev::CheckName::InputResolution);
-  const std::string one = "er_" + std::string(64, 'a') + ": unknown parent";
-  EXPECT_EQ(problems.size(), kParentInputs * one.size() + (kParentInputs - 1) * 2);
-  EXPECT_EQ(problems.substr(0, one.size() + 2), one + "; ");
 }

@@ -1,12 +1,12 @@
+// Verification of stated receipts against their source: one table of changes
+// to a receipt and the report each must give, then the batch over JSONL.
+
 #include "quorrel/evidence/verify.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstddef>
-#include <cstdint>
-#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "quorrel/evidence/canonical.hpp"
-#include "quorrel/evidence/crypto.hpp"
 #include "quorrel/evidence/derived.hpp"
 #include "quorrel/evidence/json_writer.hpp"
 #include "quorrel/evidence/source_context.hpp"
@@ -45,8 +44,6 @@ constexpr std::string_view kDoc =
     "<ex:Share contextRef=\"c1\" unitRef=\"u1\" decimals=\"2\">1.50</ex:Share>\n"
     "</xbrl>\n";
 
-using Names = std::vector<std::string>;
-
 const ev::SourceContext& context() {
   static const ev::SourceContext loaded = [] {
     auto c = ev::SourceContext::load(kDoc);
@@ -56,7 +53,40 @@ const ev::SourceContext& context() {
   return loaded;
 }
 
+// Entries the loader never produces, all under one key: 0 a text without a
+// decimal; 1 a text (7) that disagrees with its decimal (8); 2 a second fact
+// at the range of 1; 3 a fact without a range.
+const ev::SourceContext& hand_built() {
+  static const ev::SourceContext built = [] {
+    ev::SourceContext c;
+    c.sha256 = std::string(64, 'a');
+    const auto add = [&c](std::optional<core::ByteRange> range, std::string text, const char* decimal) {
+      core::RawFact fact;
+      fact.concept_name.local_name = "F";
+      fact.concept_name.prefix = "ex";
+      fact.context_ref = "c";
+      fact.byte_range = range;
+      c.document.facts.push_back(fact);
+      c.values.push_back(ev::CanonicalValue{std::move(text), decimal ? core::Decimal::parse(decimal) : std::nullopt});
+    };
+    add(core::ByteRange{10, 20}, "n/a", nullptr);
+    add(core::ByteRange{30, 40}, "7", "8");
+    add(core::ByteRange{30, 40}, "x", "1");
+    add(std::nullopt, "5", "5");
+    c.index = ev::FactIndex(c.document.facts);
+    return c;
+  }();
+  return built;
+}
+
 core::ByteRange range_at(std::size_t position) { return *context().document.facts.at(position).byte_range; }
+std::string shown(std::size_t position) { return ev::render_byte_range(range_at(position)); }
+ev::XbrlLocator& loc(ev::Receipt& r) { return r.evidence.front().locator; }
+
+std::string upper(std::string s) {
+  for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return s;
+}
 
 void seal(ev::Receipt& r) {
   auto id = ev::receipt_id_for(r.claim, r.evidence, r.derivation);
@@ -64,14 +94,14 @@ void seal(ev::Receipt& r) {
   r.receipt_id = *id;
 }
 
-// A sealed stated receipt for the fact at `position`, claiming `value`.
-ev::Receipt receipt_for(std::size_t position, std::string value) {
-  const core::RawFact& fact = context().document.facts.at(position);
+// A sealed stated receipt for the fact at `position` of `c`, claiming `value`.
+ev::Receipt receipt_for(const ev::SourceContext& c, std::size_t position, std::string value) {
+  const core::RawFact& fact = c.document.facts.at(position);
   ev::Receipt r;
   r.schema = "er/0.2";
   r.claim = {std::move(value), fact.unit_ref, ev::ClaimKind::Stated, "doc"};
   ev::Evidence e;
-  e.source_artifact = {"urn:test", context().sha256, std::nullopt, std::nullopt};
+  e.source_artifact = {"urn:test", c.sha256, std::nullopt, std::nullopt};
   e.locator = {fact.concept_name.to_string(), fact.context_ref, fact.unit_ref, fact.byte_range};
   e.extraction.engine = std::string(ev::kEngine);
   r.evidence.push_back(std::move(e));
@@ -79,287 +109,134 @@ ev::Receipt receipt_for(std::size_t position, std::string value) {
   return r;
 }
 
-Names names(const ev::VerificationReport& report) {
-  Names out;
-  for (const ev::Check& c : report.checks) out.emplace_back(ev::check_name_text(c.name));
+// The report in one line: every check that ran, in order, a failing one with its detail.
+std::string line(const ev::VerificationReport& report) {
+  std::string out;
+  for (const ev::Check& c : report.checks) {
+    if (!out.empty()) out += ' ';
+    out += ev::check_name_text(c.name);
+    if (!c.pass) out += "=" + c.detail.value_or("<no detail>");
+  }
   return out;
 }
 
-// The detail of the named check; "pass" when it passed, "absent" when it did not run.
-std::string detail(const ev::VerificationReport& report, ev::CheckName name) {
-  for (const ev::Check& c : report.checks) {
-    if (c.name == name) return c.pass ? "pass" : c.detail.value_or("<failed without detail>");
-  }
-  return "absent";
+const std::string kPass = "receipt_id evidence_shape artifact_hash locate byte_range value_match";
+const std::string kBadId = "receipt_id=receipt body does not hash to receipt_id";
+const std::string kUpToLocate = "receipt_id evidence_shape artifact_hash locate";
+const std::string kNotFound = kUpToLocate + "=matched 0 facts, expected exactly 1";
+const std::string kNoValue = kUpToLocate + " byte_range value_match=located fact has no re-derivable numeric value";
+std::string differs(std::string_view claim, std::string_view source) {
+  return kUpToLocate + " byte_range value_match=claimed " + std::string(claim) + ", source has " + std::string(source);
 }
-
-const Names kSourceChecks{"receipt_id", "evidence_shape", "artifact_hash", "locate", "byte_range", "value_match"};
+std::string several(std::size_t count, std::string_view rest) {
+  return kUpToLocate + "=matched " + std::to_string(count) + " facts, expected exactly 1 " + std::string(rest);
+}
 
 }  // namespace
 
-TEST(VerifyIn, ReceiptIdFailsOnSchemaIdOrBodyChangeWhileTheOtherChecksRun) {
-  constexpr std::string_view kBad = "receipt body does not hash to receipt_id";
-  ev::Receipt r = receipt_for(0, "1000");
-  for (std::string schema : {"er/0.3", "er/0.2 ", "ER/0.2", ""}) {
-    ev::Receipt s = r;
-    s.schema = schema;
-    const auto report = ev::verify_in(context(), s);
-    EXPECT_EQ(names(report), kSourceChecks);
-    EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), kBad) << schema;
-    EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "pass");
-    EXPECT_EQ(report.status, ev::ValidationStatus::Failed);
-  }
-  ev::Receipt upper = r;
-  for (char& ch : upper.receipt_id) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  upper.receipt_id.replace(0, 3, "er_");
-  EXPECT_EQ(detail(ev::verify_in(context(), upper), ev::CheckName::ReceiptId), kBad);
-
-  // A body change without a new id: the id check and the value check both catch it.
-  ev::Receipt changed = r;
-  changed.claim.value = "1001";
-  auto report = ev::verify_in(context(), changed);
-  EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), kBad);
-  EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "claimed 1001, source has 1000");
-  // The report carries the stated id, not the recomputed one.
-  EXPECT_EQ(report.receipt_id, r.receipt_id);
-
-  // Members that only count through the id: doc_id, unit, uri, engine.
-  ev::Receipt doc = r;
-  doc.claim.doc_id = "other";
-  report = ev::verify_in(context(), doc);
-  EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), kBad);
-  EXPECT_EQ(std::count_if(report.checks.begin(), report.checks.end(), [](const ev::Check& c) { return !c.pass; }), 1);
-}
-
-TEST(VerifyIn, EvidenceShape) {
-  ev::Receipt none = receipt_for(0, "1000");
-  none.evidence.clear();
-  seal(none);
-  auto report = ev::verify_in(context(), none);
-  EXPECT_EQ(names(report), (Names{"receipt_id", "evidence_shape"}));
-  EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), "0 evidence items, expected exactly 1");
-
-  // With two items the first one is used for every later check.
-  ev::Receipt two = receipt_for(0, "1000");
-  ev::Evidence second = two.evidence.front();
-  second.source_artifact.sha256 = "0";
-  second.locator.concept_name = "ex:Nothing";
-  two.evidence.push_back(second);
-  seal(two);
-  report = ev::verify_in(context(), two);
-  EXPECT_EQ(names(report), kSourceChecks);
-  EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), "2 evidence items, expected exactly 1");
-  for (auto name : {ev::CheckName::ReceiptId, ev::CheckName::ArtifactHash, ev::CheckName::Locate,
-                    ev::CheckName::ByteRange, ev::CheckName::ValueMatch}) {
-    EXPECT_EQ(detail(report, name), "pass");
-  }
-  two.evidence.front() = second;
-  two.evidence.push_back(second);
-  seal(two);
-  report = ev::verify_in(context(), two);
-  EXPECT_EQ(names(report), (Names{"receipt_id", "evidence_shape", "artifact_hash", "locate"}));
-  EXPECT_EQ(detail(report, ev::CheckName::EvidenceShape), "3 evidence items, expected exactly 1");
-}
-
-TEST(VerifyIn, ArtifactHashIsByteExact) {
-  ev::Receipt r = receipt_for(0, "1000");
-  std::string upper = context().sha256;
-  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  r.evidence.front().source_artifact.sha256 = upper;
-  seal(r);
-  const auto report = ev::verify_in(context(), r);
-  EXPECT_EQ(detail(report, ev::CheckName::ArtifactHash), "expected " + upper + ", got " + context().sha256);
-  EXPECT_EQ(detail(report, ev::CheckName::ReceiptId), "pass");
-  EXPECT_EQ(names(report), kSourceChecks);
-}
-
-TEST(VerifyIn, LocateNeedsAllThreeKeyPartsAndStopsWhenNothingMatches) {
-  const auto located = [](ev::Receipt r) {
-    seal(r);
-    return ev::verify_in(context(), r);
+TEST(VerifyIn, EachChangeToAReceiptGivesItsReport) {
+  struct Row {
+    const ev::SourceContext* in;
+    std::size_t position;
+    std::string claim;
+    void (*change)(ev::Receipt&);  // applied after sealing
+    bool reseal;
+    std::string expected;
   };
-  ev::Receipt base = receipt_for(0, "1000");
-  for (auto mutate : std::vector<void (*)(ev::XbrlLocator&)>{
-           [](ev::XbrlLocator& l) { l.concept_name = "ex:revenue"; },
-           [](ev::XbrlLocator& l) { l.concept_name = "{http://example.com/ex}Revenue"; },
-           [](ev::XbrlLocator& l) { l.context_ref = "c2"; },
-           [](ev::XbrlLocator& l) { l.unit_ref.reset(); },
-           [](ev::XbrlLocator& l) { l.unit_ref = ""; },
-       }) {
-    ev::Receipt r = base;
-    mutate(r.evidence.front().locator);
-    const auto report = located(r);
-    EXPECT_EQ(names(report), (Names{"receipt_id", "evidence_shape", "artifact_hash", "locate"}));
-    EXPECT_EQ(detail(report, ev::CheckName::Locate), "matched 0 facts, expected exactly 1");
-  }
-
-  // Without a unit reference only the fact without one matches; an empty
-  // reference is a key of its own.
-  ev::Receipt no_unit = receipt_for(5, "12");
-  EXPECT_FALSE(no_unit.evidence.front().locator.unit_ref.has_value());
-  EXPECT_EQ(ev::verify_in(context(), no_unit).status, ev::ValidationStatus::Verified);
-  no_unit.evidence.front().locator.unit_ref = "u1";
-  EXPECT_EQ(detail(located(no_unit), ev::CheckName::Locate), "matched 0 facts, expected exactly 1");
-
-  const ev::Receipt empty_unit = receipt_for(6, "13");
-  ASSERT_EQ(empty_unit.evidence.front().locator.unit_ref, std::optional<std::string>(""));
-  const auto report = ev::verify_in(context(), empty_unit);
-  EXPECT_EQ(detail(report, ev::CheckName::Locate), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::ByteRange), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "located fact has no re-derivable numeric value");
-}
-
-TEST(VerifyIn, ByteRangeNarrowsSeveralCandidatesToTheRecordedOne) {
-  // Each of the three facts under one key is found by its own range.
-  for (std::size_t position = 1; position <= 3; ++position) {
-    const std::string value = std::to_string(4 + position);
-    const auto report = ev::verify_in(context(), receipt_for(position, value));
-    EXPECT_EQ(report.status, ev::ValidationStatus::Verified) << position;
-    // The located fact is the one at the range, so another fact's value fails.
-    const std::string other = position == 1 ? "6" : "5";
-    EXPECT_EQ(detail(ev::verify_in(context(), receipt_for(position, other)), ev::CheckName::ValueMatch),
-              "claimed " + other + ", source has " + value);
-  }
-}
-
-TEST(VerifyIn, SeveralCandidatesWithoutAMatchingRangeUseTheFirst) {
-  ev::Receipt r = receipt_for(3, "5");
-  r.evidence.front().locator.byte_range = core::ByteRange{1, 2};
-  seal(r);
-  auto report = ev::verify_in(context(), r);
-  EXPECT_EQ(names(report), kSourceChecks);
-  EXPECT_EQ(detail(report, ev::CheckName::Locate), "matched 3 facts, expected exactly 1");
-  EXPECT_EQ(detail(report, ev::CheckName::ByteRange),
-            "recorded Some((1, 2)), re-parsed " + ev::render_byte_range(range_at(1)));
-  // value_match still runs, on the first candidate (value 5).
-  EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "pass");
-
-  // A range that matches only in its start is no match.
-  r.evidence.front().locator.byte_range = core::ByteRange{range_at(2).first, range_at(2).second + 1};
-  seal(r);
-  EXPECT_EQ(detail(ev::verify_in(context(), r), ev::CheckName::Locate), "matched 3 facts, expected exactly 1");
-
-  // Without a range there is nothing to narrow by.
-  r.evidence.front().locator.byte_range.reset();
-  r.claim.value = "7";
-  seal(r);
-  report = ev::verify_in(context(), r);
-  EXPECT_EQ(detail(report, ev::CheckName::Locate), "matched 3 facts, expected exactly 1");
-  EXPECT_EQ(detail(report, ev::CheckName::ByteRange), "recorded None, re-parsed " + ev::render_byte_range(range_at(1)));
-  EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "claimed 7, source has 5");
-}
-
-TEST(VerifyIn, ASingleCandidateIsLocatedWhateverItsRange) {
-  ev::Receipt r = receipt_for(0, "1000");
-  r.evidence.front().locator.byte_range.reset();
-  seal(r);
-  auto report = ev::verify_in(context(), r);
-  EXPECT_EQ(detail(report, ev::CheckName::Locate), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::ByteRange), "recorded None, re-parsed " + ev::render_byte_range(range_at(0)));
-  EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "pass");
-
-  r.evidence.front().locator.byte_range = core::ByteRange{range_at(1)};
-  seal(r);
-  report = ev::verify_in(context(), r);
-  EXPECT_EQ(detail(report, ev::CheckName::Locate), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::ByteRange), "recorded " + ev::render_byte_range(range_at(1)) +
-                                                          ", re-parsed " + ev::render_byte_range(range_at(0)));
-}
-
-TEST(VerifyIn, ValueMatchIsByDecimalValue) {
-  for (std::string claimed : {"1000", "1000.00", "1e3", "1E+3", "10000e-1", "+1000", "1_000"}) {
-    EXPECT_EQ(detail(ev::verify_in(context(), receipt_for(0, claimed)), ev::CheckName::ValueMatch), "pass")
-        << claimed;
-  }
-  // The fact's decimal is 1.50 and its text 1.5; both spellings match.
-  EXPECT_EQ(detail(ev::verify_in(context(), receipt_for(8, "1.50")), ev::CheckName::ValueMatch), "pass");
-  EXPECT_EQ(detail(ev::verify_in(context(), receipt_for(8, "1.5")), ev::CheckName::ValueMatch), "pass");
-  // A failure shows the claim as written and the canonical text of the source.
-  EXPECT_EQ(detail(ev::verify_in(context(), receipt_for(8, "1.500001")), ev::CheckName::ValueMatch),
-            "claimed 1.500001, source has 1.5");
-  EXPECT_EQ(detail(ev::verify_in(context(), receipt_for(0, "-1000")), ev::CheckName::ValueMatch),
-            "claimed -1000, source has 1000");
-  // A claim that is no decimal falls back to the text, which differs here.
-  for (std::string claimed : {"", "one thousand", "1000 ", " 1000", "-", "1,000"}) {
-    EXPECT_EQ(detail(ev::verify_in(context(), receipt_for(0, claimed)), ev::CheckName::ValueMatch),
-              "claimed " + claimed + ", source has 1000")
-        << claimed;
-  }
-  // Facts without a numeric entry: text, an unresolved unit, a missing context.
-  for (std::size_t position : {4u, 6u, 7u}) {
-    const auto report = ev::verify_in(context(), receipt_for(position, "9"));
-    EXPECT_EQ(detail(report, ev::CheckName::Locate), "pass") << position;
-    EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "located fact has no re-derivable numeric value");
-  }
-}
-
-// A context built by hand: entries that the loader never produces (a text
-// without a decimal, a text that disagrees with its decimal, two facts at one
-// range, a fact without a range) reach the rules that only such input shows.
-TEST(VerifyIn, HandBuiltContextFallbacksAndFirstCandidateRule) {
-  ev::SourceContext c;
-  c.sha256 = std::string(64, 'a');
-  const auto add_fact = [&c](std::optional<core::ByteRange> range, std::optional<ev::CanonicalValue> value) {
-    core::RawFact fact;
-    fact.concept_name.local_name = "F";
-    fact.concept_name.prefix = "ex";
-    fact.context_ref = "c";
-    fact.byte_range = range;
-    c.document.facts.push_back(fact);
-    c.values.push_back(std::move(value));
-    c.index = ev::FactIndex(c.document.facts);
+  const ev::SourceContext* doc = &context();
+  const ev::SourceContext* hand = &hand_built();
+  const std::string sha = context().sha256;
+  const auto none = static_cast<void (*)(ev::Receipt&)>(nullptr);
+  const Row rows[] = {
+      {doc, 0, "1000", none, false, kPass},
+      // The id covers the schema, the exact text of the id and every body member;
+      // a failing id stops no other check.
+      {doc, 0, "1000", [](ev::Receipt& r) { r.schema = "er/0.2 "; }, false, kBadId + kPass.substr(10)},
+      {doc, 0, "1000", [](ev::Receipt& r) { r.receipt_id = "er_" + upper(r.receipt_id.substr(3)); }, false,
+       kBadId + kPass.substr(10)},
+      {doc, 0, "1000", [](ev::Receipt& r) { r.claim.doc_id = "other"; }, false, kBadId + kPass.substr(10)},
+      {doc, 0, "1000", [](ev::Receipt& r) { r.claim.value = "1001"; }, false,
+       kBadId + differs("1001", "1000").substr(10)},
+      {doc, 0, "1000", [](ev::Receipt& r) { r.attestation = ev::Attestation{"ed25519", "00", "00"}; }, false,
+       kPass + " attestation=signature invalid over canonical body"},
+      // Without evidence the checks stop after its shape; of several items the first is used.
+      {doc, 0, "1000", [](ev::Receipt& r) { r.evidence.clear(); }, true,
+       "receipt_id evidence_shape=0 evidence items, expected exactly 1"},
+      {doc, 0, "1000",
+       [](ev::Receipt& r) {
+         r.evidence.push_back(r.evidence.front());
+         r.evidence.back().source_artifact.sha256 = "0";
+       },
+       true, "receipt_id evidence_shape=2 evidence items, expected exactly 1 artifact_hash locate byte_range value_match"},
+      {doc, 0, "1000",
+       [](ev::Receipt& r) {
+         r.evidence.insert(r.evidence.begin(), r.evidence.front());
+         r.evidence.front().source_artifact.sha256 = "0";
+         loc(r).concept_name = "ex:Nothing";
+       },
+       true,
+       "receipt_id evidence_shape=2 evidence items, expected exactly 1 artifact_hash=expected 0, got " + sha +
+           " locate=matched 0 facts, expected exactly 1"},
+      // The artifact hash compares byte for byte.
+      {doc, 0, "1000", [](ev::Receipt& r) { r.evidence.front().source_artifact.sha256 = upper(context().sha256); },
+       true, "receipt_id evidence_shape artifact_hash=expected " + upper(sha) + ", got " + sha + " locate byte_range value_match"},
+      // Locating needs the concept as written, the context and the unit reference alike.
+      {doc, 0, "1000", [](ev::Receipt& r) { loc(r).concept_name = "ex:revenue"; }, true, kNotFound},
+      {doc, 0, "1000", [](ev::Receipt& r) { loc(r).concept_name = "{http://example.com/ex}Revenue"; }, true, kNotFound},
+      {doc, 0, "1000", [](ev::Receipt& r) { loc(r).context_ref = "c2"; }, true, kNotFound},
+      {doc, 0, "1000", [](ev::Receipt& r) { loc(r).unit_ref.reset(); }, true, kNotFound},
+      {doc, 0, "1000", [](ev::Receipt& r) { loc(r).unit_ref = ""; }, true, kNotFound},
+      {doc, 5, "12", none, false, kPass},
+      {doc, 5, "12", [](ev::Receipt& r) { loc(r).unit_ref = "u1"; }, true, kNotFound},
+      {doc, 6, "13", none, false, kNoValue},  // an empty reference is a key of its own, naming no unit
+      // Several facts under one key: the recorded range picks one; without a
+      // fact at that exact range every candidate counts and the first is read.
+      {doc, 3, "7", none, false, kPass},
+      {doc, 2, "5", none, false, differs("5", "6")},
+      {doc, 3, "5", [](ev::Receipt& r) { loc(r).byte_range = core::ByteRange{1, 2}; }, true,
+       several(3, "byte_range=recorded Some((1, 2)), re-parsed " + shown(1) + " value_match")},
+      {doc, 3, "5", [](ev::Receipt& r) { loc(r).byte_range->second += 1; }, true,
+       several(3, "byte_range=recorded " +
+                      ev::render_byte_range(core::ByteRange{range_at(3).first, range_at(3).second + 1}) +
+                      ", re-parsed " + shown(1) + " value_match")},
+      {doc, 3, "7", [](ev::Receipt& r) { loc(r).byte_range.reset(); }, true,
+       several(3, "byte_range=recorded None, re-parsed " + shown(1) + " value_match=claimed 7, source has 5")},
+      // A single fact under its key is located whatever range is recorded.
+      {doc, 0, "1000", [](ev::Receipt& r) { loc(r).byte_range.reset(); }, true,
+       kUpToLocate + " byte_range=recorded None, re-parsed " + shown(0) + " value_match"},
+      {doc, 0, "1000", [](ev::Receipt& r) { loc(r).byte_range = range_at(1); }, true,
+       kUpToLocate + " byte_range=recorded " + shown(1) + ", re-parsed " + shown(0) + " value_match"},
+      // Values compare as decimals where both sides are decimals, else as texts.
+      {doc, 0, "1000.00", none, false, kPass}, {doc, 0, "1E+3", none, false, kPass},
+      {doc, 0, "10000e-1", none, false, kPass}, {doc, 0, "+1000", none, false, kPass},
+      {doc, 0, "1_000", none, false, kPass}, {doc, 8, "1.50", none, false, kPass}, {doc, 8, "1.5", none, false, kPass},
+      {doc, 8, "1.500001", none, false, differs("1.500001", "1.5")},
+      {doc, 0, "-1000", none, false, differs("-1000", "1000")},
+      {doc, 0, "", none, false, differs("", "1000")}, {doc, 0, " 1000", none, false, differs(" 1000", "1000")},
+      {doc, 0, "1,000", none, false, differs("1,000", "1000")},
+      {doc, 0, "one thousand", none, false, differs("one thousand", "1000")},
+      {doc, 4, "9", none, false, kNoValue}, {doc, 7, "9", none, false, kNoValue},  // text; missing context
+      // An entry without a decimal compares texts; the entry's decimal, not its
+      // text, decides; two facts at the recorded range both count.
+      {hand, 0, "n/a", none, false, kPass},
+      {hand, 0, "N/A", none, false, differs("N/A", "n/a")},
+      {hand, 0, "0", none, false, differs("0", "n/a")},
+      {hand, 1, "8.0", none, false, several(2, "byte_range value_match")},
+      {hand, 1, "7", none, false, several(2, "byte_range value_match=claimed 7, source has 7")},
+      {hand, 1, "7x", none, false, several(2, "byte_range value_match=claimed 7x, source has 7")},
+      {hand, 0, "n/a", [](ev::Receipt& r) { loc(r).byte_range = core::ByteRange{0, 1}; }, true,
+       several(4, "byte_range=recorded Some((0, 1)), re-parsed Some((10, 20)) value_match")},
   };
-  add_fact(core::ByteRange{10, 20}, ev::CanonicalValue{"n/a", std::nullopt});                 // 0
-  add_fact(core::ByteRange{30, 40}, ev::CanonicalValue{"7", core::Decimal::parse("8")});      // 1
-  add_fact(core::ByteRange{30, 40}, ev::CanonicalValue{"x", core::Decimal::parse("1")});      // 2
-  add_fact(std::nullopt, ev::CanonicalValue{"5", core::Decimal::parse("5")});                 // 3
-
-  ev::Receipt r;
-  r.schema = "er/0.2";
-  r.claim = {"n/a", std::nullopt, ev::ClaimKind::Stated, "d"};
-  r.evidence.push_back({{"u", c.sha256, std::nullopt, std::nullopt},
-                        {"ex:F", "c", std::nullopt, core::ByteRange{10, 20}},
-                        {std::string(ev::kEngine)}});
-  seal(r);
-  auto report = ev::verify_in(c, r);
-  EXPECT_EQ(report.status, ev::ValidationStatus::Verified);
-  EXPECT_EQ(names(report), kSourceChecks);
-
-  // An entry without a decimal compares texts byte for byte.
-  r.claim.value = "N/A";
-  seal(r);
-  EXPECT_EQ(detail(ev::verify_in(c, r), ev::CheckName::ValueMatch), "claimed N/A, source has n/a");
-  r.claim.value = "0";
-  seal(r);
-  EXPECT_EQ(detail(ev::verify_in(c, r), ev::CheckName::ValueMatch), "claimed 0, source has n/a");
-
-  // Two facts at the recorded range: narrowing keeps both, the count is
-  // theirs, and the lower position is used. Its decimal (8) decides, not its
-  // text (7).
-  r.evidence.front().locator.byte_range = core::ByteRange{30, 40};
-  r.claim.value = "7";
-  seal(r);
-  report = ev::verify_in(c, r);
-  EXPECT_EQ(detail(report, ev::CheckName::Locate), "matched 2 facts, expected exactly 1");
-  EXPECT_EQ(detail(report, ev::CheckName::ByteRange), "pass");
-  EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "claimed 7, source has 7");
-  r.claim.value = "8.0";
-  seal(r);
-  EXPECT_EQ(detail(ev::verify_in(c, r), ev::CheckName::ValueMatch), "pass");
-  // A claim that is no decimal compares with the text even when the entry has a decimal.
-  r.claim.value = "7x";
-  seal(r);
-  EXPECT_EQ(detail(ev::verify_in(c, r), ev::CheckName::ValueMatch), "claimed 7x, source has 7");
-
-  // Nothing at the range: all four candidates stay, the first is used.
-  r.evidence.front().locator.byte_range = core::ByteRange{0, 1};
-  r.claim.value = "n/a";
-  seal(r);
-  report = ev::verify_in(c, r);
-  EXPECT_EQ(detail(report, ev::CheckName::Locate), "matched 4 facts, expected exactly 1");
-  EXPECT_EQ(detail(report, ev::CheckName::ByteRange), "recorded Some((0, 1)), re-parsed Some((10, 20))");
-  EXPECT_EQ(detail(report, ev::CheckName::ValueMatch), "pass");
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    ev::Receipt r = receipt_for(*row.in, row.position, row.claim);
+    if (row.change) row.change(r);
+    if (row.reseal) seal(r);
+    const ev::VerificationReport report = ev::verify_in(*row.in, r);
+    EXPECT_EQ(line(report), row.expected) << "row " << i;
+    EXPECT_EQ(report.receipt_id, r.receipt_id) << "row " << i;  // as stated, not as recomputed
+    EXPECT_EQ(report.status == ev::ValidationStatus::Verified, row.expected.find('=') == std::string::npos) << i;
+  }
 }
 
 TEST(VerifyIn, ManyFactsUnderOneKeyAreEachFoundByTheirRange) {
@@ -371,47 +248,39 @@ TEST(VerifyIn, ManyFactsUnderOneKeyAreEachFoundByTheirRange) {
       "<context id=\"c\"><entity><identifier scheme=\"s\">X</identifier></entity>"
       "<period><instant>2024-12-31</instant></period></context>"
       "<unit id=\"u\"><measure>iso4217:EUR</measure></unit>\n";
-  doc.reserve(doc.size() + kFacts * 64);
   for (std::size_t i = 0; i < kFacts; ++i) {
-    doc += "<ex:A contextRef=\"c\" unitRef=\"u\" decimals=\"0\">";
-    doc += std::to_string(i);
-    doc += "</ex:A>\n";
+    doc += "<ex:A contextRef=\"c\" unitRef=\"u\" decimals=\"0\">" + std::to_string(i) + "</ex:A>\n";
   }
   doc += "</xbrl>";
   auto loaded = ev::SourceContext::load(doc);
   ASSERT_TRUE(loaded.has_value());
-  ASSERT_EQ(loaded->index.key_count(), 1u);
   auto receipts = ev::build_receipts(loaded->document, "d", {"u", loaded->sha256, std::nullopt, std::nullopt});
   ASSERT_TRUE(receipts.has_value());
   ASSERT_EQ(receipts->size(), kFacts);
-
   std::size_t verified = 0;
   for (const ev::Receipt& r : *receipts) {
     verified += ev::verify_in(*loaded, r).status == ev::ValidationStatus::Verified ? 1 : 0;
   }
   EXPECT_EQ(verified, kFacts);
-
-  // Claiming a neighbour's value fails on the value, so each receipt really
-  // reached its own fact.
+  // Claiming a neighbour's value fails on the value, so each receipt reached its own fact.
   ev::Receipt shifted = (*receipts)[kFacts / 2];
   shifted.claim.value = std::to_string(kFacts / 2 + 1);
   seal(shifted);
-  EXPECT_EQ(detail(ev::verify_in(*loaded, shifted), ev::CheckName::ValueMatch),
-            "claimed " + std::to_string(kFacts / 2 + 1) + ", source has " + std::to_string(kFacts / 2));
-  shifted.evidence.front().locator.byte_range.reset();
-  seal(shifted);
-  EXPECT_EQ(detail(ev::verify_in(*loaded, shifted), ev::CheckName::Locate),
-            "matched 100000 facts, expected exactly 1");
+  EXPECT_EQ(line(ev::verify_in(*loaded, shifted)), differs(shifted.claim.value, std::to_string(kFacts / 2)));
 }
 
 TEST(VerifyJsonl, SourceFirstThenReceiptsThenSummary) {
   EXPECT_EQ(ev::verify_jsonl("not json", "</xbrl>").error().substr(0, 21), "source parse failed: ");
   EXPECT_EQ(ev::verify_jsonl("", kDoc).value(), R"({"fail":0,"failures":[],"pass":0})");
   EXPECT_EQ(ev::verify_jsonl("{}", kDoc).error(), "missing field `schema` at line 1 column 2");
-
   auto jsonl = ev::receipts_jsonl(kDoc, "doc", "urn:x", std::nullopt);
   ASSERT_TRUE(jsonl.has_value());
   EXPECT_EQ(ev::verify_jsonl(*jsonl, kDoc).value(), R"({"fail":0,"failures":[],"pass":6})");
+  // A read error after receipts already checked still stops the batch.
+  std::string bad;
+  ev::write_receipt(receipt_for(context(), 0, "999"), bad);
+  bad += "\n{\"schema\":1}\n";
+  EXPECT_EQ(ev::verify_jsonl(bad, kDoc).error(), "invalid type: integer `1`, expected a string at line 1 column 11");
 }
 
 // The batch checks receipts without a derivation as it reads them and keeps
@@ -419,16 +288,15 @@ TEST(VerifyJsonl, SourceFirstThenReceiptsThenSummary) {
 // reading every receipt first and reporting on each would give: same counts,
 // same reports, failures in batch order whichever road they took.
 TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
-  const ev::Receipt revenue = receipt_for(0, "1000");
-  const ev::Receipt share = receipt_for(8, "1.5");
-  ev::Receipt wrong_value = receipt_for(0, "999");  // value_match fails
-  ev::Receipt dup = receipt_for(1, "5");             // locate finds 3 facts under its key
+  const auto stated = [](std::size_t position, std::string value) { return receipt_for(context(), position, value); };
+  const ev::Receipt revenue = stated(0, "1000");
+  const ev::Receipt share = stated(8, "1.5");
+  ev::Receipt dup = stated(1, "5");  // locate finds 3 facts under its key
   dup.evidence.front().locator.byte_range.reset();
   seal(dup);
-  ev::Receipt tampered = receipt_for(8, "1.5");  // no longer hashes to its id
+  ev::Receipt tampered = stated(8, "1.5");  // no longer hashes to its id
   tampered.claim.doc_id = "other";
-  ev::Receipt no_value = receipt_for(4, "1");  // a text fact
-  ev::Receipt escaped = receipt_for(5, "12");  // a doc id that needs escapes in JSON
+  ev::Receipt escaped = stated(5, "12");  // a doc id that needs escapes in JSON
   escaped.claim.doc_id = "tab\there \"quoted\" \\ \xC3\xA9";
   seal(escaped);
 
@@ -454,8 +322,8 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
 
   // `tampered` states the id of `share` and comes later, so it is the parent
   // that `ratio` finds; the second `revenue` passes again.
-  const std::vector<ev::Receipt> batch = {early, revenue, wrong_value, of_derived, dup,         share,  tampered,
-                                          ratio, no_value, wrong_sum,  escaped,    unknown,     revenue};
+  const std::vector<ev::Receipt> batch = {early, revenue, stated(0, "999"), of_derived, dup, share, tampered,
+                                          ratio, stated(4, "1"), wrong_sum, escaped, unknown, revenue};
   const auto jsonl_of = [](const std::vector<ev::Receipt>& receipts) {
     std::string out;
     for (const ev::Receipt& r : receipts) {
@@ -464,16 +332,17 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
     }
     return out;
   };
-  const auto reported = [](const std::vector<ev::Receipt>& receipts, std::vector<std::string>* failed_ids) {
+  const auto reported = [](const std::vector<ev::Receipt>& receipts, std::vector<std::size_t>* failed) {
     const ev::ReceiptIndex index(receipts);
     std::size_t pass = 0;
     std::vector<ev::VerificationReport> failures;
-    for (const ev::Receipt& r : receipts) {
+    for (std::size_t i = 0; i < receipts.size(); ++i) {
+      const ev::Receipt& r = receipts[i];
       ev::VerificationReport report = r.derivation ? ev::verify_derived(r, index) : ev::verify_in(context(), r);
       if (report.status == ev::ValidationStatus::Verified) {
         ++pass;
       } else {
-        if (failed_ids != nullptr) failed_ids->push_back(report.receipt_id);
+        if (failed != nullptr) failed->push_back(i);
         failures.push_back(std::move(report));
       }
     }
@@ -481,11 +350,9 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
     ev::write_summary_json(pass, failures, out);
     return out;
   };
-  std::vector<std::string> failed_ids;
-  const std::string expected = reported(batch, &failed_ids);
-  EXPECT_EQ(failed_ids, (std::vector<std::string>{early.receipt_id, wrong_value.receipt_id, dup.receipt_id,
-                                                  tampered.receipt_id, ratio.receipt_id, no_value.receipt_id,
-                                                  wrong_sum.receipt_id, unknown.receipt_id}));
+  std::vector<std::size_t> failed;
+  const std::string expected = reported(batch, &failed);
+  EXPECT_EQ(failed, (std::vector<std::size_t>{0, 2, 4, 6, 7, 8, 9, 11}));
   EXPECT_EQ(ev::verify_jsonl(jsonl_of(batch), kDoc).value(), expected);
 
   // Only stated receipts, and only derived ones.
@@ -494,11 +361,4 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
   for (const ev::Receipt& r : batch) (r.derivation ? derived_only : stated_only).push_back(r);
   EXPECT_EQ(ev::verify_jsonl(jsonl_of(stated_only), kDoc).value(), reported(stated_only, nullptr));
   EXPECT_EQ(ev::verify_jsonl(jsonl_of(derived_only), kDoc).value(), reported(derived_only, nullptr));
-}
-
-TEST(VerifyJsonl, AReadErrorAfterCheckedReceiptsStillStopsTheBatch) {
-  std::string jsonl;
-  ev::write_receipt(receipt_for(0, "999"), jsonl);
-  jsonl += "\n{\"schema\":1}\n";
-  EXPECT_EQ(ev::verify_jsonl(jsonl, kDoc).error(), "invalid type: integer `1`, expected a string at line 1 column 11");
 }
