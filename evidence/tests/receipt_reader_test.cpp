@@ -1,6 +1,7 @@
 // The receipt reader: every member, named or positional; the exact message
 // and position of every kind of error; skipped members; depth and size
-// limits; reuse of a receipt; and the direct path for the writer's own form.
+// limits; and reading into a reused receipt, by the direct path for the
+// writer's own form or not.
 
 #include "quorrel/evidence/receipt_reader.hpp"
 
@@ -316,17 +317,10 @@ TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
     for (int e = 0; e < edits; ++e) {
       const std::size_t pos = next() % text.size();
       const char c = alphabet[next() % alphabet.size()];
-      switch (next() % 3) {
-        case 0:
-          text[pos] = c;
-          break;
-        case 1:
-          text.insert(text.begin() + static_cast<std::ptrdiff_t>(pos), c);
-          break;
-        default:
-          text.erase(pos, 1);
-          break;
-      }
+      const std::uint64_t kind = next() % 3;
+      if (kind == 0) text[pos] = c;
+      if (kind == 1) text.insert(text.begin() + static_cast<std::ptrdiff_t>(pos), c);
+      if (kind == 2) text.erase(pos, 1);
     }
     const auto r = ev::read_receipt(text);
     if (!r) {
@@ -343,45 +337,13 @@ TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
   EXPECT_GT(accepted, 0);
 }
 
-// Reading over a reused receipt gives what a fresh read gives, whatever the
-// previous text set: members absent now are absent, lists take the new
-// length, and a text that failed to read leaves nothing behind for the next.
-TEST(ReadReceiptInto, AReusedReceiptEqualsAFreshRead) {
-  const std::string full =
-      R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"-1.50","unit":"usd","kind":"derived","doc_id":"d"},)"
-      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":"t","authority":"a"},)"
-      R"("locator":{"profile":"xbrl","concept":"p:c","context_ref":"x","unit_ref":"usd","byte_range":[7,8]},)"
-      R"("extraction":{"engine":"e"}},)" +
-      kEvidence +
-      R"(],"derivation":{"operation":{"op":"ratio","round_dp":2},)"
-      R"("inputs":[{"receipt_id":"er_a","value":"2","role":"n"},{"receipt_id":"er_b","value":"3","role":"d"}]},)"
-      R"("attestation":{"alg":"ed25519","public_key":"k","sig":"s"}})";
-  const std::string plain = receipt_with(kClaim, "[" + kEvidence + "]");
-  const std::string positional =
-      R"(["er/0.2","er_p",["7",null,"stated","d"],[[["u","h",null,null],["xbrl","c","x",null,null],["e"]]],null,null])";
-  const std::string fewer_inputs = with_operation(R"({"op":"difference"})");
-  const std::string broken = receipt_with(kClaim, "[" + kEvidence + ",{]");
-
-  ev::Receipt reused;
-  for (const std::string* text : {&full, &plain, &full, &positional, &fewer_inputs, &full, &broken, &plain,
-                                  &fewer_inputs}) {
-    const auto fresh = ev::read_receipt(*text);
-    const auto into = ev::read_receipt_into(*text, reused);
-    ASSERT_EQ(fresh.has_value(), into.has_value()) << *text;
-    if (!fresh) {
-      EXPECT_EQ(into.error(), fresh.error());
-      continue;
-    }
-    EXPECT_EQ(reused, *fresh) << *text;
-  }
-  EXPECT_EQ(ev::read_receipt_into(broken, reused).error(), "key must be a string at line 1 column " + after(broken, ",{]"));
-}
-
-// The direct path for texts written as write_receipt writes them must agree
-// with the schema-driven reader on every text: the same receipt or the same
-// error. Canonical lines and every one-byte deletion or change of them are
-// compared; whenever slices are given they are what the writer writes.
-TEST(ReadReceiptInto, TheDirectPathAgreesWithTheReaderOnEveryNearbyText) {
+// Reading into one reused receipt must agree with a fresh read of every text:
+// the same receipt or the same error, whatever the previous text set (members
+// absent now are absent, lists take the new length, a failed read leaves
+// nothing behind). The direct path for texts written as write_receipt writes
+// them is compared on canonical lines and every one-byte deletion or change of
+// them; whenever slices are given they are what the writer writes.
+TEST(ReadReceiptInto, AgreesWithAFreshReadOnEveryNearbyText) {
   ev::Receipt full;
   full.schema = "er/0.2";
   full.receipt_id = "er_0123";
@@ -400,13 +362,26 @@ TEST(ReadReceiptInto, TheDirectPathAgreesWithTheReaderOnEveryNearbyText) {
   ev::Receipt signed_receipt = plain;
   signed_receipt.attestation = ev::Attestation{"ed25519", "k", "s"};
 
-  std::vector<std::string> texts;
+  const std::string rich =
+      R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"-1.50","unit":"usd","kind":"derived","doc_id":"d"},)"
+      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":"t","authority":"a"},)"
+      R"("locator":{"profile":"xbrl","concept":"p:c","context_ref":"x","unit_ref":"usd","byte_range":[7,8]},)"
+      R"("extraction":{"engine":"e"}},)" + kEvidence +
+      R"(],"derivation":{"operation":{"op":"ratio","round_dp":2},)"
+      R"("inputs":[{"receipt_id":"er_a","value":"2","role":"n"},{"receipt_id":"er_b","value":"3","role":"d"}]},)"
+      R"("attestation":{"alg":"ed25519","public_key":"k","sig":"s"}})";
+  const std::string small = receipt_with(kClaim, "[" + kEvidence + "]");
+  const std::string positional =
+      R"(["er/0.2","er_p",["7",null,"stated","d"],[[["u","h",null,null],["xbrl","c","x",null,null],["e"]]],null,null])";
+  const std::string fewer_inputs = with_operation(R"({"op":"difference"})");
+  const std::string broken = receipt_with(kClaim, "[" + kEvidence + ",{]");
+  std::vector<std::string> texts{rich, small, rich, positional, fewer_inputs, rich, broken, small, fewer_inputs};
   for (const ev::Receipt* r : {&full, &plain, &none, &signed_receipt}) {
     std::string line;
     ev::write_receipt(*r, line);
     texts.push_back(line);
   }
-  const std::vector<std::string> originals = texts;
+  const std::vector<std::string> originals(texts.end() - 4, texts.end());
   for (const std::string& line : originals) {
     for (std::size_t i = 0; i < line.size(); ++i) {
       texts.push_back(line.substr(0, i) + line.substr(i + 1));
