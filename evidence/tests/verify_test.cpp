@@ -154,6 +154,7 @@ TEST(VerifyIn, EachChangeToAReceiptGivesItsReport) {
       {doc, 0, "1000", [](ev::Receipt& r) { r.schema = "er/0.2 "; }, false, kBadId + kPass.substr(10)},
       {doc, 0, "1000", [](ev::Receipt& r) { r.receipt_id = "er_" + upper(r.receipt_id.substr(3)); }, false,
        kBadId + kPass.substr(10)},
+      {doc, 0, "1000", [](ev::Receipt& r) { r.receipt_id.replace(0, 3, "ER_"); }, false, kBadId + kPass.substr(10)},
       {doc, 0, "1000", [](ev::Receipt& r) { r.claim.doc_id = "other"; }, false, kBadId + kPass.substr(10)},
       {doc, 0, "1000", [](ev::Receipt& r) { r.claim.value = "1001"; }, false,
        kBadId + differs("1001", "1000").substr(10)},
@@ -296,6 +297,9 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
   seal(dup);
   ev::Receipt tampered = stated(8, "1.5");  // no longer hashes to its id
   tampered.claim.doc_id = "other";
+  ev::Receipt no_range = stated(0, "1000");  // only the byte range check fails
+  no_range.evidence.front().locator.byte_range.reset();
+  seal(no_range);
   ev::Receipt escaped = stated(5, "12");  // a doc id that needs escapes in JSON
   escaped.claim.doc_id = "tab\there \"quoted\" \\ \xC3\xA9";
   seal(escaped);
@@ -323,7 +327,7 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
   // `tampered` states the id of `share` and comes later, so it is the parent
   // that `ratio` finds; the second `revenue` passes again.
   const std::vector<ev::Receipt> batch = {early, revenue, stated(0, "999"), of_derived, dup, share, tampered,
-                                          ratio, stated(4, "1"), wrong_sum, escaped, unknown, revenue};
+                                          ratio, stated(4, "1"), wrong_sum, escaped, unknown, revenue, no_range};
   const auto jsonl_of = [](const std::vector<ev::Receipt>& receipts) {
     std::string out;
     for (const ev::Receipt& r : receipts) {
@@ -352,7 +356,7 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
   };
   std::vector<std::size_t> failed;
   const std::string expected = reported(batch, &failed);
-  EXPECT_EQ(failed, (std::vector<std::size_t>{0, 2, 4, 6, 7, 8, 9, 11}));
+  EXPECT_EQ(failed, (std::vector<std::size_t>{0, 2, 4, 6, 7, 8, 9, 11, 13}));
   EXPECT_EQ(ev::verify_jsonl(jsonl_of(batch), kDoc).value(), expected);
 
   // Only stated receipts, and only derived ones.
