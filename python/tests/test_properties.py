@@ -74,16 +74,7 @@ def mutated(draw, original):
     return bytes(data)
 
 
-markup = st.lists(st.sampled_from([
-    "<", ">", "</", "/>", "<ix:nonFraction ", "</ix:nonFraction>", 'name="a:b" ', 'contextRef="c" ', 'unitRef="u" ',
-    'scale="3" ', 'format="ixt:numdotdecimal" ', 'sign="-" ', 'continuedAt="x" ', '<ix:continuation id="x">',
-    '<context id="c">', "</context>", "<instant>2024</instant>", '<unit id="u">', "</unit>", "<measure>iso4217:EUR</measure>",
-    "1,234.5", "(12)", "&amp;", "&#x41;", "&bogus;", "<![CDATA[", "]]>", "<!--", "-->", "<?pi ?>",
-    "<!DOCTYPE x [<!ENTITY a 'b'>]>", "\ufeff", "\udcff", " ",
-]), max_size=40).map(lambda parts: "".join(parts).encode("utf-8", "surrogateescape"))
-
-
-@given(st.one_of(st.binary(max_size=200), markup, mutated(DOCUMENT)))
+@given(st.one_of(st.binary(max_size=200), mutated(DOCUMENT)))
 def test_any_source_gives_receipts_that_verify_against_it_or_a_value_error(source):
     try:
         jsonl = quorrel.receipts_for_bytes(source, "doc", "uri")
