@@ -74,10 +74,13 @@ def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(wor
     assert result.stdout.decode("utf-8") == receipts_of(EDGE) + receipts_of(EXAMPLE) + receipts_of(INLINE)
 
 
-def test_an_output_folder_gets_one_file_per_good_input(work):
-    result = run("receipts", EXAMPLE.name, "broken.xml", EDGE.name, "-o", "out/", "--jobs", "2", cwd=work)
-    assert (result.returncode, result.stdout, result.stderr.decode()) == (1, b"", f"quorrel: broken.xml: {BROKEN}\n")
-    written = {p.name: p.read_text(encoding="utf-8") for p in (work / "out").iterdir()}
+def test_an_output_folder_gets_one_file_per_input_and_a_failed_write_fails_the_run(work):
+    blocked = work / "out" / (INLINE.name + ".receipts.jsonl")
+    blocked.mkdir(parents=True)
+    result = run("receipts", EXAMPLE.name, INLINE.name, EDGE.name, "-o", "out", "--jobs", "2", cwd=work)
+    assert (result.returncode, result.stdout) == (1, b"")
+    assert result.stderr.decode() == f"quorrel: out/{blocked.name}: Is a directory\n"
+    written = {p.name: p.read_text(encoding="utf-8") for p in (work / "out").iterdir() if p != blocked}
     assert written == {p.name + ".receipts.jsonl": receipts_of(p) for p in (EXAMPLE, EDGE)}
 
 
