@@ -72,7 +72,8 @@ def receipt_id(r):
 def line(r):
     """The receipt as one compact JSON line, members in the writer's order."""
     att = r.get("attestation")
-    return _obj([("schema", string(r["schema"])), ("receipt_id", string(r["receipt_id"])), ("claim", _claim(r["claim"])),
+    return _obj([("schema", string(r["schema"])), ("receipt_id", string(r["receipt_id"])),
+                 ("claim", _claim(r["claim"])),
                  ("evidence", _evidence(r["evidence"])), ("derivation", _derivation(r.get("derivation"))),
                  ("attestation", att and _obj([(k, string(att[k])) for k in ("alg", "public_key", "sig")]))])
 

@@ -1,7 +1,5 @@
 """The command line, run as a separate process the way a user runs it."""
 
-from __future__ import annotations
-
 import json
 import os
 import shutil
@@ -89,7 +87,8 @@ def test_a_file_name_that_is_not_utf8_needs_explicit_texts(work):
     shutil.copy(EDGE, odd)
     result = run("receipts", odd)
     assert (result.returncode, result.stdout) == (1, b"")
-    assert result.stderr.endswith(b"n\\udcff.xbrl: the document id and URI must be valid UTF-8 (give --doc-id and --uri)\n")
+    assert result.stderr.endswith(
+        b"n\\udcff.xbrl: the document id and URI must be valid UTF-8 (give --doc-id and --uri)\n")
     explicit = run("receipts", odd, "--doc-id", "d", "--uri", "u")
     assert (explicit.returncode, explicit.stdout.decode()) == (0, receipts_of(EDGE, "d", "u"))
 
@@ -132,7 +131,8 @@ def test_verify_exit_status_and_report(work):
         f"  value_match: claimed {int(value) + 1}, source has {value}",
     ]
     bad_json = run("verify", "r.jsonl", EXAMPLE.name, "--json", cwd=work)
-    assert (bad_json.returncode, bad_json.stdout.decode()) == (1, quorrel.verify_bytes("".join(lines), EXAMPLE.read_bytes()) + "\n")
+    summary = quorrel.verify_bytes("".join(lines), EXAMPLE.read_bytes())
+    assert (bad_json.returncode, bad_json.stdout.decode()) == (1, summary + "\n")
 
 
 @pytest.mark.parametrize(

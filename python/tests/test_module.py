@@ -101,13 +101,16 @@ def _conversion(parameter, type_name, target):
          "verify_bytes() got an unexpected keyword argument '\ud800'"),
         # Binding is checked before any conversion.
         (lambda: quorrel.verify_bytes(1, 2, 3), "verify_bytes() takes 2 positional arguments but 3 were given"),
-        (lambda: quorrel.receipts_for_bytes(bytearray(b"x"), "d", "u"), _conversion("source_bytes", "bytearray", "PyBytes")),
-        (lambda: quorrel.receipts_for_bytes(memoryview(b"x"), "d", "u"), _conversion("source_bytes", "memoryview", "PyBytes")),
+        (lambda: quorrel.receipts_for_bytes(bytearray(b"x"), "d", "u"),
+         _conversion("source_bytes", "bytearray", "PyBytes")),
+        (lambda: quorrel.receipts_for_bytes(memoryview(b"x"), "d", "u"),
+         _conversion("source_bytes", "memoryview", "PyBytes")),
         (lambda: quorrel.receipts_for_bytes(b"", None, "u"), _conversion("doc_id", "NoneType", "PyString")),
         (lambda: quorrel.receipts_for_bytes(b"", "d", b"u"), _conversion("uri", "bytes", "PyString")),
         (lambda: quorrel.receipts_for_bytes(B(), "d", "u", authority=B()), _conversion("authority", "B", "PyString")),
         (lambda: quorrel.verify_bytes(b"", b""), _conversion("receipts_jsonl", "bytes", "PyString")),
-        (lambda: quorrel.verify_bytes(source_bytes=S(), receipts_jsonl=""), _conversion("source_bytes", "S", "PyBytes")),
+        (lambda: quorrel.verify_bytes(source_bytes=S(), receipts_jsonl=""),
+         _conversion("source_bytes", "S", "PyBytes")),
         # Parameters are converted in order: the first wrong one is reported.
         (lambda: quorrel.receipts_for_bytes(bytearray(), 1, 2, 3), _conversion("source_bytes", "bytearray", "PyBytes")),
         (lambda: quorrel.receipts_for_bytes(b"", "d", 2, 3), _conversion("uri", "int", "PyString")),
@@ -129,7 +132,8 @@ def test_keywords_none_and_subclasses_bind_like_plain_positional_arguments():
     plain = quorrel.receipts_for_bytes(TINY, "d", "u")
     assert plain.count("\n") == 1
     assert quorrel.receipts_for_bytes(authority=None, uri="u", source_bytes=TINY, doc_id="d") == plain
-    assert quorrel.receipts_for_bytes(B(TINY), S("d"), S("u"), S("a")) == quorrel.receipts_for_bytes(TINY, "d", "u", "a")
+    with_authority = quorrel.receipts_for_bytes(TINY, "d", "u", "a")
+    assert quorrel.receipts_for_bytes(B(TINY), S("d"), S("u"), S("a")) == with_authority
     assert quorrel.verify_bytes(S(plain), B(TINY)) == '{"fail":0,"failures":[],"pass":1}'
     assert quorrel.verify_bytes(source_bytes=TINY, receipts_jsonl="") == EMPTY
 
