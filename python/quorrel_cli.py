@@ -127,7 +127,6 @@ def cmd_receipts(args: argparse.Namespace) -> int:
     out_dir: str | None = None
     if args.output is not None and (os.path.isdir(args.output) or args.output.endswith(os.sep)):
         out_dir = args.output
-        os.makedirs(out_dir, exist_ok=True)
         names = [os.path.basename(p) for p in args.files]
         clashes = sorted({n for n in names if names.count(n) > 1})
         if clashes:
@@ -143,6 +142,15 @@ def cmd_receipts(args: argparse.Namespace) -> int:
     if overwritten is not None:
         _error(f"{overwritten}: the output would overwrite an input")
         return 2
+
+    # The folder is made only once the run is known to go ahead, so a refused
+    # run leaves nothing behind.
+    if out_dir is not None:
+        try:
+            os.makedirs(out_dir, exist_ok=True)
+        except OSError as exc:
+            _error(f"{out_dir}: {exc.strerror or exc}")
+            return 2
 
     sink = None
     if out_dir is None and args.output:

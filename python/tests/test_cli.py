@@ -100,6 +100,7 @@ def test_a_file_name_that_is_not_utf8_needs_explicit_texts(work):
         (["receipts", EDGE.name, "other/" + EDGE.name, "-o", "out/"],
          f"several inputs are named {EDGE.name}; their outputs would overwrite each other in out/"),
         (["receipts", EDGE.name, "-o", "no/such/out.jsonl"], "no/such/out.jsonl: No such file or directory"),
+        (["receipts", EDGE.name, "-o", EXAMPLE.name + "/out/"], f"{EXAMPLE.name}/out/: Not a directory"),
     ],
 )
 def test_outputs_that_cannot_be_written_stop_before_writing(work, args, message):
@@ -107,7 +108,8 @@ def test_outputs_that_cannot_be_written_stop_before_writing(work, args, message)
     shutil.copy(EDGE, work / "other" / EDGE.name)
     result = run(*args, cwd=work)
     assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
-    assert (work / EXAMPLE.name).read_bytes() == EXAMPLE.read_bytes() and not list(work.glob("out/*"))
+    # A refused run leaves nothing behind, not even an empty output folder.
+    assert (work / EXAMPLE.name).read_bytes() == EXAMPLE.read_bytes() and not (work / "out").exists()
 
 
 def test_verify_exit_status_and_report(work):
