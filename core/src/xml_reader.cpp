@@ -152,8 +152,20 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
     while (i < n && raw[i] != '&') *w++ = raw[i++];
     const std::size_t amp = i;
     if (amp == n) break;
-    const std::uint64_t where = raw_offset + amp;
     std::size_t j = amp + 1;
+    // The predefined entities, by far the most common references, are told
+    // apart by their first bytes before the general reading below.
+    if (n - j >= 3 && raw[j + 2] == ';' && raw[j + 1] == 't' && (raw[j] == 'l' || raw[j] == 'g')) {
+      *w++ = raw[j] == 'l' ? '<' : '>';
+      i = j + 3;
+      continue;
+    }
+    if (n - j >= 4 && raw[j] == 'a' && raw[j + 1] == 'm' && raw[j + 2] == 'p' && raw[j + 3] == ';') {
+      *w++ = '&';
+      i = j + 4;
+      continue;
+    }
+    const std::uint64_t where = raw_offset + amp;
     if (j < raw.size() && raw[j] == '#') {
       // &#123; or &#x1F;
       ++j;
