@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/attestation.hpp"
@@ -274,8 +275,13 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
       }
     }
     // Both runs of failures are in batch order; the summary lists them as the batch does.
-    std::inplace_merge(failures.begin(), failures.begin() + static_cast<std::ptrdiff_t>(stated_failures),
-                       failures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const auto middle = failures.begin() + static_cast<std::ptrdiff_t>(stated_failures);
+    std::vector<std::pair<std::size_t, VerificationReport>> merged;
+    merged.reserve(failures.size());
+    std::merge(std::make_move_iterator(failures.begin()), std::make_move_iterator(middle),
+               std::make_move_iterator(middle), std::make_move_iterator(failures.end()), std::back_inserter(merged),
+               [](const auto& a, const auto& b) { return a.first < b.first; });
+    failures = std::move(merged);
   }
 
   std::vector<VerificationReport> reports;
