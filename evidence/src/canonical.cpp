@@ -49,9 +49,13 @@ std::expected<std::string, EvidenceError> receipt_id_for(
 std::string receipt_id_of_body(std::string_view body, Sha256& sha) {
   std::string id;
   id.reserve(67);
-  id.append("er_");
-  sha.append_hex(body, id);
+  receipt_id_of_body_into(body, sha, id);
   return id;
+}
+
+void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& out) {
+  out.assign("er_");
+  sha.append_hex(body, out);
 }
 
 std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value) {

@@ -1,7 +1,6 @@
 #include "quorrel/evidence/verify.hpp"
 
 #include <algorithm>
-#include <cstdint>
 #include <iterator>
 
 #include "quorrel/core/parser.hpp"
@@ -15,20 +14,6 @@
 
 namespace quorrel::evidence {
 namespace {
-
-// True when the id is "er_" and the lower-case hexadecimal digits of the
-// digest: what comparing it with receipt_id_of_body would say, without
-// writing that text.
-bool is_id_of(std::string_view receipt_id, const Digest& digest) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
-  if (receipt_id.size() != 3 + 2 * digest.size() || !receipt_id.starts_with("er_")) return false;
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    if (receipt_id[3 + 2 * i] != kHexDigits[digest[i] >> 4] || receipt_id[4 + 2 * i] != kHexDigits[digest[i] & 0xF]) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // What the checks of one receipt without a derivation found, before any
 // detail text is written: a receipt that passes every check costs no report.
@@ -66,7 +51,8 @@ StatedFindings examine(const SourceContext& context, const Receipt& receipt, Ver
   } else {
     append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
   }
-  found.hashes_to_id = is_id_of(receipt.receipt_id, scratch.sha.digest(body));
+  receipt_id_of_body_into(body, scratch.sha, scratch.id);
+  found.hashes_to_id = receipt.receipt_id == scratch.id;
   found.schema_known = receipt.schema == kSchema;
   found.evidence_count = receipt.evidence.size();
 

@@ -39,6 +39,9 @@ void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evid
 
 // The id of an already written canonical body: "er_" and its hexadecimal digest.
 [[nodiscard]] std::string receipt_id_of_body(std::string_view body, Sha256& sha);
+// The same id written into a caller's buffer (its content is replaced), so
+// that checking many receipts reuses one allocation.
+void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& out);
 
 // The text a receipt claims for a normalized value, with the decimal it came from.
 struct CanonicalValue {

@@ -29,6 +29,7 @@ struct VerifyScratch {
   Sha256 sha;
   std::string body;
   std::string key;  // a locator's fact key, as the index compares it
+  std::string id;   // the id the receipt's body hashes to
   std::size_t next_position = 0;  // just past the last fact found: where the next is looked for first
 };
 [[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt,
