@@ -30,6 +30,20 @@ namespace quorrel::core::detail {
 // span) ever need; a lookup scans the list, and since the parser asks a
 // bounded number of keys per tag, a tag with a million attributes still costs
 // linear time.
+// Whether an attribute name answers to a key without a colon through its
+// local part: the name ends with ":" and the key.
+inline bool local_part_is(std::string_view name, std::string_view key) noexcept {
+  return name.size() > key.size() && name[name.size() - key.size() - 1] == ':' && name.ends_with(key);
+}
+
+// Whether any attribute of the list declares a namespace.
+inline bool declares_namespace(const std::vector<XmlAttribute>& list) noexcept {
+  for (const XmlAttribute& a : list) {
+    if (a.name.starts_with("xmlns")) return true;
+  }
+  return false;
+}
+
 // A fixed set of attribute keys with, for each length, the keys of that
 // length as a bit mask: a name is compared only with the keys as long as
 // itself, usually none or one.
@@ -102,7 +116,7 @@ class AttributeMap {
       if (name.size() < key.size() || name.back() != key.back()) continue;
       if (name.size() == key.size()) {
         if (name == key) full = i;
-      } else if (local == kNone && key_is_local && name[name.size() - key.size() - 1] == ':' && name.ends_with(key)) {
+      } else if (local == kNone && key_is_local && local_part_is(name, key)) {
         local = i;
       }
     }

@@ -218,10 +218,7 @@ bool InstanceParser::plain_element() const noexcept {
   constexpr std::string_view kContextRef = "contextRef";
   for (const XmlAttribute& a : *attributes) {
     const std::string_view n = a.name;
-    if (n.starts_with("xmlns")) return false;
-    if (n.ends_with(kContextRef) && (n.size() == kContextRef.size() || n[n.size() - kContextRef.size() - 1] == ':')) {
-      return false;
-    }
+    if (n.starts_with("xmlns") || n == kContextRef || local_part_is(n, kContextRef)) return false;
   }
   return !reader_.split_values_escaped();
 }
@@ -234,10 +231,7 @@ std::expected<void, XbrlError> InstanceParser::collect_attributes() {
   // Most tags hold neither a reference nor a declaration: the reader noted
   // any "&" in a value, one look over the names finds declarations, and
   // then the list is final.
-  if (list.empty()) return {};
-  bool plain = !escaped;
-  for (std::size_t i = 0; plain && i < list.size(); ++i) plain = !list[i].name.starts_with("xmlns");
-  if (plain) return {};
+  if (!escaped && !declares_namespace(list)) return {};
   return settle_attributes();
 }
 
