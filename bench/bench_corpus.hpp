@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +35,16 @@ inline std::optional<std::vector<Document>> load_corpus(std::size_t min_bytes) {
   }
   std::sort(docs.begin(), docs.end(), [](const Document& a, const Document& b) { return a.second.size() > b.second.size(); });
   return docs;
+}
+
+// What a benchmark's main measures: the documents of at least argv[1] bytes
+// (default_min_bytes without an argument). When the corpus is absent it says
+// so and gives nothing, and the benchmark has nothing to do.
+inline std::optional<std::vector<Document>> corpus_for(int argc, char** argv, std::size_t default_min_bytes) {
+  const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : default_min_bytes;
+  std::optional<std::vector<Document>> corpus = load_corpus(min_bytes);
+  if (!corpus) std::printf("corpus absent, nothing to measure\n");
+  return corpus;
 }
 
 // The best wall-clock time of f over enough repetitions for about 16 MB of

@@ -17,12 +17,8 @@
 #include "quorrel/evidence/crypto.hpp"
 
 int main(int argc, char** argv) {
-  const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
-  const std::optional<std::vector<bench::Document>> corpus = bench::load_corpus(min_bytes);
-  if (!corpus) {
-    std::printf("corpus absent, nothing to measure\n");
-    return 0;
-  }
+  const std::optional<std::vector<bench::Document>> corpus = bench::corpus_for(argc, argv, 100000);
+  if (!corpus) return 0;
   const std::vector<bench::Document>& docs = *corpus;
 
   quorrel::evidence::Sha256 sha;

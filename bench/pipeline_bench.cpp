@@ -55,12 +55,8 @@ double best_seconds(F&& f, std::size_t bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
-  const std::optional<std::vector<bench::Document>> corpus = bench::load_corpus(min_bytes);
-  if (!corpus) {
-    std::printf("corpus absent, nothing to measure\n");
-    return 0;
-  }
+  const std::optional<std::vector<bench::Document>> corpus = bench::corpus_for(argc, argv, 1000000);
+  if (!corpus) return 0;
   std::vector<bench::Document> docs;
   for (const auto& [path, bytes] : *corpus) {
     docs.emplace_back(std::filesystem::path(path).filename().string(), bytes);
