@@ -121,6 +121,24 @@ TEST(Parser, AttributesDecodedOnTheirOwnNamesAndCopiedAsWritten) {
   EXPECT_TRUE(doc.facts[2].inline_meta->hidden);
 }
 
+TEST(Parser, ReferencesAreFoundAfterRunsOfEveryLength) {
+  // The reader notes a reference while it looks for the end of a text or a
+  // value; one that stands after a long run must still be decoded in a fact
+  // and still be checked on markup the parser otherwise passes over.
+  for (std::size_t k = 0; k <= 40; ++k) {
+    SCOPED_TRACE(k);
+    const std::string run(k, 'y');
+    const auto doc = parse_ok("<x><ix:nonNumeric name='n' contextRef='c" + run + "&amp;'>" + run + "&lt;z</ix:nonNumeric></x>");
+    ASSERT_EQ(doc.facts.size(), 1U);
+    EXPECT_EQ(doc.facts[0].context_ref, "c" + run + "&");
+    EXPECT_EQ(text_of(doc.facts[0]), "text:" + run + "<z");
+    EXPECT_EQ(parse_error("<x><p class='" + run + "&bad;'>t</p></x>"),
+              "XML error: unknown entity &bad; at byte " + std::to_string(13 + k));
+    EXPECT_EQ(parse_error("<x><p>" + run + "&bad;</p></x>"),
+              "XML error: unknown entity &bad; at byte " + std::to_string(6 + k));
+  }
+}
+
 TEST(Parser, ValueKindsNilAndNestedInlineFacts) {
   const auto doc = parse_ok(
       "<x><a contextRef='c'>t</a><b contextRef='c' unitRef='u'>1</b><c contextRef='c' decimals='INF'>2</c>"

@@ -145,3 +145,21 @@ TEST(XmlReader, UnescapeEntitiesAndCharacterReferences) {
     EXPECT_EQ(r ? out : "error: " + r.error(), expected) << raw;
   }
 }
+
+TEST(XmlReader, UnescapeAcrossRunsOfEveryLength) {
+  // Plain runs of every length around references, so that each lands before,
+  // on and after a 16-byte boundary; a fault after a long run keeps exactly
+  // what was decoded before it, after the caller's own text.
+  for (std::size_t k = 0; k <= 40; ++k) {
+    SCOPED_TRACE(k);
+    const std::string run(k, 'x');
+    std::string out = "pre";
+    ASSERT_TRUE(unescape_xml(run + "&lt;" + run + "&#x41;&amp;" + run + "&gt;&quot;" + run, 0, out));
+    EXPECT_EQ(out, "pre" + run + "<" + run + "A&" + run + ">\"" + run);
+    out = "pre";
+    const auto r = unescape_xml(run + "&lt;" + run + "&bad;", 100, out);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), "unknown entity &bad; at byte " + std::to_string(104 + 2 * k));
+    EXPECT_EQ(out, "pre" + run + "<" + run);
+  }
+}
