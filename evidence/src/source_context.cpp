@@ -154,6 +154,7 @@ std::vector<std::size_t> FactIndex::positions(const FactKeyView& key) const {
 }
 
 std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view source_bytes) {
+  BackgroundSha256Hex source_digest(source_bytes);
   std::expected<core::InstanceDocument, core::XbrlError> parsed = core::parse_instance(source_bytes);
   if (!parsed) return std::unexpected(EvidenceError::source_parse(parsed.error().render()));
 
@@ -173,7 +174,7 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
     }
   }
 
-  context.sha256 = sha256_hex(source_bytes);
+  context.sha256 = source_digest.result();
   return context;
 }
 
