@@ -58,6 +58,17 @@ void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& ou
   sha.append_hex(body, out);
 }
 
+void receipt_ids_of_bodies_into(std::string_view a, std::string_view b, Sha256& sha, std::string& a_out,
+                                std::string& b_out) {
+  Digest a_digest{};
+  Digest b_digest{};
+  sha.digest_pair(a, b, a_digest, b_digest);
+  a_out.assign("er_");
+  append_hex(a_digest.data(), a_digest.size(), a_out);
+  b_out.assign("er_");
+  append_hex(b_digest.data(), b_digest.size(), b_out);
+}
+
 std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value) {
   const auto* numeric = std::get_if<core::NumericValue>(&value);
   if (numeric == nullptr) return std::nullopt;

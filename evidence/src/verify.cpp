@@ -33,12 +33,10 @@ struct StatedFindings {
   }
 };
 
+// Writes the receipt's canonical body into `body` (replacing its content).
 // `slices`, when present, are the receipt's claim and evidence list exactly
 // as the canonical writer writes them, so the body is put together from them.
-StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch,
-                       const CanonicalSlices& slices = {}) {
-  StatedFindings found;
-  std::string& body = scratch.body;
+void write_body(const Receipt& receipt, const CanonicalSlices& slices, std::string& body) {
   body.clear();
   if (slices.present() && !receipt.derivation) {
     body.push_back('[');
@@ -51,8 +49,14 @@ StatedFindings examine(const SourceContext& context, const Receipt& receipt, Ver
   } else {
     append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
   }
-  receipt_id_of_body_into(body, scratch.sha, scratch.id);
-  found.hashes_to_id = receipt.receipt_id == scratch.id;
+}
+
+// The checks of a receipt whose canonical body and the id it hashes to are
+// already written.
+StatedFindings examine_hashed(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch,
+                              std::string_view body, std::string_view id) {
+  StatedFindings found;
+  found.hashes_to_id = receipt.receipt_id == id;
   found.schema_known = receipt.schema == kSchema;
   found.evidence_count = receipt.evidence.size();
 
@@ -77,6 +81,12 @@ StatedFindings examine(const SourceContext& context, const Receipt& receipt, Ver
   }
   found.attestation = attestation_check(receipt, body);
   return found;
+}
+
+StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
+  write_body(receipt, CanonicalSlices{}, scratch.body);
+  receipt_id_of_body_into(scratch.body, scratch.sha, scratch.id);
+  return examine_hashed(context, receipt, scratch, scratch.body, scratch.id);
 }
 
 // The full report of what examine found, every check in the order performed.
@@ -185,8 +195,8 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   std::expected<SourceContext, EvidenceError> context = SourceContext::load(source_bytes);
   if (!context) return std::unexpected(context.error().render());
 
-  // Receipts without a derivation are checked as they are read, into one
-  // reused record; only a report for a failing one is built. Derived
+  // Receipts without a derivation are checked as they are read, into two
+  // reused records; only a report for a failing one is built. Derived
   // receipts may name any receipt of the batch, later ones included, so they
   // are kept whole and checked once the batch is read, against what every
   // receipt left behind: its id and claimed value (copied into one buffer)
@@ -206,13 +216,32 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   std::vector<std::pair<std::size_t, VerificationReport>> failures;  // with the receipt's batch position
   std::size_t pass = 0;
   VerifyScratch scratch;
-  Receipt receipt;
-  CanonicalSlices slices;
+  // Receipts without a derivation are hashed two at a time: the first one
+  // read waits, body written, in slot 0 until a second arrives in slot 1;
+  // then both are checked in batch order. A last one without a partner is
+  // hashed alone once the batch is read.
+  Receipt receipts[2];
+  CanonicalSlices slices[2];
+  std::string bodies[2];
+  std::string ids[2];
+  std::size_t waiting = 0;           // stated receipts read and not yet checked: 0 or 1
+  std::size_t waiting_position = 0;  // the batch position of the one in slot 0
+  const auto check = [&](std::size_t slot, std::size_t position) {
+    StatedFindings found = examine_hashed(*context, receipts[slot], scratch, bodies[slot], ids[slot]);
+    seen[position].intact = found.hashes_to_id ? 1 : 0;
+    if (found.all_pass()) {
+      ++pass;
+    } else {
+      failures.emplace_back(position, report_of(*context, receipts[slot], std::move(found)));
+    }
+  };
   for (std::size_t position = 0; position < lines.size(); ++position) {
-    if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slices); !read) {
+    Receipt& receipt = receipts[waiting];
+    if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slices[waiting]);
+        !read) {
       return std::unexpected(std::move(read.error()));
     }
-    Seen entry{texts.size(), 0, 0, -1, 0};
+    Seen& entry = seen.emplace_back(Seen{texts.size(), 0, 0, -1, 0});
     texts.append(receipt.receipt_id);
     entry.value_begin = texts.size();
     texts.append(receipt.claim.value);
@@ -221,16 +250,21 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
       entry.derived_slot = derived.size();
       derived.push_back(std::move(receipt));
       receipt = Receipt{};
+    } else if (waiting == 0) {
+      write_body(receipt, slices[0], bodies[0]);
+      waiting = 1;
+      waiting_position = position;
     } else {
-      StatedFindings found = examine(*context, receipt, scratch, slices);
-      entry.intact = found.hashes_to_id ? 1 : 0;
-      if (found.all_pass()) {
-        ++pass;
-      } else {
-        failures.emplace_back(position, report_of(*context, receipt, std::move(found)));
-      }
+      write_body(receipt, slices[1], bodies[1]);
+      receipt_ids_of_bodies_into(bodies[0], bodies[1], scratch.sha, ids[0], ids[1]);
+      check(0, waiting_position);
+      check(1, position);
+      waiting = 0;
     }
-    seen.push_back(entry);
+  }
+  if (waiting == 1) {
+    receipt_id_of_body_into(bodies[0], scratch.sha, ids[0]);
+    check(0, waiting_position);
   }
 
   if (!derived.empty()) {

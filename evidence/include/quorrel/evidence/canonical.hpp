@@ -42,6 +42,10 @@ void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evid
 // The same id written into a caller's buffer (its content is replaced), so
 // that checking many receipts reuses one allocation.
 void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& out);
+// The ids of two bodies, hashed together (see Sha256::digest_pair), each
+// written into its own buffer.
+void receipt_ids_of_bodies_into(std::string_view a, std::string_view b, Sha256& sha, std::string& a_out,
+                                std::string& b_out);
 
 // The text a receipt claims for a normalized value, with the decimal it came from.
 struct CanonicalValue {
