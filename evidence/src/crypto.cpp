@@ -29,7 +29,9 @@ std::atomic<Sha256Backend>& chosen_backend() {
   return backend;
 }
 
-bool use_sha_instructions() { return chosen_backend().load(std::memory_order_relaxed) == Sha256Backend::ShaInstructions; }
+bool use_sha_instructions() {
+  return chosen_backend().load(std::memory_order_relaxed) == Sha256Backend::ShaInstructions;
+}
 
 const std::uint8_t* bytes_of(std::string_view s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
