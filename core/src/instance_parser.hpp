@@ -198,9 +198,27 @@ class NamespaceScope {
   mutable std::size_t last_binding_ = kNone;
 };
 
+// Local names already made, so that a name a document repeats (a concept, a
+// dimension, a member) is one shared string rather than a copy per use. The
+// cache is a fixed number of slots, each holding the last name whose hash fell
+// on it; a name that misses is made afresh and takes the slot. Whatever the
+// input, a lookup costs one hash and at most one comparison.
+class NameCache {
+ public:
+  // Room grows with the input (one slot per kilobyte, within fixed bounds):
+  // a small document does not pay for a large table.
+  explicit NameCache(std::size_t input_size);
+  SharedString get(std::string_view name);
+
+ private:
+  std::vector<SharedString> slots_;  // made on first use
+  std::size_t slot_count_;           // a power of two
+  unsigned shift_;                   // 64 less the bits of a slot index
+};
+
 // Splits a written name at its first colon and resolves the prefix (or, when
 // use_default is set and there is no colon, the default namespace). Never fails.
-QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default);
+QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default, NameCache& names);
 
 // CDATA content handed on as text; it must be UTF-8. position is the reader's
 // offset just past the section.
@@ -238,14 +256,18 @@ struct TextTarget {
 
 enum class FactKind { NonFraction, NonNumericElement, Plain };
 
-// An open fact: the record it becomes, filled as its start tag is read, and
-// what its end needs.
+// What an open fact's end needs beyond its record. The record itself is
+// filled as the start tag is read, with everything but the value and the
+// byte range. Facts are listed in the order they close, so the innermost open
+// fact is made in its place as the last of the document's facts; when a fact
+// opens inside it, it moves aside to the parser's held facts until it closes.
+// A fact that holds no other fact is thus never moved.
 struct FactBuilder {
-  RawFact fact;                // everything but the value and the byte range
   std::size_t text_start = 0;  // where its text begins in the text log
   std::uint64_t nesting = 0;
   std::uint64_t start = 0;
   bool nil = false;
+  bool in_place = true;  // the record is the last of the document's facts, else the last held one
   FactKind kind = FactKind::Plain;
 };
 
@@ -318,8 +340,10 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> open_inline_fact(FactKind kind, const FactAttributes& found,
                                                                 std::uint64_t start);
   // The members every fact reads from its start tag, after its concept and context.
-  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, FactKind kind,
+  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, RawFact& fact, FactKind kind,
                                                                  const FactAttributes& found, std::uint64_t start);
+  // The record of a fact about to open, made in its place.
+  RawFact& open_fact_record();
   void close_fact(std::uint64_t end);
   void open_continuation();
   void close_continuation();
@@ -339,6 +363,8 @@ class InstanceParser {
   InstanceDocument doc_;
   std::shared_ptr<std::string> text_log_;
   std::vector<FactBuilder> open_facts_;
+  std::vector<RawFact> held_facts_;  // records of open facts that hold an open fact, outermost first
+  NameCache names_;
   std::vector<OpenContinuation> open_continuations_;
   std::map<std::string, Continuation, std::less<>> continuations_;
   std::vector<FootnoteArc> arcs_;
