@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <expected>
 #include <functional>
 #include <map>
@@ -44,6 +45,42 @@ inline bool declares_namespace(const std::vector<XmlAttribute>& list) noexcept {
   return false;
 }
 
+// The bytes of a text of 4 to 16 bytes as two overlapping words, its first and
+// its last eight (four for a text shorter than eight): two texts of the same
+// length in that range are equal exactly when their words are.
+struct TextWords {
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  bool operator==(const TextWords&) const = default;
+};
+constexpr std::uint64_t load_word(std::string_view text, std::size_t at, std::size_t size) noexcept {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < size; ++i) word |= std::uint64_t{static_cast<unsigned char>(text[at + i])} << (8 * i);
+  return word;
+}
+constexpr TextWords text_words(std::string_view text) noexcept {
+  const std::size_t width = text.size() >= 8 ? 8 : 4;
+  return TextWords{load_word(text, 0, width), load_word(text, text.size() - width, width)};
+}
+// The same words read in place: a few loads rather than a comparison call.
+inline TextWords read_words(std::string_view text) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (text.size() >= 8) {
+      TextWords w;
+      std::memcpy(&w.head, text.data(), 8);
+      std::memcpy(&w.tail, text.data() + text.size() - 8, 8);
+      return w;
+    }
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, text.data(), 4);
+    std::memcpy(&tail, text.data() + text.size() - 4, 4);
+    return TextWords{head, tail};
+  } else {
+    return text_words(text);
+  }
+}
+
 // A fixed set of attribute keys with, for each length, the keys of that
 // length as a bit mask: a name is compared only with the keys as long as
 // itself, usually none or one.
@@ -52,22 +89,37 @@ struct AttributeKeys {
   static_assert(N <= 32, "keys are tracked in a 32-bit mask");
   static constexpr std::size_t kLongest = 32;
   std::array<std::string_view, N> names;
+  std::array<TextWords, N> words{};  // for keys of 4 to 16 bytes
   std::array<std::uint32_t, kLongest + 1> by_length{};
+  std::uint32_t with_colon = 0;  // the keys holding a colon
 
   constexpr explicit AttributeKeys(const std::array<std::string_view, N>& keys) : names(keys) {
     for (std::size_t k = 0; k < N; ++k) {
       if (keys[k].size() <= kLongest) by_length[keys[k].size()] |= std::uint32_t{1} << k;
+      if (keys[k].size() >= 4 && keys[k].size() <= 16) words[k] = text_words(keys[k]);
+      if (keys[k].find(':') != std::string_view::npos) with_colon |= std::uint32_t{1} << k;
     }
   }
   // The index of the key equal to text, or N.
-  constexpr std::size_t match(std::string_view text) const noexcept {
+  std::size_t match(std::string_view text) const noexcept {
     if (text.size() > kLongest) return N;
-    for (std::uint32_t m = by_length[text.size()]; m != 0; m &= m - 1) {
+    std::uint32_t m = by_length[text.size()];
+    if (m == 0) return N;
+    if (text.size() >= 4 && text.size() <= 16) {
+      const TextWords w = read_words(text);
+      for (; m != 0; m &= m - 1) {
+        const auto k = static_cast<std::size_t>(std::countr_zero(m));
+        if (w == words[k]) return k;
+      }
+      return N;
+    }
+    for (; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(std::countr_zero(m));
       if (text == names[k]) return k;
     }
     return N;
   }
+  bool has_colon(std::size_t k) const noexcept { return (with_colon >> k) & 1U; }
 };
 
 class AttributeMap {
@@ -139,7 +191,11 @@ std::array<std::optional<std::string_view>, N> AttributeMap::get_all(const Attri
     // A full name that is a key counts for that key (the last one wins); the
     // part after its last colon may still count for another key, where the
     // first such name wins.
-    if (const std::size_t k = keys.match(name); k != N) full[k] = i;
+    if (const std::size_t k = keys.match(name); k != N) {
+      full[k] = i;
+      // A key without a colon matched the whole name, which then has no local part.
+      if (!keys.has_colon(k)) continue;
+    }
     const std::size_t colon = name.rfind(':');
     if (colon == std::string_view::npos) continue;
     if (const std::size_t k = keys.match(name.substr(colon + 1)); k != N && local[k] == kNone) local[k] = i;
