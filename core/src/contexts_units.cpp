@@ -28,14 +28,14 @@ void InstanceParser::context_start(std::string_view local) {
     context_->period = Forever{};
   } else if (local == "explicitMember") {
     if (auto dimension = attrs_.get("dimension")) {
-      target_ = TextTarget{TextTarget::Kind::ExplicitMember, parse_qname_str(*dimension, scope_, false), container_,
+      target_ = TextTarget{TextTarget::Kind::ExplicitMember, parse_qname_str(*dimension, scope_, false, names_), container_,
                            false};
     }
   }
 }
 
 std::expected<void, XbrlError> InstanceParser::typed_member(bool is_empty) {
-  QName dimension = parse_qname_str(*attrs_.get("dimension"), scope_, false);
+  QName dimension = parse_qname_str(*attrs_.get("dimension"), scope_, false, names_);
   std::string content;
   if (!is_empty) {
     auto raw = reader_.read_raw_inner();
@@ -114,13 +114,13 @@ std::expected<void, XbrlError> InstanceParser::apply_target(TextTarget target, s
       return {};
     case TextTarget::Kind::ExplicitMember: {
       if (frames_.empty()) return std::unexpected(XbrlError::xml_parse(std::nullopt, "missing namespace scope"));
-      QName member = parse_qname_str(text, scope_, false);
+      QName member = parse_qname_str(text, scope_, false, names_);
       push_element(target.container, ExplicitMember{std::move(target.dimension), std::move(member)});
       return {};
     }
     case TextTarget::Kind::Measure: {
       if (frames_.empty()) return std::unexpected(XbrlError::xml_parse(std::nullopt, "missing namespace scope"));
-      QName measure = parse_qname_str(text, scope_, false);
+      QName measure = parse_qname_str(text, scope_, false, names_);
       if (unit_) (target.in_denominator ? unit_->denominator : unit_->numerator).push_back(std::move(measure));
       return {};
     }

@@ -13,40 +13,49 @@ namespace {
 
 bool is_nil(std::optional<std::string_view> v) { return v && (*v == "true" || *v == "1"); }
 
-std::optional<std::string> owned(std::optional<std::string_view> v) {
-  if (!v) return std::nullopt;
-  return std::string(*v);
+// The value of an attribute a fact may carry, written straight into its member.
+void assign(std::optional<std::string>& member, std::optional<std::string_view> value) {
+  if (value) member.emplace(*value);
 }
 
 }  // namespace
 
-std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b, FactKind kind,
+RawFact& InstanceParser::open_fact_record() {
+  if (!open_facts_.empty() && open_facts_.back().in_place) {
+    open_facts_.back().in_place = false;
+    held_facts_.push_back(std::move(doc_.facts.back()));
+    doc_.facts.pop_back();
+  }
+  return doc_.facts.emplace_back();
+}
+
+std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b, RawFact& fact, FactKind kind,
                                                                  const FactAttributes& found, std::uint64_t start) {
-  b.fact.id = owned(found[kId]);
-  b.fact.unit_ref = owned(found[kUnitRef]);
+  assign(fact.id, found[kId]);
+  assign(fact.unit_ref, found[kUnitRef]);
   if (auto d = found[kDecimals]) {
     auto parsed = parse_decimals(*d);
     if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.fact.decimals = *parsed;
+    fact.decimals = *parsed;
   }
   if (auto p = found[kPrecision]) {
     auto parsed = parse_precision(*p);
     if (!parsed) return std::unexpected(std::move(parsed.error()));
-    b.fact.precision = *parsed;
+    fact.precision = *parsed;
   }
-  b.fact.lang = owned(found[kLang] ? found[kLang] : found[kXmlLang]);
+  assign(fact.lang, found[kLang] ? found[kLang] : found[kXmlLang]);
   b.nil = is_nil(found[kNil]);
   if (kind != FactKind::Plain) {
-    InlineMeta& meta = b.fact.inline_meta.emplace();
-    meta.format = owned(found[kFormat]);
+    InlineMeta& meta = fact.inline_meta.emplace();
+    assign(meta.format, found[kFormat]);
     if (auto s = found[kScale]) {
       auto parsed = parse_ix_scale(*s);
       if (!parsed) return std::unexpected(std::move(parsed.error()));
       meta.scale = *parsed;
     }
-    meta.sign = owned(found[kSign]);
-    meta.target = owned(found[kTarget]);
-    meta.continued_at = owned(found[kContinuedAt]);
+    assign(meta.sign, found[kSign]);
+    assign(meta.target, found[kTarget]);
+    assign(meta.continued_at, found[kContinuedAt]);
     meta.hidden = hidden_depth_ > 0;
   }
   b.kind = kind;
@@ -57,37 +66,41 @@ std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b,
 }
 
 std::expected<void, XbrlError> InstanceParser::open_plain_fact(const FactAttributes& found, std::uint64_t start) {
-  // Built in place: a builder is large, and most of its members stay empty.
+  RawFact& fact = open_fact_record();
   FactBuilder& b = open_facts_.emplace_back();
-  b.fact.concept_name = parse_qname_str(reader_.name(), scope_, true);
-  b.fact.context_ref = std::string(*found[kContextRef]);
-  return fill_fact_builder(b, FactKind::Plain, found, start);
+  fact.concept_name = parse_qname_str(reader_.name(), scope_, true, names_);
+  fact.context_ref = std::string(*found[kContextRef]);
+  return fill_fact_builder(b, fact, FactKind::Plain, found, start);
 }
 
 std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, const FactAttributes& found,
                                                                 std::uint64_t start) {
+  RawFact& fact = open_fact_record();
   FactBuilder& b = open_facts_.emplace_back();
-  b.fact.context_ref = std::string(*found[kContextRef]);
-  b.fact.concept_name = parse_qname_str(*found[kName], scope_, false);
-  return fill_fact_builder(b, kind, found, start);
+  fact.context_ref = std::string(*found[kContextRef]);
+  fact.concept_name = parse_qname_str(*found[kName], scope_, false, names_);
+  return fill_fact_builder(b, fact, kind, found, start);
 }
 
 void InstanceParser::close_fact(std::uint64_t end) {
-  FactBuilder& b = open_facts_.back();
-  RawFact& fact = b.fact;
+  const FactBuilder& b = open_facts_.back();
+  RawFact& fact = b.in_place ? doc_.facts.back() : held_facts_.back();
   fact.byte_range = ByteRange{b.start, end};
   if (b.nil) {
-    fact.value = NilValue{};
+    fact.value.emplace<NilValue>();
   } else {
     // Nested facts share the log: the text is a slice, not a copy.
     FactText text(text_log_, b.text_start, text_log_->size() - b.text_start);
     if (b.kind != FactKind::NonFraction && !fact.unit_ref && !fact.decimals && !fact.precision) {
-      fact.value = NonNumericText{std::move(text)};
+      fact.value.emplace<NonNumericText>(std::move(text));
     } else {
-      fact.value = NumericText{std::move(text)};
+      fact.value.emplace<NumericText>(std::move(text));
     }
   }
-  doc_.facts.push_back(std::move(fact));
+  if (!b.in_place) {
+    doc_.facts.push_back(std::move(fact));
+    held_facts_.pop_back();
+  }
   open_facts_.pop_back();
   if (open_facts_.empty()) target_ = TextTarget{};
 }

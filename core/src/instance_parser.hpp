@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <expected>
 #include <functional>
 #include <map>
@@ -44,6 +45,42 @@ inline bool declares_namespace(const std::vector<XmlAttribute>& list) noexcept {
   return false;
 }
 
+// The bytes of a text of 4 to 16 bytes as two overlapping words, its first and
+// its last eight (four for a text shorter than eight): two texts of the same
+// length in that range are equal exactly when their words are.
+struct TextWords {
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  bool operator==(const TextWords&) const = default;
+};
+constexpr std::uint64_t load_word(std::string_view text, std::size_t at, std::size_t size) noexcept {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < size; ++i) word |= std::uint64_t{static_cast<unsigned char>(text[at + i])} << (8 * i);
+  return word;
+}
+constexpr TextWords text_words(std::string_view text) noexcept {
+  const std::size_t width = text.size() >= 8 ? 8 : 4;
+  return TextWords{load_word(text, 0, width), load_word(text, text.size() - width, width)};
+}
+// The same words read in place: a few loads rather than a comparison call.
+inline TextWords read_words(std::string_view text) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (text.size() >= 8) {
+      TextWords w;
+      std::memcpy(&w.head, text.data(), 8);
+      std::memcpy(&w.tail, text.data() + text.size() - 8, 8);
+      return w;
+    }
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, text.data(), 4);
+    std::memcpy(&tail, text.data() + text.size() - 4, 4);
+    return TextWords{head, tail};
+  } else {
+    return text_words(text);
+  }
+}
+
 // A fixed set of attribute keys with, for each length, the keys of that
 // length as a bit mask: a name is compared only with the keys as long as
 // itself, usually none or one.
@@ -52,22 +89,37 @@ struct AttributeKeys {
   static_assert(N <= 32, "keys are tracked in a 32-bit mask");
   static constexpr std::size_t kLongest = 32;
   std::array<std::string_view, N> names;
+  std::array<TextWords, N> words{};  // for keys of 4 to 16 bytes
   std::array<std::uint32_t, kLongest + 1> by_length{};
+  std::uint32_t with_colon = 0;  // the keys holding a colon
 
   constexpr explicit AttributeKeys(const std::array<std::string_view, N>& keys) : names(keys) {
     for (std::size_t k = 0; k < N; ++k) {
       if (keys[k].size() <= kLongest) by_length[keys[k].size()] |= std::uint32_t{1} << k;
+      if (keys[k].size() >= 4 && keys[k].size() <= 16) words[k] = text_words(keys[k]);
+      if (keys[k].find(':') != std::string_view::npos) with_colon |= std::uint32_t{1} << k;
     }
   }
   // The index of the key equal to text, or N.
-  constexpr std::size_t match(std::string_view text) const noexcept {
+  std::size_t match(std::string_view text) const noexcept {
     if (text.size() > kLongest) return N;
-    for (std::uint32_t m = by_length[text.size()]; m != 0; m &= m - 1) {
+    std::uint32_t m = by_length[text.size()];
+    if (m == 0) return N;
+    if (text.size() >= 4 && text.size() <= 16) {
+      const TextWords w = read_words(text);
+      for (; m != 0; m &= m - 1) {
+        const auto k = static_cast<std::size_t>(std::countr_zero(m));
+        if (w == words[k]) return k;
+      }
+      return N;
+    }
+    for (; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(std::countr_zero(m));
       if (text == names[k]) return k;
     }
     return N;
   }
+  bool has_colon(std::size_t k) const noexcept { return (with_colon >> k) & 1U; }
 };
 
 class AttributeMap {
@@ -139,7 +191,11 @@ std::array<std::optional<std::string_view>, N> AttributeMap::get_all(const Attri
     // A full name that is a key counts for that key (the last one wins); the
     // part after its last colon may still count for another key, where the
     // first such name wins.
-    if (const std::size_t k = keys.match(name); k != N) full[k] = i;
+    if (const std::size_t k = keys.match(name); k != N) {
+      full[k] = i;
+      // A key without a colon matched the whole name, which then has no local part.
+      if (!keys.has_colon(k)) continue;
+    }
     const std::size_t colon = name.rfind(':');
     if (colon == std::string_view::npos) continue;
     if (const std::size_t k = keys.match(name.substr(colon + 1)); k != N && local[k] == kNone) local[k] = i;
@@ -198,9 +254,27 @@ class NamespaceScope {
   mutable std::size_t last_binding_ = kNone;
 };
 
+// Local names already made, so that a name a document repeats (a concept, a
+// dimension, a member) is one shared string rather than a copy per use. The
+// cache is a fixed number of slots, each holding the last name whose hash fell
+// on it; a name that misses is made afresh and takes the slot. Whatever the
+// input, a lookup costs one hash and at most one comparison.
+class NameCache {
+ public:
+  // Room grows with the input (one slot per kilobyte, within fixed bounds):
+  // a small document does not pay for a large table.
+  explicit NameCache(std::size_t input_size);
+  SharedString get(std::string_view name);
+
+ private:
+  std::vector<SharedString> slots_;  // made on first use
+  std::size_t slot_count_;           // a power of two
+  unsigned shift_;                   // 64 less the bits of a slot index
+};
+
 // Splits a written name at its first colon and resolves the prefix (or, when
 // use_default is set and there is no colon, the default namespace). Never fails.
-QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default);
+QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default, NameCache& names);
 
 // CDATA content handed on as text; it must be UTF-8. position is the reader's
 // offset just past the section.
@@ -238,14 +312,18 @@ struct TextTarget {
 
 enum class FactKind { NonFraction, NonNumericElement, Plain };
 
-// An open fact: the record it becomes, filled as its start tag is read, and
-// what its end needs.
+// What an open fact's end needs beyond its record. The record itself is
+// filled as the start tag is read, with everything but the value and the
+// byte range. Facts are listed in the order they close, so the innermost open
+// fact is made in its place as the last of the document's facts; when a fact
+// opens inside it, it moves aside to the parser's held facts until it closes.
+// A fact that holds no other fact is thus never moved.
 struct FactBuilder {
-  RawFact fact;                // everything but the value and the byte range
   std::size_t text_start = 0;  // where its text begins in the text log
   std::uint64_t nesting = 0;
   std::uint64_t start = 0;
   bool nil = false;
+  bool in_place = true;  // the record is the last of the document's facts, else the last held one
   FactKind kind = FactKind::Plain;
 };
 
@@ -318,8 +396,10 @@ class InstanceParser {
   [[nodiscard]] std::expected<void, XbrlError> open_inline_fact(FactKind kind, const FactAttributes& found,
                                                                 std::uint64_t start);
   // The members every fact reads from its start tag, after its concept and context.
-  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, FactKind kind,
+  [[nodiscard]] std::expected<void, XbrlError> fill_fact_builder(FactBuilder& b, RawFact& fact, FactKind kind,
                                                                  const FactAttributes& found, std::uint64_t start);
+  // The record of a fact about to open, made in its place.
+  RawFact& open_fact_record();
   void close_fact(std::uint64_t end);
   void open_continuation();
   void close_continuation();
@@ -339,6 +419,8 @@ class InstanceParser {
   InstanceDocument doc_;
   std::shared_ptr<std::string> text_log_;
   std::vector<FactBuilder> open_facts_;
+  std::vector<RawFact> held_facts_;  // records of open facts that hold an open fact, outermost first
+  NameCache names_;
   std::vector<OpenContinuation> open_continuations_;
   std::map<std::string, Continuation, std::less<>> continuations_;
   std::vector<FootnoteArc> arcs_;

@@ -86,16 +86,56 @@ const SharedString* NamespaceScope::default_namespace() const noexcept {
   return &stack_[default_top_].uri;
 }
 
-QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default) {
+// ---- NameCache ----
+
+NameCache::NameCache(std::size_t input_size) {
+  constexpr unsigned kFewestBits = 6;
+  constexpr unsigned kMostBits = 12;
+  unsigned bits = kFewestBits;
+  while (bits < kMostBits && (std::size_t{1024} << bits) < input_size) ++bits;
+  slot_count_ = std::size_t{1} << bits;
+  shift_ = 64 - bits;
+}
+
+SharedString NameCache::get(std::string_view name) {
+  // Eight bytes at a time, the last word read so that it ends with the name.
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t h = name.size() * kMultiplier;
+  const std::size_t n = name.size();
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 < n; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, name.data() + i, 8);
+      h = (h ^ word) * kMultiplier;
+      h ^= h >> 29;
+    }
+    std::uint64_t last;
+    std::memcpy(&last, name.data() + n - 8, 8);
+    h = (h ^ last) * kMultiplier;
+  } else {
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * i);
+    h = (h ^ word) * kMultiplier;
+  }
+  h ^= h >> 31;
+  h *= kMultiplier;
+  if (slots_.empty()) slots_.resize(slot_count_);
+  SharedString& slot = slots_[static_cast<std::size_t>(h >> shift_)];
+  if (slot.view() != name) slot = SharedString(name);
+  return slot;
+}
+
+QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool use_default, NameCache& names) {
   QName q;
   const std::size_t colon = text.find(':');
   if (colon != std::string_view::npos) {
     const std::string_view prefix = text.substr(0, colon);
-    q.local_name = std::string(text.substr(colon + 1));
+    q.local_name = names.get(text.substr(colon + 1));
     q.prefix = std::string(prefix);
     if (const SharedString* ns = scope.lookup(prefix)) q.namespace_uri = *ns;
   } else {
-    q.local_name = std::string(text);
+    q.local_name = names.get(text);
     if (use_default) {
       if (const SharedString* ns = scope.default_namespace()) q.namespace_uri = *ns;
     }
@@ -119,7 +159,7 @@ XbrlError unexpected_closing_tag(std::string_view raw_name) {
 // ---- driver ----
 
 InstanceParser::InstanceParser(std::string_view bytes)
-    : reader_(bytes), text_log_(std::make_shared<std::string>()) {
+    : reader_(bytes), text_log_(std::make_shared<std::string>()), names_(bytes.size()) {
   // Filings carry about one fact per one to two kilobytes. Room made up front
   // spares the regrowth that would move every fact once more; room a sparse
   // document leaves unused is address space that is never touched, and the
@@ -198,6 +238,8 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
         break;
       }
       case XmlEvent::Eof:
+        // A fact still open when the input ends never closed and is no fact.
+        if (!open_facts_.empty() && open_facts_.back().in_place) doc_.facts.pop_back();
         resolve_continuations();
         link_footnotes();
         return std::move(doc_);

@@ -10,7 +10,7 @@ std::string QName::to_string() const {
     out.reserve(prefix->size() + 1 + local_name.size());
     out += *prefix;
     out += ':';
-    out += local_name;
+    out += local_name.view();
     return out;
   }
   if (namespace_uri) {
@@ -19,10 +19,10 @@ std::string QName::to_string() const {
     out += '{';
     out += namespace_uri->view();
     out += '}';
-    out += local_name;
+    out += local_name.view();
     return out;
   }
-  return local_name;
+  return local_name.str();
 }
 
 void QName::render_into(std::string& out) const {
@@ -35,7 +35,7 @@ void QName::render_into(std::string& out) const {
     out.append(namespace_uri->view());
     out.push_back('}');
   }
-  out.append(local_name);
+  out.append(local_name.view());
 }
 
 void FactText::append(std::string_view more) {

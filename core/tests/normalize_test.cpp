@@ -235,7 +235,7 @@ TEST(NormalizeFact, TextFactsAreTransformedAndLabelsAskedOnlyOnSuccess) {
       ++calls;
       last_lang = lang;
       EXPECT_FALSE(selector.has_value());
-      return "Label of " + q.local_name;
+      return "Label of " + q.local_name.str();
     }
   } resolver;
   const InstanceDocument doc = document();

@@ -157,6 +157,109 @@ TEST(Parser, ValueKindsNilAndNestedInlineFacts) {
   EXPECT_EQ(doc.facts[10].concept_name.local_name, "i");  // the inner fact closes first
 }
 
+TEST(Parser, NestedFactsAreListedInClosingOrderAndUnclosedOnesDropped) {
+  const std::string nn = "<ix:nonNumeric contextRef='c' name='";
+  const std::string nf = "<ix:nonFraction contextRef='c' name='";
+  const std::string src = "<r>" + nn + "o'>a" + nf + "i1'>1</ix:nonFraction>" + nn + "i2'>b" + nf +
+                          "g'>2</ix:nonFraction>c</ix:nonNumeric>d" + nf + "i3'>3</ix:nonFraction></ix:nonNumeric>" +
+                          nf + "s'>4</ix:nonFraction>" + nn + "t'>" + nn + "u'>" + nn + "v'>5</ix:nonNumeric>" +
+                          "</ix:nonNumeric></ix:nonNumeric></r>";
+  const auto doc = parse_ok(src);
+  std::vector<std::string> names;
+  for (const RawFact& f : doc.facts) names.push_back(f.concept_name.local_name.str());
+  EXPECT_EQ(names, (Texts{"i1", "g", "i2", "i3", "o", "s", "v", "u", "t"}));
+  EXPECT_EQ(texts_of(doc), (Texts{"numeric:1", "numeric:2", "text:b2c", "numeric:3", "text:a1b2cd3", "numeric:4",
+                                  "text:5", "text:5", "text:5"}));
+  EXPECT_EQ(slice(src, doc.facts[1]), nf + "g'>2</ix:nonFraction>");
+  EXPECT_EQ(slice(src, doc.facts[2]), nn + "i2'>b" + nf + "g'>2</ix:nonFraction>c</ix:nonNumeric>");
+  EXPECT_EQ(slice(src, doc.facts[5]), nf + "s'>4</ix:nonFraction>");
+
+  // Facts still open at the end of the input are no facts, whether or not a
+  // fact closed inside them; the ones that closed stay, with their own names.
+  const auto only_inner = [&](const std::string& tail) {
+    std::vector<std::string> out;
+    for (const RawFact& f : parse_ok("<r>" + tail).facts) out.push_back(f.concept_name.local_name.str() + "=" + text_of(f));
+    return out;
+  };
+  EXPECT_EQ(only_inner(nn + "o'>a"), Texts{});
+  EXPECT_EQ(only_inner(nn + "o'>a" + nf + "i'>1</ix:nonFraction>"), (Texts{"i=numeric:1"}));
+  EXPECT_EQ(only_inner(nn + "o'>a" + nf + "i'>1</ix:nonFraction>" + nn + "j'>b"), (Texts{"i=numeric:1"}));
+  EXPECT_EQ(only_inner(nn + "o'>a" + nn + "j'>b" + nf + "k'>1</ix:nonFraction>x"), (Texts{"k=numeric:1"}));
+  EXPECT_EQ(only_inner(nn + "o'>" + nn + "j'>" + nf + "k'>1</ix:nonFraction></ix:nonNumeric>" + nf + "m'>2"),
+            (Texts{"k=numeric:1", "j=text:1"}));
+}
+
+TEST(Parser, AttributeNamesOneByteAwayFromAKeyAreNotThatKey) {
+  // Every byte of a key's name counts, whatever its length.
+  const auto fact_with = [](const std::string& attribute) {
+    const auto doc = parse_ok("<r><ix:nonFraction name='n' contextRef='c' " + attribute + "='2'>1</ix:nonFraction></r>");
+    EXPECT_EQ(doc.facts.size(), 1U);
+    return doc.facts.empty() ? RawFact{} : doc.facts[0];
+  };
+  for (const std::string key : {"unitRef", "format", "decimals", "continuedAt", "id", "xml:lang"}) {
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      std::string near = key;
+      near[i] = 'Q';
+      SCOPED_TRACE(near);
+      const RawFact f = fact_with(near);
+      EXPECT_FALSE(f.unit_ref.has_value());
+      EXPECT_FALSE(f.decimals.has_value());
+      EXPECT_FALSE(f.id.has_value());
+      ASSERT_TRUE(f.inline_meta.has_value());
+      EXPECT_FALSE(f.inline_meta->format.has_value());
+      EXPECT_FALSE(f.inline_meta->continued_at.has_value());
+      // A changed prefix leaves a local part that is still a key.
+      EXPECT_EQ(f.lang.has_value(), key == "xml:lang" && i < 3);
+    }
+    EXPECT_TRUE(fact_with(key) != RawFact{});
+  }
+  for (std::size_t i = 0; i < 10; ++i) {
+    std::string near = "contextRef";
+    near[i] = 'Q';
+    EXPECT_TRUE(parse_ok("<r><p " + near + "='c'>1</p><ix:nonNumeric name='n' " + near + "='c'>2</ix:nonNumeric></r>")
+                    .facts.empty())
+        << near;
+  }
+}
+
+TEST(Parser, ManyDistinctAndRepeatedNamesEachResolveToTheirOwn) {
+  // A small document with far more distinct names than its name cache has
+  // slots, each used several times under prefixes bound in different ways.
+  const std::size_t n = 600;
+  std::string src = "<r xmlns:a='urn:a' xmlns:b='urn:b' xmlns='urn:d'>";
+  for (std::size_t round = 0; round < 3; ++round) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::string local = "Concept" + std::to_string(i * 7919 % n) + (i % 2 ? "WithALongerTail" : "");
+      const std::string prefix = i % 3 == 0 ? "a:" : i % 3 == 1 ? "b:" : "";
+      if (round == 2 && i % 5 == 0) {
+        src += "<ix:nonNumeric xmlns:a='urn:other' name='" + prefix + local + "' contextRef='c'>x</ix:nonNumeric>";
+      } else if (prefix.empty()) {
+        src += "<" + local + " contextRef='c'>x</" + local + ">";
+      } else {
+        src += "<ix:nonNumeric name='" + prefix + local + "' contextRef='c'>x</ix:nonNumeric>";
+      }
+    }
+  }
+  const auto doc = parse_ok(src + "</r>");
+  ASSERT_EQ(doc.facts.size(), 3 * n);
+  for (std::size_t k = 0; k < doc.facts.size(); ++k) {
+    const std::size_t round = k / n;
+    const std::size_t i = k % n;
+    const std::string local = "Concept" + std::to_string(i * 7919 % n) + (i % 2 ? "WithALongerTail" : "");
+    const QName& q = doc.facts[k].concept_name;
+    ASSERT_EQ(q.local_name, local) << k;
+    const bool inline_fact = round == 2 && i % 5 == 0;
+    if (i % 3 == 2) {
+      // An inline fact's name takes no default namespace; an element's name does.
+      ASSERT_EQ(q, (QName{local, inline_fact ? std::nullopt : std::optional<SharedString>("urn:d"), std::nullopt})) << k;
+    } else {
+      const bool rebound = inline_fact && i % 3 == 0;
+      ASSERT_EQ(q, (QName{local, i % 3 == 0 ? (rebound ? "urn:other" : "urn:a") : "urn:b", i % 3 == 0 ? "a" : "b"}))
+          << k;
+    }
+  }
+}
+
 TEST(Parser, ContinuationChainsLoopsAndSharedLinks) {
   const auto doc = parse_ok(
       "<x><ix:nonNumeric name='a' contextRef='c' continuedAt='c1'>A</ix:nonNumeric>"

@@ -47,7 +47,7 @@ class SharedString {
 };
 
 struct QName {
-  std::string local_name;
+  SharedString local_name;  // shared by every use of the same name in a document
   std::optional<SharedString> namespace_uri;  // what the prefix (or default) was bound to
   std::optional<std::string> prefix;         // as written; present (maybe empty) when the name had a colon
 
