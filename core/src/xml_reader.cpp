@@ -177,19 +177,24 @@ bool is_entity_name_char(char c) noexcept {
 
 }  // namespace
 
-std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
-  // Decoded text is never longer than its source: every reference is at least
-  // as long as the UTF-8 bytes it stands for ("&#128;" is six bytes for two,
-  // "&#65536;" eight for four). So the room is made once and written through a
-  // pointer, instead of one append per piece of text or decoded character.
-  const std::size_t base = out.size();
-  out.resize(base + raw.size());
-  char* const begin = out.data() + base;
+namespace {
+
+// Where decoding stopped: the bytes written, and for a fault its kind, the
+// offset of its "&" in the raw text and the offset where reading it stopped.
+struct Decoded {
+  enum class Fault : std::uint8_t { None, MalformedCharacterReference, InvalidCharacterReference, BareAmpersand,
+                                    NoSemicolon, UnknownEntity };
+  char* begin;
+  char* end;
+  Fault fault = Fault::None;
+  std::size_t amp = 0;
+  std::size_t stop = 0;
+};
+
+// Decodes raw into the room at begin, which holds at least raw.size() bytes.
+Decoded decode_references(std::string_view raw, char* const begin) noexcept {
+  using Fault = Decoded::Fault;
   char* w = begin;
-  const auto stop = [&](std::string message) {
-    out.resize(base + static_cast<std::size_t>(w - begin));  // keep what was decoded so far
-    return std::unexpected(std::move(message));
-  };
   std::size_t i = 0;
   const std::size_t n = raw.size();
   for (;;) {
@@ -197,7 +202,7 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
     // bytes, so the text is copied as it is searched, 16 bytes at a time
     // where SSE2 is available: the block is stored whole and the write
     // position moves only past the bytes before the "&". The store stays
-    // within the room made above, since w never runs ahead of i.
+    // within the room the caller made, since w never runs ahead of i.
 #if defined(__SSE2__)
     const __m128i amps = _mm_set1_epi8('&');
     while (n - i >= 16) {
@@ -230,7 +235,6 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
       i = j + 4;
       continue;
     }
-    const std::uint64_t where = raw_offset + amp;
     if (j < raw.size() && raw[j] == '#') {
       // &#123; or &#x1F;
       ++j;
@@ -247,19 +251,19 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
         ++j;
       }
       if (j == digits || j >= raw.size() || raw[j] != ';') {
-        return stop("malformed character reference" + at_byte(where));
+        return {begin, w, Fault::MalformedCharacterReference, amp, j};
       }
       if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return stop("invalid character reference " + std::string(raw.substr(amp, j + 1 - amp)) + at_byte(where));
+        return {begin, w, Fault::InvalidCharacterReference, amp, j};
       }
       w = put_utf8(value, w);
       i = j + 1;
       continue;
     }
     while (j < raw.size() && is_entity_name_char(raw[j])) ++j;
-    if (j == amp + 1) return stop("bare '&' not followed by an entity name" + at_byte(where));
+    if (j == amp + 1) return {begin, w, Fault::BareAmpersand, amp, j};
     if (j >= raw.size() || raw[j] != ';') {
-      return stop("entity reference without ';'" + at_byte(where));
+      return {begin, w, Fault::NoSemicolon, amp, j};
     }
     const std::string_view name = raw.substr(amp + 1, j - amp - 1);
     if (name == "lt") {
@@ -273,11 +277,43 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
     } else if (name == "quot") {
       *w++ = '"';
     } else {
-      return stop("unknown entity &" + std::string(name) + ";" + at_byte(where));
+      return {begin, w, Fault::UnknownEntity, amp, j};
     }
     i = j + 1;
   }
-  out.resize(base + static_cast<std::size_t>(w - begin));
+  return {begin, w};
+}
+
+}  // namespace
+
+std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
+  // Decoded text is never longer than its source: every reference is at least
+  // as long as the UTF-8 bytes it stands for ("&#128;" is six bytes for two,
+  // "&#65536;" eight for four). So the room is made once, without filling it
+  // first, and written through a pointer, instead of one append per piece of
+  // text or decoded character; what was decoded before a fault is kept.
+  const std::size_t base = out.size();
+  Decoded decoded{nullptr, nullptr};
+  out.resize_and_overwrite(base + raw.size(), [&](char* buffer, std::size_t) noexcept {
+    decoded = decode_references(raw, buffer + base);
+    return base + static_cast<std::size_t>(decoded.end - decoded.begin);
+  });
+  using Fault = Decoded::Fault;
+  const std::size_t amp = decoded.amp;
+  const std::size_t j = decoded.stop;
+  const std::uint64_t where = raw_offset + amp;
+  switch (decoded.fault) {
+    case Fault::None: return {};
+    case Fault::MalformedCharacterReference: return std::unexpected("malformed character reference" + at_byte(where));
+    case Fault::InvalidCharacterReference:
+      return std::unexpected("invalid character reference " + std::string(raw.substr(amp, j + 1 - amp)) +
+                             at_byte(where));
+    case Fault::BareAmpersand: return std::unexpected("bare '&' not followed by an entity name" + at_byte(where));
+    case Fault::NoSemicolon: return std::unexpected("entity reference without ';'" + at_byte(where));
+    case Fault::UnknownEntity:
+      return std::unexpected("unknown entity &" + std::string(raw.substr(amp + 1, j - amp - 1)) + ";" +
+                             at_byte(where));
+  }
   return {};
 }
 
