@@ -41,23 +41,68 @@ inline unsigned char byte_at(std::string_view s, std::size_t i) noexcept {
   return static_cast<unsigned char>(s[i]);
 }
 
+// Whether every byte a table marks is at most '>'. The name scans below rely
+// on it: a block of bytes above '>' (letters, non-ASCII bytes and "_", most of
+// any name) holds no stop at all.
+constexpr bool stops_at_most_gt(const std::array<bool, 256>& t) {
+  for (std::size_t i = '>' + 1; i < t.size(); ++i) {
+    if (t[i]) return false;
+  }
+  return true;
+}
+static_assert(stops_at_most_gt(kNameStop) && stops_at_most_gt(kAttributeNameStop));
+
+// The first byte in [p, end) that `stops` marks, or end. Sixteen bytes at a
+// time where SSE2 is available: the bytes at most '>' in a block are the only
+// candidates, and each is looked up in the table in turn (a name's digits,
+// ":", "-" and "." are candidates that do not stop it).
+inline const char* scan_name(const char* p, const char* end, const std::array<bool, 256>& stops) noexcept {
+#if defined(__SSE2__)
+  if (end - p >= 16) {
+    const __m128i top = _mm_set1_epi8('>');
+    const char* const last = end - 16;  // the last place a whole block can be read
+    do {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      auto low = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, top), block)));
+      while (low != 0) {
+        const int k = std::countr_zero(low);
+        if (stops[static_cast<unsigned char>(p[k])]) return p + k;
+        low &= low - 1;
+      }
+      p += 16;
+    } while (p <= last);
+  }
+#endif
+  while (p < end && !stops[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
+
 // The first `stop` in [p, end), or end; sets amp when an "&" comes before it.
 // One pass does both: the reader needs the end of a run of text or of an
 // attribute value, and the parser needs to know whether it holds a reference.
 inline const char* scan_to(const char* p, const char* end, char stop, bool& amp) noexcept {
 #if defined(__SSE2__)
-  const __m128i stops = _mm_set1_epi8(stop);
-  const __m128i amps = _mm_set1_epi8('&');
-  while (end - p >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const auto at_stop = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, stops)));
-    const auto at_amp = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, amps)));
-    if (at_stop != 0) {
-      if ((at_amp & ((at_stop & (0U - at_stop)) - 1)) != 0) amp = true;
-      return p + std::countr_zero(at_stop);
-    }
-    if (at_amp != 0) amp = true;
-    p += 16;
+  if (end - p >= 16) {
+    const __m128i stops = _mm_set1_epi8(stop);
+    const __m128i amps = _mm_set1_epi8('&');
+    const char* const last = end - 16;  // the last place a whole block can be read
+    do {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i at_stop = _mm_cmpeq_epi8(block, stops);
+      const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(at_stop, _mm_cmpeq_epi8(block, amps))));
+      if (hits != 0) {
+        const int k = std::countr_zero(hits);
+        if (p[k] == stop) return p + k;
+        // An "&" first: from here on only the stop matters.
+        amp = true;
+        const auto rest = static_cast<unsigned>(_mm_movemask_epi8(at_stop));
+        if (rest != 0) return p + std::countr_zero(rest);
+        p += 16;
+        const void* found = std::memchr(p, stop, static_cast<std::size_t>(end - p));
+        return found ? static_cast<const char*>(found) : end;
+      }
+      p += 16;
+    } while (p <= last);
   }
 #endif
   for (; p < end; ++p) {
@@ -65,6 +110,26 @@ inline const char* scan_to(const char* p, const char* end, char stop, bool& amp)
     if (*p == '&') amp = true;
   }
   return end;
+}
+
+// Whether the len bytes at a and b are equal, where room bytes can be read at
+// a and b lies before a in the same buffer. The names of end tags are short,
+// so up to sixteen bytes are compared as one or two eight-byte words.
+inline bool same_bytes(const char* a, const char* b, std::size_t len, std::size_t room) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (len - 1 < 16 && room >= 8) {
+      std::uint64_t x = 0;
+      std::uint64_t y = 0;
+      std::memcpy(&x, a, 8);
+      std::memcpy(&y, b, 8);
+      if (len <= 8) return ((x ^ y) << (64 - 8 * len)) == 0;  // only the first len bytes count
+      if (x != y) return false;
+      std::memcpy(&x, a + len - 8, 8);
+      std::memcpy(&y, b + len - 8, 8);
+      return x == y;
+    }
+  }
+  return std::memcmp(a, b, len) == 0;
 }
 
 std::string at_byte(std::uint64_t offset) { return " at byte " + std::to_string(offset); }
@@ -112,19 +177,24 @@ bool is_entity_name_char(char c) noexcept {
 
 }  // namespace
 
-std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
-  // Decoded text is never longer than its source: every reference is at least
-  // as long as the UTF-8 bytes it stands for ("&#128;" is six bytes for two,
-  // "&#65536;" eight for four). So the room is made once and written through a
-  // pointer, instead of one append per piece of text or decoded character.
-  const std::size_t base = out.size();
-  out.resize(base + raw.size());
-  char* const begin = out.data() + base;
+namespace {
+
+// Where decoding stopped: the bytes written, and for a fault its kind, the
+// offset of its "&" in the raw text and the offset where reading it stopped.
+struct Decoded {
+  enum class Fault : std::uint8_t { None, MalformedCharacterReference, InvalidCharacterReference, BareAmpersand,
+                                    NoSemicolon, UnknownEntity };
+  char* begin;
+  char* end;
+  Fault fault = Fault::None;
+  std::size_t amp = 0;
+  std::size_t stop = 0;
+};
+
+// Decodes raw into the room at begin, which holds at least raw.size() bytes.
+Decoded decode_references(std::string_view raw, char* const begin) noexcept {
+  using Fault = Decoded::Fault;
   char* w = begin;
-  const auto stop = [&](std::string message) {
-    out.resize(base + static_cast<std::size_t>(w - begin));  // keep what was decoded so far
-    return std::unexpected(std::move(message));
-  };
   std::size_t i = 0;
   const std::size_t n = raw.size();
   for (;;) {
@@ -132,7 +202,7 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
     // bytes, so the text is copied as it is searched, 16 bytes at a time
     // where SSE2 is available: the block is stored whole and the write
     // position moves only past the bytes before the "&". The store stays
-    // within the room made above, since w never runs ahead of i.
+    // within the room the caller made, since w never runs ahead of i.
 #if defined(__SSE2__)
     const __m128i amps = _mm_set1_epi8('&');
     while (n - i >= 16) {
@@ -165,7 +235,6 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
       i = j + 4;
       continue;
     }
-    const std::uint64_t where = raw_offset + amp;
     if (j < raw.size() && raw[j] == '#') {
       // &#123; or &#x1F;
       ++j;
@@ -182,19 +251,19 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
         ++j;
       }
       if (j == digits || j >= raw.size() || raw[j] != ';') {
-        return stop("malformed character reference" + at_byte(where));
+        return {begin, w, Fault::MalformedCharacterReference, amp, j};
       }
       if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return stop("invalid character reference " + std::string(raw.substr(amp, j + 1 - amp)) + at_byte(where));
+        return {begin, w, Fault::InvalidCharacterReference, amp, j};
       }
       w = put_utf8(value, w);
       i = j + 1;
       continue;
     }
     while (j < raw.size() && is_entity_name_char(raw[j])) ++j;
-    if (j == amp + 1) return stop("bare '&' not followed by an entity name" + at_byte(where));
+    if (j == amp + 1) return {begin, w, Fault::BareAmpersand, amp, j};
     if (j >= raw.size() || raw[j] != ';') {
-      return stop("entity reference without ';'" + at_byte(where));
+      return {begin, w, Fault::NoSemicolon, amp, j};
     }
     const std::string_view name = raw.substr(amp + 1, j - amp - 1);
     if (name == "lt") {
@@ -208,11 +277,43 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
     } else if (name == "quot") {
       *w++ = '"';
     } else {
-      return stop("unknown entity &" + std::string(name) + ";" + at_byte(where));
+      return {begin, w, Fault::UnknownEntity, amp, j};
     }
     i = j + 1;
   }
-  out.resize(base + static_cast<std::size_t>(w - begin));
+  return {begin, w};
+}
+
+}  // namespace
+
+std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
+  // Decoded text is never longer than its source: every reference is at least
+  // as long as the UTF-8 bytes it stands for ("&#128;" is six bytes for two,
+  // "&#65536;" eight for four). So the room is made once, without filling it
+  // first, and written through a pointer, instead of one append per piece of
+  // text or decoded character; what was decoded before a fault is kept.
+  const std::size_t base = out.size();
+  Decoded decoded{nullptr, nullptr};
+  out.resize_and_overwrite(base + raw.size(), [&](char* buffer, std::size_t) noexcept {
+    decoded = decode_references(raw, buffer + base);
+    return base + static_cast<std::size_t>(decoded.end - decoded.begin);
+  });
+  using Fault = Decoded::Fault;
+  const std::size_t amp = decoded.amp;
+  const std::size_t j = decoded.stop;
+  const std::uint64_t where = raw_offset + amp;
+  switch (decoded.fault) {
+    case Fault::None: return {};
+    case Fault::MalformedCharacterReference: return std::unexpected("malformed character reference" + at_byte(where));
+    case Fault::InvalidCharacterReference:
+      return std::unexpected("invalid character reference " + std::string(raw.substr(amp, j + 1 - amp)) +
+                             at_byte(where));
+    case Fault::BareAmpersand: return std::unexpected("bare '&' not followed by an entity name" + at_byte(where));
+    case Fault::NoSemicolon: return std::unexpected("entity reference without ';'" + at_byte(where));
+    case Fault::UnknownEntity:
+      return std::unexpected("unknown entity &" + std::string(raw.substr(amp + 1, j - amp - 1)) + ";" +
+                             at_byte(where));
+  }
   return {};
 }
 
@@ -280,20 +381,30 @@ std::expected<XmlEvent, std::string> XmlReader::next() {
       return XmlEvent::Text;
     }
     const std::size_t before = pos_;
-    auto event = read_markup();
-    if (!event) return event;
+    const Markup markup = read_markup();
+    if (markup == Markup::Failed) return std::unexpected(std::move(error_));
     if (pos_ == before) return std::unexpected(std::string("reader made no progress"));  // cannot happen
-    if (*event != XmlEvent::Eof) return event;  // Eof here means "skipped markup"
+    switch (markup) {
+      case Markup::Start: return XmlEvent::Start;
+      case Markup::End: return XmlEvent::End;
+      case Markup::Empty: return XmlEvent::Empty;
+      case Markup::CData: return XmlEvent::CData;
+      case Markup::Skipped:
+      case Markup::Failed: break;
+    }
   }
 }
 
-// Reads the markup at pos_ (a "<"). Skipped constructs answer Eof so that
-// next() carries on with the following bytes.
-std::expected<XmlEvent, std::string> XmlReader::read_markup() {
+XmlReader::Markup XmlReader::fail(std::string message) {
+  error_ = std::move(message);
+  return Markup::Failed;
+}
+
+[[gnu::always_inline]] inline XmlReader::Markup XmlReader::read_markup() {
   const std::size_t n = data_.size();
   const std::size_t lt = pos_;
   event_start_ = lt;
-  if (n - lt < 2) return std::unexpected("unexpected end of input after '<'" + at_byte(lt));
+  if (n - lt < 2) return fail("unexpected end of input after '<'" + at_byte(lt));
   const char second = data_[lt + 1];
 
   if (second == '/') {
@@ -302,70 +413,70 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
     if (!open_.empty()) {
       const std::string_view expected = open_.back();
       const std::size_t close = lt + 2 + expected.size();
-      if (close < n && data_[close] == '>' && std::memcmp(data_.data() + lt + 2, expected.data(), expected.size()) == 0) {
+      if (close < n && data_[close] == '>' && same_bytes(data_.data() + lt + 2, expected.data(), expected.size(), n - lt - 2)) {
         pos_ = close + 1;
         name_ = std::string_view(data_.data() + lt + 2, expected.size());
         open_.pop_back();
-        return XmlEvent::End;
+        return Markup::End;
       }
     }
     const void* gt = std::memchr(data_.data() + lt + 2, '>', n - lt - 2);
-    if (!gt) return std::unexpected("unexpected end of input inside end tag" + at_byte(lt));
+    if (!gt) return fail("unexpected end of input inside end tag" + at_byte(lt));
     const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(gt) - data_.data());
     std::string_view name = data_.substr(lt + 2, close - lt - 2);
     while (!name.empty() && is_xml_space(name.back())) name.remove_suffix(1);
-    if (name.empty()) return std::unexpected("empty end tag name" + at_byte(lt));
+    if (name.empty()) return fail("empty end tag name" + at_byte(lt));
     pos_ = close + 1;
     name_ = name;
     if (!open_.empty()) {
       if (open_.back() != name) {
-        return std::unexpected("mismatched end tag: expected </" + std::string(open_.back()) + ">, found </" +
+        return fail("mismatched end tag: expected </" + std::string(open_.back()) + ">, found </" +
                                std::string(name) + ">" + at_byte(lt));
       }
       open_.pop_back();
     }
-    return XmlEvent::End;
+    return Markup::End;
   }
 
   if (second == '!') {
     const std::string_view rest = data_.substr(lt);
     if (rest.starts_with("<!--")) {
       const std::size_t close = data_.find("-->", lt + 4);
-      if (close == std::string_view::npos) return std::unexpected("unterminated comment" + at_byte(lt));
+      if (close == std::string_view::npos) return fail("unterminated comment" + at_byte(lt));
       pos_ = close + 3;
-      return XmlEvent::Eof;
+      return Markup::Skipped;
     }
     if (rest.starts_with("<![CDATA[")) {
       const std::size_t close = data_.find("]]>", lt + 9);
-      if (close == std::string_view::npos) return std::unexpected("unterminated CDATA section" + at_byte(lt));
+      if (close == std::string_view::npos) return fail("unterminated CDATA section" + at_byte(lt));
       text_ = data_.substr(lt + 9, close - lt - 9);
       text_offset_ = lt + 9;
       pos_ = close + 3;
-      return XmlEvent::CData;
+      return Markup::CData;
     }
     if (rest.starts_with("<!DOCTYPE")) {
       auto skipped = skip_doctype();
-      if (!skipped) return std::unexpected(std::move(skipped.error()));
-      return XmlEvent::Eof;
+      if (!skipped) return fail(std::move(skipped.error()));
+      return Markup::Skipped;
     }
-    return std::unexpected("unsupported markup declaration" + at_byte(lt));
+    return fail("unsupported markup declaration" + at_byte(lt));
   }
 
   if (second == '?') {
     // Processing instruction or XML declaration, wherever it stands.
     const std::size_t close = data_.find("?>", lt + 2);
     if (close == std::string_view::npos) {
-      return std::unexpected("unterminated processing instruction" + at_byte(lt));
+      return fail("unterminated processing instruction" + at_byte(lt));
     }
     pos_ = close + 2;
-    return XmlEvent::Eof;
+    return Markup::Skipped;
   }
 
   // <name attributes> or <name attributes/>
-  std::size_t i = lt + 1;
-  while (i < n && !kNameStop[byte_at(data_, i)]) ++i;
+  std::size_t i =
+      static_cast<std::size_t>(scan_name(data_.data() + lt + 1, data_.data() + n, kNameStop) - data_.data());
   const std::size_t name_end = i;
-  if (name_end == lt + 1) return std::unexpected("empty element name" + at_byte(lt));
+  if (name_end == lt + 1) return fail("empty element name" + at_byte(lt));
   // Well-formed attribute lists are split in the same pass that finds the
   // tag's end; anything unusual takes the general path below, and the
   // attribute iterator then reports the fault in document order.
@@ -374,11 +485,11 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
     i = name_end;
     for (;;) {
       while (i < n && !kTagStop[byte_at(data_, i)]) ++i;
-      if (i >= n) return std::unexpected("unexpected end of input inside tag" + at_byte(lt));
+      if (i >= n) return fail("unexpected end of input inside tag" + at_byte(lt));
       const char c = data_[i];
       if (c == '>') break;
       const void* q = std::memchr(data_.data() + i + 1, c, n - i - 1);
-      if (!q) return std::unexpected("unexpected end of input inside attribute value" + at_byte(i));
+      if (!q) return fail("unexpected end of input inside attribute value" + at_byte(i));
       i = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data()) + 1;
     }
   }
@@ -388,52 +499,69 @@ std::expected<XmlEvent, std::string> XmlReader::read_markup() {
   attrs_ = std::string_view(data_.data() + name_end, attrs_end - name_end);
   attrs_offset_ = name_end;
   pos_ = i + 1;
-  if (empty) return XmlEvent::Empty;
+  if (empty) return Markup::Empty;
   open_.push_back(name_);
-  return XmlEvent::Start;
+  return Markup::Start;
 }
 
 // Splits ` name="value"` pairs up to ">" or "/>"; false when the list is not
 // plainly well-formed (the caller then scans for the end the general way).
-bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
+[[gnu::always_inline]] inline bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
   split_.clear();
-  values_escaped_ = false;
+  bool escaped = false;
   const char* const base = data_.data();
   const char* const end = base + data_.size();
   const char* p = base + name_end;
   for (;;) {
-    const char* const before = p;
-    while (p < end && is_xml_space(*p)) ++p;
-    if (p >= end) return false;
-    const char c = *p;
-    if (c == '>') {
-      gt = static_cast<std::size_t>(p - base);
-      return true;
-    }
-    if (c == '/') {
-      if (p + 1 < end && p[1] == '>') {
-        gt = static_cast<std::size_t>(p + 1 - base);
+    // Most attributes follow a single space and are written name="value".
+    const char* name_start;
+    if (end - p >= 2 && *p == ' ' && !kAttributeNameStop[static_cast<unsigned char>(p[1])]) {
+      name_start = p + 1;
+      p = scan_name(p + 2, end, kAttributeNameStop);
+    } else {
+      const char* const before = p;
+      while (p < end && is_xml_space(*p)) ++p;
+      if (p >= end) break;
+      const char c = *p;
+      if (c == '>') {
+        gt = static_cast<std::size_t>(p - base);
+        values_escaped_ = escaped;
         return true;
       }
-      return false;
+      if (c == '/') {
+        if (p + 1 < end && p[1] == '>') {
+          gt = static_cast<std::size_t>(p + 1 - base);
+          values_escaped_ = escaped;
+          return true;
+        }
+        break;
+      }
+      if (p == before) break;
+      name_start = p;
+      p = scan_name(p, end, kAttributeNameStop);
+      if (p == name_start) break;
     }
-    if (p == before) return false;
-    const char* const name_start = p;
-    while (p < end && !kAttributeNameStop[static_cast<unsigned char>(*p)]) ++p;
-    if (p == name_start || p >= end || *p == '"' || *p == '\'') return false;
     const std::string_view name(name_start, static_cast<std::size_t>(p - name_start));
-    while (p < end && is_xml_space(*p)) ++p;
-    if (p >= end || *p != '=') return false;
-    ++p;
-    while (p < end && is_xml_space(*p)) ++p;
-    if (p >= end || (*p != '"' && *p != '\'')) return false;
+    if (p < end && *p == '=') {
+      ++p;
+    } else {
+      while (p < end && is_xml_space(*p)) ++p;
+      if (p >= end || *p != '=') break;
+      ++p;
+    }
+    if (p >= end || (*p != '"' && *p != '\'')) {
+      while (p < end && is_xml_space(*p)) ++p;
+      if (p >= end || (*p != '"' && *p != '\'')) break;
+    }
     const char* const value = p + 1;
-    const char* const close = scan_to(value, end, *p, values_escaped_);
-    if (close == end) return false;
+    const char* const close = scan_to(value, end, *p, escaped);
+    if (close == end) break;
     split_.push_back(XmlAttribute{name, std::string_view(value, static_cast<std::size_t>(close - value)),
                                   static_cast<std::uint64_t>(value - base)});
     p = close + 1;
   }
+  values_escaped_ = escaped;
+  return false;
 }
 
 std::expected<void, std::string> XmlReader::skip_doctype() {

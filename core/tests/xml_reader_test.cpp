@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 using quorrel::core::unescape_xml;
+using quorrel::core::XmlAttribute;
+using quorrel::core::XmlAttributeIterator;
 using quorrel::core::XmlEvent;
 using quorrel::core::XmlReader;
 
@@ -54,6 +57,37 @@ Trace trace(std::string_view input) {
       case XmlEvent::Eof: return out;
     }
   }
+}
+
+// A copy in a buffer of exactly its size, so that a read past its end is
+// caught under the address sanitizer.
+struct Exact {
+  explicit Exact(std::string_view s) : bytes(new char[s.size()]), view(bytes.get(), s.size()) {
+    std::copy(s.begin(), s.end(), bytes.get());
+  }
+  std::unique_ptr<char[]> bytes;
+  std::string_view view;
+};
+
+// name=value@offset for each attribute, or the error that stopped the walk.
+std::string walk(XmlAttributeIterator it) {
+  std::string out;
+  for (;;) {
+    auto a = it.next();
+    if (!a) return out + "error: " + a.error();
+    if (!a->has_value()) return out;
+    out.append((*a)->name).append("=").append((*a)->raw_value).append("@").append(std::to_string((*a)->value_offset)).append(" ");
+  }
+}
+
+// A name of the given length that mixes letters with the digits, ":", "-"
+// and "." a name may hold.
+std::string name_of(std::size_t length) {
+  static constexpr std::string_view kPattern = "nAme1:b-c.D9_\xC3\xA9z";
+  std::string name;
+  for (std::size_t i = 0; name.size() < length; ++i) name += kPattern[i % kPattern.size()];
+  if (name.back() == '\xC3') name.back() = 'q';  // keep the name whole UTF-8
+  return name;
 }
 
 }  // namespace
@@ -161,5 +195,115 @@ TEST(XmlReader, UnescapeAcrossRunsOfEveryLength) {
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "unknown entity &bad; at byte " + std::to_string(104 + 2 * k));
     EXPECT_EQ(out, "pre" + run + "<" + run);
+  }
+}
+
+TEST(XmlReader, TagsOfEveryLengthAroundSixteenByteBlocks) {
+  // Element names, attribute names and values of every length around the
+  // 16-byte blocks the reader scans, with every kind of separator, both
+  // quotes, and ">", "/", "=" and references inside values.
+  const char* separators[] = {" ", "\t", "\n", "\r\n", "  ", " \t "};
+  const char* equals[] = {"=", "=", " = ", "\n=\t"};
+  const char* ends[] = {">", "/>", " />", "\t>"};
+  std::size_t variant = 0;
+  for (std::size_t element = 1; element <= 34; ++element) {
+    for (std::size_t attribute = 1; attribute <= 34; attribute += 3) {
+      for (std::size_t length = 0; length <= 36; ++length, ++variant) {
+        const std::string tag = name_of(element);
+        const std::string key = name_of(attribute);
+        std::string value(length, 'v');
+        const bool amp = variant % 5 == 0 && length >= 5;
+        if (amp) value.replace(length - 5, 5, "&amp;");
+        if (!amp && length > 2 && variant % 3 == 0) value[length / 2] = "/>=<"[variant % 4];
+        const char quote = variant % 2 ? '"' : '\'';
+        const std::string end = ends[variant % 4];
+        std::string doc = "<" + tag + separators[variant % 6] + key + equals[variant % 4] + quote;
+        const std::size_t first_value = doc.size();
+        doc += value + quote + separators[(variant + 1) % 6] + "z='1'";
+        const std::size_t second_value = doc.size() - 2;
+        const std::size_t tag_end = doc.size() + end.size();
+        doc += end + "&amp;</" + tag + ">";
+        const Exact input(doc);
+        SCOPED_TRACE(doc);
+        XmlReader r(input.view);
+        const auto e = r.next();
+        ASSERT_TRUE(e.has_value());
+        EXPECT_EQ(*e, end == ">" || end == "\t>" ? XmlEvent::Start : XmlEvent::Empty);
+        EXPECT_EQ(r.name(), tag);
+        EXPECT_EQ(r.offset(), tag_end);
+        const std::string expected =
+            key + "=" + value + "@" + std::to_string(first_value) + " z=1@" + std::to_string(second_value) + " ";
+        ASSERT_NE(r.split_attributes(), nullptr);
+        EXPECT_EQ(r.split_values_escaped(), amp);
+        EXPECT_EQ(walk(r.attributes()), expected);
+        EXPECT_EQ(walk(XmlAttributeIterator(r.attribute_text(), 1 + element)), expected);
+        ASSERT_EQ(*r.next(), XmlEvent::Text);
+        EXPECT_TRUE(r.text_escaped());
+        ASSERT_EQ(*r.next(), XmlEvent::End);
+        EXPECT_EQ(r.name(), tag);
+        EXPECT_EQ(r.offset(), doc.size());
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+TEST(XmlReader, EndOfInputInsideATagAtEveryByte) {
+  const std::string doc = "<" + name_of(19) + " a='" + std::string(17, 'x') + "&lt;' bb=\"" + std::string(30, 'y') + "\"\t/>";
+  const std::size_t first_quote = doc.find('\'');
+  const std::size_t second_quote = doc.find('"');
+  for (std::size_t k = 1; k < doc.size(); ++k) {
+    const Exact input(std::string_view(doc).substr(0, k));
+    std::string expected = "error: unexpected end of input inside tag at byte 0";
+    if (k == 1) expected = "error: unexpected end of input after '<' at byte 0";
+    if (k > first_quote && k <= doc.find('\'', first_quote + 1)) {
+      expected = "error: unexpected end of input inside attribute value at byte " + std::to_string(first_quote);
+    }
+    if (k > second_quote && k <= doc.find('"', second_quote + 1)) {
+      expected = "error: unexpected end of input inside attribute value at byte " + std::to_string(second_quote);
+    }
+    EXPECT_EQ(trace(input.view), Trace{expected}) << k;
+  }
+}
+
+TEST(XmlReader, EndTagNamesAreComparedWhole) {
+  // Every length around the eight and sixteen bytes compared at once, a
+  // difference at every position, and end tags that end the input.
+  for (std::size_t length = 1; length <= 24; ++length) {
+    const std::string name = name_of(length);
+    for (const std::string after : {"", "  trailing text"}) {
+      EXPECT_EQ(trace("<" + name + "></" + name + ">" + after).at(1),
+                "end " + name + " " + std::to_string(length + 2) + "-" + std::to_string(2 * length + 5))
+          << name << after;
+      for (std::size_t i = 0; i < length; ++i) {
+        std::string other = name;
+        other[i] = other[i] == 'Q' ? 'R' : 'Q';
+        const std::string doc = "<" + name + "></" + other + ">" + after;
+        EXPECT_EQ(trace(Exact(doc).view).back(), "error: mismatched end tag: expected </" + name + ">, found </" +
+                                                     other + "> at byte " + std::to_string(length + 2))
+            << doc;
+      }
+    }
+  }
+}
+
+TEST(XmlReader, AReferenceCountsOnlyBeforeTheEndOfItsTextOrValue) {
+  // An "&" right after the end of a run of text or of a value, in the same
+  // 16-byte block or the next, belongs to what follows.
+  for (std::size_t length = 0; length <= 34; ++length) {
+    const std::string run(length, 'x');
+    for (const std::string gap : {"", "0123456789abcdef"}) {
+      const std::string doc = "<a v='" + run + "' w=\"" + run + "\">" + run + "<b/>" + gap + "&amp;</a>";
+      XmlReader r(doc);
+      ASSERT_EQ(*r.next(), XmlEvent::Start);
+      EXPECT_FALSE(r.split_values_escaped()) << length;
+      if (length > 0) {
+        ASSERT_EQ(*r.next(), XmlEvent::Text);
+        EXPECT_FALSE(r.text_escaped()) << length;
+      }
+      ASSERT_EQ(*r.next(), XmlEvent::Empty);
+      ASSERT_EQ(*r.next(), XmlEvent::Text);
+      EXPECT_TRUE(r.text_escaped()) << length;
+    }
   }
 }

@@ -109,7 +109,12 @@ class XmlReader {
   std::string_view data() const noexcept { return data_; }
 
  private:
-  std::expected<XmlEvent, std::string> read_markup();
+  // What one piece of markup at a "<" turned out to be: an event, a construct
+  // that is skipped (comment, processing instruction, DOCTYPE), or a fault
+  // whose description is left in error_.
+  enum class Markup : std::uint8_t { Start, End, Empty, CData, Skipped, Failed };
+  Markup read_markup();
+  Markup fail(std::string message);
   std::expected<void, std::string> skip_doctype();
   bool split_attribute_list(std::size_t name_end, std::size_t& gt);
 
@@ -126,6 +131,7 @@ class XmlReader {
   bool values_escaped_ = false;
   bool text_escaped_ = false;
   std::vector<XmlAttribute> split_;
+  std::string error_;
 };
 
 }  // namespace quorrel::core
