@@ -429,6 +429,22 @@ std::optional<Decimal> Decimal::div(const Decimal& o) const noexcept {
   }
 }
 
+std::optional<Decimal> Decimal::mul_pow10(std::uint32_t n) const noexcept {
+  // Times ten, the mantissa grows by a digit at the same scale while it fits:
+  // n steps give m * 10^n whenever that stays below 2^96. A zero stays itself.
+  if (is_zero()) return *this;
+  const u128 m = mantissa_of(*this);
+  if (n <= max_scale && m <= mantissa_limit[n]) return make(m * pow10[n], scale_, negative_);
+  const Decimal ten = from_int(10);
+  Decimal value = *this;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::optional<Decimal> next = value.mul(ten);
+    if (!next) return std::nullopt;
+    value = *next;
+  }
+  return value;
+}
+
 Decimal Decimal::round(std::uint32_t dp) const noexcept {
   if (scale_ <= dp) return *this;
   const u128 m = mantissa_of(*this);

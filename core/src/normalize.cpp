@@ -2,6 +2,10 @@
 
 #include "quorrel/core/transforms.hpp"
 
+#include <algorithm>
+#include <cstring>
+#include <map>
+
 namespace quorrel::core {
 namespace {
 
@@ -15,15 +19,17 @@ Dimension to_dimension(const ContextElement& element) {
   return Dimension{t.dimension, t.content};
 }
 
-// Multiplies or divides by ten |n| times, one step at a time, so that the
-// result keeps exactly the fractional digits those steps produce.
+// Multiplies or divides by ten |n| times, one step at a time (a product
+// that fits in one step), so that the result keeps exactly the fractional
+// digits those steps produce.
 std::optional<Decimal> apply_scale(Decimal value, std::int32_t n) {
   if (n < -kMaxScale || n > kMaxScale) return std::nullopt;
   if (n == 0) return value;
   if (value.is_zero()) return Decimal{};
+  if (n > 0) return value.mul_pow10(static_cast<std::uint32_t>(n));
   const Decimal ten = Decimal::from_int(10);
-  for (std::int32_t i = 0; i < (n > 0 ? n : -n); ++i) {
-    const std::optional<Decimal> next = n > 0 ? value.mul(ten) : value.div(ten);
+  for (std::int32_t i = 0; i < -n; ++i) {
+    const std::optional<Decimal> next = value.div(ten);
     if (!next) return std::nullopt;
     value = *next;
   }
@@ -52,56 +58,126 @@ std::expected<Decimal, XbrlError> normalize_numeric(std::string_view raw_text,
 
 namespace {
 
-struct Resolved {
+struct Refs {
   const Context* context;
-  const Unit* unit;
-  NormalizedValue value;
+  const Unit* unit;  // null when the fact names no unit
 };
 
-// Context, unit and value, in that order. Without want_text a text fact's
-// transformation is skipped and its value left empty.
-std::expected<Resolved, XbrlError> resolve(const InstanceDocument& document, const RawFact& fact, bool want_text) {
-  const auto context_it = document.contexts.find(fact.context_ref);
-  if (context_it == document.contexts.end()) {
-    return std::unexpected(XbrlError::missing_context(fact.context_ref));
-  }
+// The context, then the unit: a missing context is reported first.
+template <class FindContext, class FindUnit>
+std::expected<Refs, XbrlError> resolve_refs(const RawFact& fact, const FindContext& find_context,
+                                            const FindUnit& find_unit) {
+  const Context* context = find_context(fact.context_ref);
+  if (context == nullptr) return std::unexpected(XbrlError::missing_context(fact.context_ref));
   const Unit* unit = nullptr;
   if (fact.unit_ref) {
-    const auto unit_it = document.units.find(*fact.unit_ref);
-    if (unit_it == document.units.end()) {
-      return std::unexpected(XbrlError::missing_unit(*fact.unit_ref));
-    }
-    unit = &unit_it->second;
+    unit = find_unit(*fact.unit_ref);
+    if (unit == nullptr) return std::unexpected(XbrlError::missing_unit(*fact.unit_ref));
   }
+  return Refs{context, unit};
+}
 
-  Resolved out{&context_it->second, unit, NilValue{}};
-  if (const auto* numeric = std::get_if<NumericText>(&fact.value)) {
-    std::expected<Decimal, XbrlError> number = normalize_numeric(numeric->text, fact.inline_meta);
-    if (!number) return std::unexpected(std::move(number.error()));
-    out.value = NumericValue{numeric->text.str(), fact.decimals, *number};
-  } else if (const auto* text = std::get_if<NonNumericText>(&fact.value); text != nullptr && want_text) {
-    static const std::optional<std::string> kNoFormat;
-    const std::optional<std::string>& format = fact.inline_meta ? fact.inline_meta->format : kNoFormat;
-    out.value = TextValue{apply_text_transform(format, text->text), fact.lang};
+// Finds an id in one of the document's maps.
+template <class T>
+struct MapLookup {
+  const std::map<std::string, T>& items;
+  const T* operator()(const std::string& id) const {
+    const auto it = items.find(id);
+    return it == items.end() ? nullptr : &it->second;
   }
-  return out;
+};
+
+// The decimal of a numeric fact; none for text and nil facts.
+std::expected<std::optional<Decimal>, XbrlError> decimal_of(const RawFact& fact) {
+  const auto* numeric = std::get_if<NumericText>(&fact.value);
+  if (numeric == nullptr) return std::nullopt;
+  std::expected<Decimal, XbrlError> number = normalize_numeric(numeric->text, fact.inline_meta);
+  if (!number) return std::unexpected(std::move(number.error()));
+  return *number;
+}
+
+std::expected<std::optional<NumericValue>, XbrlError> number_of(const RawFact& fact) {
+  std::expected<std::optional<Decimal>, XbrlError> number = decimal_of(fact);
+  if (!number) return std::unexpected(std::move(number.error()));
+  if (!*number) return std::nullopt;
+  return NumericValue{std::get<NumericText>(fact.value).text.str(), fact.decimals, **number};
+}
+
+// 64 bits of an id, eight bytes at a time. Only orders the lookup tables;
+// equal digests still compare the ids.
+std::uint64_t id_digest(std::string_view id) noexcept {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t h = id.size() * kMultiplier;
+  std::size_t i = 0;
+  for (; id.size() - i >= 8; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, id.data() + i, 8);
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t shift = 0; i < id.size(); ++i, shift += 8) {
+    tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(id[i])) << shift;
+  }
+  h = (h ^ tail) * kMultiplier;
+  return h ^ (h >> 32);
+}
+
+template <class T, class Entry>
+std::vector<Entry> make_entries(const std::map<std::string, T>& items) {
+  std::vector<Entry> entries;
+  entries.reserve(items.size());
+  for (const auto& [id, item] : items) entries.push_back(Entry{id_digest(id), id, &item});
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.digest != b.digest ? a.digest < b.digest : a.id < b.id;
+  });
+  return entries;
 }
 
 }  // namespace
 
 std::expected<std::optional<NumericValue>, XbrlError> normalize_number(const InstanceDocument& document,
                                                                        const RawFact& fact) {
-  std::expected<Resolved, XbrlError> resolved = resolve(document, fact, false);
-  if (!resolved) return std::unexpected(std::move(resolved.error()));
-  if (auto* numeric = std::get_if<NumericValue>(&resolved->value)) return std::move(*numeric);
-  return std::nullopt;
+  std::expected<Refs, XbrlError> refs =
+      resolve_refs(fact, MapLookup<Context>{document.contexts}, MapLookup<Unit>{document.units});
+  if (!refs) return std::unexpected(std::move(refs.error()));
+  return number_of(fact);
+}
+
+FactResolver::FactResolver(const InstanceDocument& document)
+    : contexts_(make_entries<Context, Entry<Context>>(document.contexts)),
+      units_(make_entries<Unit, Entry<Unit>>(document.units)) {}
+
+template <class T>
+const T* FactResolver::find(const std::vector<Entry<T>>& entries, std::string_view id) noexcept {
+  const std::uint64_t digest = id_digest(id);
+  // Ids whose digests collide are ordered by their bytes, so they cost a
+  // binary search too.
+  const auto it = std::partition_point(entries.begin(), entries.end(), [&](const Entry<T>& entry) {
+    return entry.digest != digest ? entry.digest < digest : entry.id < id;
+  });
+  return it != entries.end() && it->digest == digest && it->id == id ? it->item : nullptr;
+}
+
+const Context* FactResolver::context(std::string_view id) const noexcept { return find(contexts_, id); }
+
+const Unit* FactResolver::unit(std::string_view id) const noexcept { return find(units_, id); }
+
+std::expected<std::optional<Decimal>, XbrlError> FactResolver::decimal(const RawFact& fact) const {
+  std::expected<Refs, XbrlError> refs = resolve_refs(
+      fact, [this](std::string_view id) { return context(id); }, [this](std::string_view id) { return unit(id); });
+  if (!refs) return std::unexpected(std::move(refs.error()));
+  return decimal_of(fact);
 }
 
 NormalizeResult normalize_fact(const InstanceDocument& document, const TaxonomyResolver& resolver,
                                std::string_view doc_id, const RawFact& fact) {
-  std::expected<Resolved, XbrlError> resolved = resolve(document, fact, true);
-  if (!resolved) return std::unexpected(std::move(resolved.error()));
-  const Context& context = *resolved->context;
+  std::expected<Refs, XbrlError> refs =
+      resolve_refs(fact, MapLookup<Context>{document.contexts}, MapLookup<Unit>{document.units});
+  if (!refs) return std::unexpected(std::move(refs.error()));
+  std::expected<std::optional<NumericValue>, XbrlError> number = number_of(fact);
+  if (!number) return std::unexpected(std::move(number.error()));
+  const Context& context = *refs->context;
 
   NormalizedFact out;
   out.label = resolver.label(fact.concept_name, std::nullopt, fact.lang);
@@ -114,8 +190,16 @@ NormalizeResult normalize_fact(const InstanceDocument& document, const TaxonomyR
   out.dimensions.reserve(context.segment.size() + context.scenario.size());
   for (const ContextElement& element : context.segment) out.dimensions.push_back(to_dimension(element));
   for (const ContextElement& element : context.scenario) out.dimensions.push_back(to_dimension(element));
-  if (resolved->unit != nullptr) out.unit = *resolved->unit;
-  out.value = std::move(resolved->value);
+  if (refs->unit != nullptr) out.unit = *refs->unit;
+  if (*number) {
+    out.value = std::move(**number);
+  } else if (const auto* text = std::get_if<NonNumericText>(&fact.value)) {
+    static const std::optional<std::string> kNoFormat;
+    const std::optional<std::string>& format = fact.inline_meta ? fact.inline_meta->format : kNoFormat;
+    out.value = TextValue{apply_text_transform(format, text->text), fact.lang};
+  } else {
+    out.value = NilValue{};
+  }
   out.period = context.period;
   return out;
 }

@@ -6,9 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "quorrel/core/parser.hpp"
 #include "quorrel/core/transforms.hpp"
 
 using namespace quorrel::core;
@@ -250,4 +255,147 @@ TEST(NormalizeFact, TextFactsAreTransformedAndLabelsAskedOnlyOnSuccess) {
   EXPECT_EQ(resolver.last_lang, "en");
   (void)normalize_fact(doc, resolver, "", numeric_fact("x"));
   EXPECT_EQ(resolver.calls, 1);
+}
+
+namespace {
+
+std::string decimal_text(const std::expected<std::optional<Decimal>, XbrlError>& r) {
+  if (!r) return "error: " + r.error().render();
+  if (!*r) return "no number";
+  return (*r)->render() + ((*r)->is_negative() ? " negative" : " positive");
+}
+
+// The resolver against the map lookups and normalize_number for every fact of a document.
+void expect_resolver_agrees(const InstanceDocument& doc, const std::string& name) {
+  const FactResolver resolver(doc);
+  for (const auto& [id, context] : doc.contexts) EXPECT_EQ(resolver.context(id), &context) << name << " " << id;
+  for (const auto& [id, unit] : doc.units) EXPECT_EQ(resolver.unit(id), &unit) << name << " " << id;
+  for (std::size_t p = 0; p < doc.facts.size(); ++p) {
+    const RawFact& fact = doc.facts[p];
+    const auto want = normalize_number(doc, fact);
+    std::expected<std::optional<Decimal>, XbrlError> want_decimal = std::nullopt;
+    if (!want) {
+      want_decimal = std::unexpected(want.error());
+    } else if (*want) {
+      want_decimal = (*want)->value;
+    }
+    const auto got_decimal = resolver.decimal(fact);
+    ASSERT_EQ(decimal_text(got_decimal), decimal_text(want_decimal)) << name << " fact " << p;
+    if (got_decimal && *got_decimal) {
+      EXPECT_TRUE((*got_decimal)->same_representation(**want_decimal));
+    }
+  }
+}
+
+}  // namespace
+
+TEST(FactResolver, FindsExactlyTheIdsTheMapsHold) {
+  InstanceDocument doc;
+  std::vector<std::string> ids = {"", "c", "c-1", "c-10", "c-100", "c-1\xC3\xA9", std::string("a\0b", 3),
+                                  std::string(7, 'x'), std::string(8, 'x'), std::string(9, 'x'), std::string(16, 'x')};
+  for (int i = 0; i < 700; ++i) ids.push_back("c-" + std::to_string(i));
+  // Long ids that differ only at the start, in the middle or at the end.
+  const std::string middle(150, 'm');
+  for (const char c : std::string("abcdefgh")) {
+    ids.push_back(std::string(1, c) + middle + middle);
+    ids.push_back(middle + std::string(1, c) + middle);
+    ids.push_back(middle + middle + std::string(1, c));
+  }
+  for (const std::string& id : ids) {
+    Context context;
+    context.id = id;
+    doc.contexts.emplace(id, context);
+    if (id.size() % 3 == 0) doc.units.emplace(id, Unit{id, {}, {}});
+  }
+  const FactResolver resolver(doc);
+  // Every id, and the ids one byte away from it: shorter, longer, changed first and last.
+  std::vector<std::string> probes = ids;
+  for (const std::string& id : ids) {
+    probes.push_back(id + "0");
+    probes.push_back(id + '\0');
+    if (!id.empty()) {
+      probes.push_back(id.substr(0, id.size() - 1));
+      probes.push_back(id.substr(1));
+      std::string changed = id;
+      changed.back() = static_cast<char>(changed.back() ^ 1);
+      probes.push_back(changed);
+      changed = id;
+      changed.front() = static_cast<char>(changed.front() ^ 0x40);
+      probes.push_back(changed);
+    }
+  }
+  std::size_t found = 0;
+  for (const std::string& probe : probes) {
+    const auto context = doc.contexts.find(probe);
+    const auto unit = doc.units.find(probe);
+    ASSERT_EQ(resolver.context(probe), context == doc.contexts.end() ? nullptr : &context->second) << probe;
+    ASSERT_EQ(resolver.unit(probe), unit == doc.units.end() ? nullptr : &unit->second) << probe;
+    found += context != doc.contexts.end() ? 1 : 0;
+  }
+  EXPECT_GT(found, ids.size());  // some changed probes are other ids
+  const InstanceDocument nothing;
+  const FactResolver empty(nothing);
+  EXPECT_EQ(empty.context(""), nullptr);
+  EXPECT_EQ(empty.unit("c"), nullptr);
+}
+
+TEST(FactResolver, SameNumbersAndErrorsInTheSameOrderAsNormalizeNumber) {
+  const InstanceDocument doc = document();
+  const FactResolver resolver(doc);
+  std::vector<RawFact> facts;
+  for (const char* context : {"c", "nope"}) {
+    for (const std::optional<std::string>& unit : {Text{}, Text{"u"}, Text{"u9"}, Text{""}}) {
+      for (const char* text : {"(1,234.50)", "x", " 7 "}) {
+        RawFact fact = numeric_fact(text, context, unit);
+        fact.decimals = Accuracy::of(-3);
+        facts.push_back(fact);
+        fact.inline_meta = InlineMeta{"ixt:num-dot-decimal", "-", std::nullopt, std::nullopt, 6, false};
+        facts.push_back(fact);
+        fact.inline_meta->scale = 28;  // fits for 7 only
+        facts.push_back(fact);
+        fact.value = NonNumericText{text};
+        facts.push_back(fact);
+        fact.value = NilValue{};
+        facts.push_back(fact);
+      }
+    }
+  }
+  InstanceDocument with_facts = doc;
+  with_facts.facts = facts;
+  expect_resolver_agrees(with_facts, "grid");
+
+  // A missing context is reported before a missing unit, and that before a bad number.
+  EXPECT_EQ(decimal_text(resolver.decimal(numeric_fact("x", "nope", "u9"))), "error: missing context: nope");
+  EXPECT_EQ(decimal_text(resolver.decimal(numeric_fact("x", "c", "u9"))), "error: missing unit: u9");
+  EXPECT_EQ(decimal_text(resolver.decimal(numeric_fact("x", "c", ""))), "error: missing unit: ");
+  EXPECT_EQ(decimal_text(resolver.decimal(numeric_fact(" x ", "c", "u"))), "error: invalid decimal value:  x ");
+  EXPECT_EQ(decimal_text(resolver.decimal(inline_fact("8", std::nullopt, 28, std::nullopt))),
+            "error: invalid decimal value: 8");
+  EXPECT_EQ(decimal_text(resolver.decimal(inline_fact("(1,5)", "ixt:numcommadecimal", 6, std::nullopt))),
+            "-1500000.0 negative");
+  EXPECT_EQ(decimal_text(resolver.decimal(numeric_fact(" 12.50 ", "c", std::nullopt))), "12.50 positive");
+  RawFact text = numeric_fact("", "c", "u");
+  text.value = NonNumericText{"1"};
+  EXPECT_EQ(decimal_text(resolver.decimal(text)), "no number");
+}
+
+// Every filing of the corpus: the resolver answers fact by fact as the maps do.
+TEST(FactResolver, CorpusFactsAnswerAsNormalizeNumber) {
+  namespace fs = std::filesystem;
+  const fs::path corpus = fs::path(QUORREL_SHARED_DIR) / "corpus";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "corpus absent";
+  std::size_t facts = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    const std::string ext = entry.path().extension().string();
+    if (!entry.is_regular_file() || (ext != ".xml" && ext != ".xbrl" && ext != ".html" && ext != ".htm" && ext != ".xhtml")) {
+      continue;
+    }
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto doc = parse_instance(bytes);
+    if (!doc) continue;
+    expect_resolver_agrees(*doc, entry.path().filename().string());
+    facts += doc->facts.size();
+  }
+  EXPECT_GT(facts, 10000U);
 }

@@ -77,7 +77,11 @@ std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value
 
 CanonicalValue canonical_value(const core::NumericValue& value) {
   if (!value.value) return CanonicalValue{value.raw, std::nullopt};
-  return CanonicalValue{value.value->normalize().render(), value.value};
+  return canonical_value(*value.value);
 }
+
+CanonicalValue canonical_value(const core::Decimal& value) { return CanonicalValue{value.normalize().render(), value}; }
+
+void append_canonical_text(const core::Decimal& value, std::string& out) { value.normalize().append_to(out); }
 
 }  // namespace quorrel::evidence

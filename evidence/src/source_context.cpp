@@ -163,10 +163,10 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
   const std::vector<core::RawFact>& facts = context.document.facts;
   context.index = FactIndex(facts);
 
+  const core::FactResolver resolver(context.document);
   context.values.reserve(facts.size());
   for (const core::RawFact& fact : facts) {
-    std::expected<std::optional<core::NumericValue>, core::XbrlError> number =
-        core::normalize_number(context.document, fact);
+    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
     if (number && *number) {
       context.values.push_back(canonical_value(**number));
     } else {
@@ -184,15 +184,15 @@ std::expected<std::vector<Receipt>, EvidenceError> build_receipts(const core::In
   std::vector<Receipt> receipts;
   Sha256 sha;
   std::string body;
+  const core::FactResolver resolver(document);
   for (const core::RawFact& fact : document.facts) {
-    std::expected<std::optional<core::NumericValue>, core::XbrlError> number = core::normalize_number(document, fact);
+    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
     if (!number || !*number) continue;  // failed normalization, or a text or nil value
     if (!fact.byte_range) continue;
-    std::optional<CanonicalValue> canonical = canonical_value(**number);
 
     Receipt receipt;
     receipt.schema = std::string(kSchema);
-    receipt.claim.value = std::move(canonical->text);
+    append_canonical_text(**number, receipt.claim.value);
     receipt.claim.unit = fact.unit_ref;
     receipt.claim.kind = ClaimKind::Stated;
     receipt.claim.doc_id = std::string(doc_id);
@@ -270,18 +270,19 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
   std::size_t held = 0;  // bodies written and not yet hashed
   Digest digests[2]{};
   std::string concept_text;
+  const core::FactResolver resolver(document);
   for (const core::RawFact& fact : document.facts) {
     if (!fact.byte_range) continue;
-    std::expected<std::optional<core::NumericValue>, core::XbrlError> number = core::normalize_number(document, fact);
+    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
     if (!number || !*number) continue;  // failed normalization, or a text or nil value
-    const CanonicalValue canonical = canonical_value(**number);
 
     Body& next = bodies[held];
     std::string& body = next.text;
     body.assign(body_head);
     next.claim_begin = body.size();
-    body.append("{\"value\":");
-    write_json_string(canonical.text, body);
+    body.append("{\"value\":\"");
+    append_canonical_text(**number, body);
+    body.push_back('"');
     if (fact.unit_ref) {
       body.append(",\"unit\":");
       write_json_string(*fact.unit_ref, body);

@@ -134,6 +134,13 @@ TEST(CanonicalValue, NormalizedTextWithTheDecimalAsHeld) {
     ASSERT_TRUE(canonical.has_value()) << held;
     EXPECT_EQ(canonical->text, text) << held;
     EXPECT_EQ(canonical->decimal->render(), decimal->render()) << held;
+    // From the decimal alone: the same text, appended after what the buffer holds.
+    const ev::CanonicalValue direct = ev::canonical_value(*decimal);
+    EXPECT_EQ(direct.text, text) << held;
+    EXPECT_TRUE(direct.decimal->same_representation(*decimal)) << held;
+    std::string out = "\"value\":";
+    ev::append_canonical_text(*decimal, out);
+    EXPECT_EQ(out, "\"value\":" + std::string(text)) << held;
   }
   const auto raw = ev::canonical_value(
       quorrel::core::NormalizedValue{quorrel::core::NumericValue{" 1,500.00 ", std::nullopt, std::nullopt}});

@@ -75,6 +75,11 @@ class Decimal {
   [[nodiscard]] std::optional<Decimal> mul(const Decimal& o) const noexcept;
   [[nodiscard]] std::optional<Decimal> div(const Decimal& o) const noexcept;
 
+  // The result of n multiplications by ten one after another, each rounding
+  // as mul does, nullopt as soon as one does not fit; a product below 2^96 is
+  // found in one step.
+  [[nodiscard]] std::optional<Decimal> mul_pow10(std::uint32_t n) const noexcept;
+
   // Rounded to dp fractional digits, ties away from zero; unchanged when the
   // scale is already at most dp. A zero result is positive.
   [[nodiscard]] Decimal round(std::uint32_t dp) const noexcept;

@@ -81,10 +81,42 @@ using NormalizeResult = std::expected<NormalizedFact, XbrlError>;
 
 // The numeric value alone, with the same checks in the same order as
 // normalize_fact (context, unit, value) but without copying the fact's
-// identity or transforming text: what the receipt builder and the source
-// context need. Text and nil facts give no number.
+// identity or transforming text. Text and nil facts give no number. For many
+// facts of one document, FactResolver answers the same with cheaper lookups.
 [[nodiscard]] std::expected<std::optional<NumericValue>, XbrlError> normalize_number(
     const InstanceDocument& document, const RawFact& fact);
+
+// The contexts and units of one document by id, for normalizing many of its
+// facts: each is found by a binary search over 64-bit digests of the ids
+// rather than by string comparisons down a tree. It answers exactly as the
+// document's own maps do, and refers to the document, which must outlive it
+// and stay unchanged.
+class FactResolver {
+ public:
+  explicit FactResolver(const InstanceDocument& document);
+  explicit FactResolver(const InstanceDocument&& document) = delete;
+
+  [[nodiscard]] const Context* context(std::string_view id) const noexcept;
+  [[nodiscard]] const Unit* unit(std::string_view id) const noexcept;
+
+  // What normalize_number answers for a fact of this document, the same error
+  // or the same decimal, without copying the fact's text.
+  [[nodiscard]] std::expected<std::optional<Decimal>, XbrlError> decimal(const RawFact& fact) const;
+
+ private:
+  // Sorted by digest, then id.
+  template <class T>
+  struct Entry {
+    std::uint64_t digest;  // of the id
+    std::string_view id;   // the document map's own key
+    const T* item;
+  };
+  template <class T>
+  static const T* find(const std::vector<Entry<T>>& entries, std::string_view id) noexcept;
+
+  std::vector<Entry<Context>> contexts_;
+  std::vector<Entry<Unit>> units_;
+};
 
 // The numeric value of a fact text: cleaning, sign, decimal parse and scale.
 // The error is InvalidDecimal carrying the untouched text.

@@ -58,5 +58,9 @@ struct CanonicalValue {
 // the raw text when a numeric value carries no decimal. Text and nil: none.
 [[nodiscard]] std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value);
 [[nodiscard]] CanonicalValue canonical_value(const core::NumericValue& value);
+// A decimal's: its normalized text with the decimal itself.
+[[nodiscard]] CanonicalValue canonical_value(const core::Decimal& value);
+// Appends that text alone, which never needs escaping in JSON.
+void append_canonical_text(const core::Decimal& value, std::string& out);
 
 }  // namespace quorrel::evidence
