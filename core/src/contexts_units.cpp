@@ -1,18 +1,53 @@
 // Contexts and units: what the parser collects while inside a context or a unit.
 
+#include <iterator>
+#include <string_view>
+#include <vector>
+
 #include "instance_parser.hpp"
 
 namespace quorrel::core::detail {
+namespace {
 
-void InstanceParser::open_context(std::string id) {
-  context_.emplace();
-  context_->id = std::move(id);
+// The string last made for a field when it holds this text, else a new one
+// that then stands for the field.
+SharedString shared_text(SharedString& last, std::string_view text) {
+  if (last.view() != text) last = SharedString(text);
+  return last;
+}
+
+// The members gathered in a reused list, moved into a list of their own that
+// holds exactly them.
+std::vector<ContextElement> take_members(std::vector<ContextElement>& gathered) {
+  std::vector<ContextElement> members(std::make_move_iterator(gathered.begin()),
+                                      std::make_move_iterator(gathered.end()));
+  gathered.clear();
+  return members;
+}
+
+}  // namespace
+
+void InstanceParser::open_context(std::string_view id) {
+  ContextBuilder& b = context_builder_;
+  b.id.assign(id);
+  b.segment.clear();
+  b.scenario.clear();
+  b.scheme.reset();
+  b.identifier.reset();
+  b.start_date.reset();
+  b.end_date.reset();
+  b.period.reset();
+  context_ = &b;
   container_ = MemberContainer::None;
 }
 
 void InstanceParser::context_start(std::string_view local) {
   if (local == "identifier") {
-    context_->scheme = attrs_.get_string("scheme");
+    if (const auto scheme = attrs_.get("scheme")) {
+      context_->scheme = shared_text(last_scheme_, *scheme);
+    } else {
+      context_->scheme.reset();
+    }
     target_ = TextTarget{TextTarget::Kind::Identifier, {}, MemberContainer::None, false};
   } else if (local == "segment") {
     container_ = MemberContainer::Segment;
@@ -57,8 +92,8 @@ void InstanceParser::push_element(MemberContainer container, ContextElement elem
 
 void InstanceParser::finish_context() {
   if (!context_) return;
-  ContextBuilder b = std::move(*context_);
-  context_.reset();
+  ContextBuilder& b = *context_;
+  context_ = nullptr;
   Period period;
   if (b.period) {
     period = std::move(*b.period);
@@ -68,9 +103,13 @@ void InstanceParser::finish_context() {
     return;  // no usable period: the context is dropped
   }
   if (!b.scheme || !b.identifier) return;
-  Context context{b.id, Entity{std::move(*b.scheme), std::move(*b.identifier)}, std::move(b.segment),
-                  std::move(b.scenario), std::move(period)};
-  doc_.contexts.insert_or_assign(std::move(b.id), std::move(context));
+  Context context{b.id, Entity{std::move(*b.scheme), shared_text(last_identifier_, *b.identifier)},
+                  take_members(b.segment), take_members(b.scenario), std::move(period)};
+  // Tried first right after the last context; a later context of the same id
+  // replaces the earlier one.
+  const auto hint = has_last_context_ ? std::next(last_context_) : doc_.contexts.end();
+  last_context_ = doc_.contexts.insert_or_assign(hint, std::move(b.id), std::move(context));
+  has_last_context_ = true;
 }
 
 void InstanceParser::open_unit(std::string id) {

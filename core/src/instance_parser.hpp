@@ -284,11 +284,14 @@ XbrlError unexpected_closing_tag(std::string_view raw_name);
 
 enum class MemberContainer { None, Segment, Scenario };
 
+// The context being read. The parser keeps one and reuses it for every
+// context: its member lists keep their room from one context to the next, and
+// a finished context gets lists made at their final size, one allocation each.
 struct ContextBuilder {
   std::string id;
   std::vector<ContextElement> segment;
   std::vector<ContextElement> scenario;
-  std::optional<std::string> scheme;
+  std::optional<SharedString> scheme;
   std::optional<std::string> identifier;
   std::optional<std::string> start_date;
   std::optional<std::string> end_date;
@@ -379,7 +382,7 @@ class InstanceParser {
   void push_frame(std::size_t scope_mark, ElementName name);
 
   // Contexts and units (contexts_units.cpp).
-  void open_context(std::string id);
+  void open_context(std::string_view id);
   void context_start(std::string_view local_name);
   [[nodiscard]] std::expected<void, XbrlError> typed_member(bool is_empty);
   void push_element(MemberContainer container, ContextElement element);
@@ -426,7 +429,17 @@ class InstanceParser {
   std::vector<FootnoteArc> arcs_;
   std::map<std::string, std::string, std::less<>> locators_;
   std::map<std::string, std::size_t, std::less<>> footnote_labels_;
-  std::optional<ContextBuilder> context_;
+  // The context being read (context_builder_), or null outside a context.
+  ContextBuilder* context_ = nullptr;
+  ContextBuilder context_builder_;
+  // Where the last context went in the map: contexts are mostly listed in
+  // an order where the next one belongs right after it.
+  std::map<std::string, Context>::iterator last_context_;
+  bool has_last_context_ = false;
+  // The entity's scheme and identifier of the last context: a document names
+  // one entity in every context, and each context shares these strings.
+  SharedString last_scheme_;
+  SharedString last_identifier_;
   MemberContainer container_ = MemberContainer::None;
   std::optional<UnitBuilder> unit_;
   TextTarget target_;

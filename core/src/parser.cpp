@@ -418,7 +418,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   } else if (kind == ElementName::Unit && !fact_open) {
     open_unit(std::string(*attrs_.get("id")));
   } else if (kind == ElementName::Context && !fact_open) {
-    open_context(std::string(*attrs_.get("id")));
+    open_context(*attrs_.get("id"));
   } else if (fact_open) {
     ++open_facts_.back().nesting;
   } else if (context_) {

@@ -337,6 +337,81 @@ TEST(Parser, ContextsPeriodsAndMembers) {
   EXPECT_EQ(texts_of(doc), (Texts{"numeric:5", "text:1"}));
 }
 
+TEST(Parser, AContextTakesNothingFromTheOneBefore) {
+  const auto doc = parse_ok(
+      "<xbrl xmlns:d='urn:dim' xmlns:m='urn:mem'>"
+      // Dropped for want of an end date, after gathering members, a scheme and a start date.
+      "<context id='a'><entity><identifier scheme='urn:a'>A</identifier><segment>"
+      "<explicitMember dimension='d:X'>m:One</explicitMember><typedMember dimension='d:T'>t</typedMember>"
+      "</segment></entity><period><startDate>2020-01-01</startDate></period>"
+      "<scenario><explicitMember dimension='d:S'>m:Two</explicitMember></scenario></context>"
+      // Only an end date of its own: dropped too.
+      "<context id='b'><entity><identifier scheme='urn:a'>A</identifier></entity>"
+      "<period><endDate>2020-12-31</endDate></period></context>"
+      "<context id='c'><entity><identifier scheme='urn:a'>A</identifier></entity>"
+      "<period><instant>2020-12-31</instant></period></context>"
+      // No scheme, then no identifier text: dropped although the context before had both.
+      "<context id='d'><entity><identifier>A</identifier></entity><period><forever/></period></context>"
+      "<context id='e'><entity><identifier scheme='urn:a'/></entity><period><forever/></period></context>"
+      // Entities that change and come back, an empty scheme.
+      "<context id='f'><entity><identifier scheme='urn:b'>B</identifier></entity><period><forever/></period></context>"
+      "<context id='g'><entity><identifier scheme='urn:a'>B</identifier></entity><period><forever/></period></context>"
+      "<context id='h'><entity><identifier scheme=''>A</identifier></entity><period><forever/></period></context>"
+      "<context id='i'><entity><identifier scheme='urn:a'>A</identifier><segment>"
+      "<explicitMember dimension='d:Y'>m:Three</explicitMember></segment></entity>"
+      "<period><forever/></period></context>"
+      // A context opened inside another replaces it; the outer one ends as nothing.
+      "<context id='outer'><entity><identifier scheme='urn:a'>A</identifier><segment>"
+      "<explicitMember dimension='d:Z'>m:Four</explicitMember>"
+      "<context id='inner'><entity><identifier scheme='urn:c'>C</identifier></entity>"
+      "<period><forever/></period></context></segment></entity><period><forever/></period></context></xbrl>");
+  std::vector<std::string> ids;
+  for (const auto& [id, context] : doc.contexts) ids.push_back(id + "=" + context.id);
+  EXPECT_EQ(ids, (std::vector<std::string>{"c=c", "f=f", "g=g", "h=h", "i=i", "inner=inner"}));
+  const Context& c = doc.contexts.at("c");
+  EXPECT_EQ(c.entity, (Entity{"urn:a", "A"}));
+  EXPECT_TRUE(c.segment.empty());
+  EXPECT_TRUE(c.scenario.empty());
+  EXPECT_EQ(c.period, Period(Instant{"2020-12-31"}));
+  EXPECT_EQ(doc.contexts.at("f").entity, (Entity{"urn:b", "B"}));
+  EXPECT_EQ(doc.contexts.at("g").entity, (Entity{"urn:a", "B"}));
+  EXPECT_EQ(doc.contexts.at("h").entity, (Entity{"", "A"}));
+  const Context& i = doc.contexts.at("i");
+  EXPECT_EQ(i.entity, (Entity{"urn:a", "A"}));
+  EXPECT_EQ(i.segment, (std::vector<ContextElement>{ExplicitMember{{"Y", "urn:dim", "d"}, {"Three", "urn:mem", "m"}}}));
+  EXPECT_TRUE(i.scenario.empty());
+  const Context& inner = doc.contexts.at("inner");
+  EXPECT_EQ(inner.entity, (Entity{"urn:c", "C"}));
+  EXPECT_TRUE(inner.segment.empty());
+}
+
+TEST(Parser, ContextsInAnyIdOrderAndALaterIdReplacesAnEarlierOne) {
+  // Ids in document order c-0 .. c-n (not byte order), then descending, then
+  // repeated with a new identifier: every context ends under its own id
+  // with the identifier of its last definition.
+  constexpr int kCount = 300;
+  std::string doc_text = "<xbrl>";
+  auto add = [&](const std::string& id, const std::string& identifier) {
+    doc_text += "<context id='" + id + "'><entity><identifier scheme='s'>" + identifier +
+                "</identifier></entity><period><forever/></period></context>";
+  };
+  for (int i = 0; i < kCount; ++i) add("c-" + std::to_string(i), "first");
+  for (int i = kCount; i-- > 0;) add("z-" + std::to_string(i), "first");
+  for (int i = 0; i < kCount; i += 7) add("c-" + std::to_string(i), "again");
+  for (int i = 1; i < kCount; i += 5) add("z-" + std::to_string(i), "again");
+  const auto doc = parse_ok(doc_text + "</xbrl>");
+  ASSERT_EQ(doc.contexts.size(), 2U * kCount);
+  std::string previous;
+  for (const auto& [id, context] : doc.contexts) {
+    EXPECT_LT(previous, id);
+    previous = id;
+    EXPECT_EQ(context.id, id);
+    const int n = std::stoi(id.substr(2));
+    const bool again = id[0] == 'c' ? n % 7 == 0 : n % 5 == 1;
+    EXPECT_EQ(context.entity.identifier, again ? "again" : "first") << id;
+  }
+}
+
 TEST(Parser, SimpleAndDividedUnits) {
   const auto doc = parse_ok(
       "<xbrl xmlns:m='urn:mem'><unit id='u1'><measure>iso4217:EUR</measure><measure>pure</measure></unit>"

@@ -60,9 +60,10 @@ struct QName {
   bool operator==(const QName&) const = default;
 };
 
+// Shared: a document usually names one entity in all of its contexts.
 struct Entity {
-  std::string scheme;
-  std::string identifier;
+  SharedString scheme;
+  SharedString identifier;
   bool operator==(const Entity&) const = default;
 };
 
