@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "quorrel/core/attributes.hpp"
@@ -23,6 +24,60 @@ TEST(TrimUnicodeWhiteSpace, EveryWhiteSpaceKindButNoOtherCharacter) {
   EXPECT_FALSE(is_blank("\xEF\xBB\xBF"));  // a byte-order mark is not white space
   EXPECT_EQ(decode_utf8_at("\xF0\x9F\x98\x80", 0).code_point, 0x1F600);
   EXPECT_EQ(decode_utf8_at("\xED\xA0\x80", 0).length, 1u);  // surrogate
+}
+
+// UTF-8 bytes of a code point (no surrogates).
+static std::string encode_utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+TEST(TrimUnicodeWhiteSpace, EveryCharacterAtEitherEndBesideMultiByteText) {
+  // Every character, one byte or several, twice at the start and once at the
+  // end of a text whose own ends are multi-byte characters: it goes exactly
+  // when it is white space, and the text inside is never cut.
+  const std::string inner = "\xC3\xA9 x \xF0\x9F\x98\x80";  // U+00E9 ... U+1F600
+  int white = 0;
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const std::string e = encode_utf8(c);
+    const std::string text = e + e + inner + e;
+    const std::string_view trimmed = trim_unicode_white_space(text);
+    if (is_unicode_white_space(c)) {
+      ++white;
+      ASSERT_EQ(trimmed, inner) << std::hex << static_cast<std::uint32_t>(c);
+      ASSERT_TRUE(is_blank(e + e)) << std::hex << static_cast<std::uint32_t>(c);
+    } else {
+      ASSERT_EQ(trimmed, text) << std::hex << static_cast<std::uint32_t>(c);
+    }
+  }
+  EXPECT_EQ(white, 25);
+  // A byte that starts or continues no character where it stands stays, at
+  // either end, even when the bytes beside it would decode as white space.
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    const std::string stray(1, static_cast<char>(b));
+    EXPECT_EQ(trim_unicode_white_space(" " + stray + "a" + stray + "\t"), stray + "a" + stray) << b;
+  }
+  EXPECT_EQ(trim_unicode_white_space("\x80\xE3\x80\x80"), "\x80");      // U+3000 after a stray byte
+  EXPECT_EQ(trim_unicode_white_space("\xE3\x80\x80\x80"), "\x80");      // a continuation past U+3000
+  EXPECT_EQ(trim_unicode_white_space("\xE3\x80"), "\xE3\x80");          // U+3000 cut short
+  EXPECT_EQ(trim_unicode_white_space("\xE2\x80\xA8\xE2\x80\xA9"), "");  // U+2028, U+2029 alone
+  EXPECT_EQ(trim_unicode_white_space(""), "");
 }
 
 TEST(ValidateUtf8, FirstInvalidSequenceAndItsLength) {
