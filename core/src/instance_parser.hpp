@@ -348,7 +348,42 @@ enum class ElementName : std::uint8_t {
   Other, TypedMember, Loc, Footnote, FootnoteArc, Continuation, SchemaRef, Hidden, NonNumeric, NonFraction, Unit,
   Context, Segment, Scenario, UnitNumerator, UnitDenominator
 };
-ElementName classify_element(std::string_view local) noexcept;
+[[gnu::always_inline]] inline ElementName classify_element(std::string_view local) noexcept {
+  // One length test rules out almost every name of ordinary markup.
+  switch (local.size()) {
+    case 3: return local == "loc" ? ElementName::Loc : ElementName::Other;
+    case 4: return local == "unit" ? ElementName::Unit : ElementName::Other;
+    case 6: return local == "hidden" ? ElementName::Hidden : ElementName::Other;
+    case 7:
+      if (local == "context") return ElementName::Context;
+      if (local == "segment") return ElementName::Segment;
+      return ElementName::Other;
+    case 8:
+      if (local == "footnote") return ElementName::Footnote;
+      if (local == "scenario") return ElementName::Scenario;
+      return ElementName::Other;
+    case 9: return local == "schemaRef" ? ElementName::SchemaRef : ElementName::Other;
+    case 10: return local == "nonNumeric" ? ElementName::NonNumeric : ElementName::Other;
+    case 11:
+      if (local == "typedMember") return ElementName::TypedMember;
+      if (local == "footnoteArc") return ElementName::FootnoteArc;
+      if (local == "nonFraction") return ElementName::NonFraction;
+      return ElementName::Other;
+    case 12: return local == "continuation" ? ElementName::Continuation : ElementName::Other;
+    case 13: return local == "unitNumerator" ? ElementName::UnitNumerator : ElementName::Other;
+    case 15: return local == "unitDenominator" ? ElementName::UnitDenominator : ElementName::Other;
+    default: return ElementName::Other;
+  }
+}
+
+// The part of a written name after its first colon, or the whole name: a
+// short loop, as element names are a few bytes long.
+inline std::string_view local_part(std::string_view name) noexcept {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == ':') return name.substr(i + 1);
+  }
+  return name;
+}
 
 struct Frame {
   std::size_t scope_mark;  // bindings to drop when the frame ends

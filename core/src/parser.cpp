@@ -252,11 +252,7 @@ bool InstanceParser::plain_element() const noexcept {
   if (context_ || unit_) return false;
   const std::vector<XmlAttribute>* attributes = reader_.split_attributes();
   if (attributes == nullptr) return false;
-  const std::string_view name = reader_.name();
-  const std::size_t colon = name.find(':');
-  if (classify_element(colon == std::string_view::npos ? name : name.substr(colon + 1)) != ElementName::Other) {
-    return false;
-  }
+  if (classify_element(local_part(reader_.name())) != ElementName::Other) return false;
   constexpr std::string_view kContextRef = "contextRef";
   for (const XmlAttribute& a : *attributes) {
     const std::string_view n = a.name;
@@ -332,34 +328,6 @@ std::expected<void, XbrlError> InstanceParser::settle_attributes() {
   return {};
 }
 
-ElementName classify_element(std::string_view local) noexcept {
-  // One length test rules out almost every name of ordinary markup.
-  switch (local.size()) {
-    case 3: return local == "loc" ? ElementName::Loc : ElementName::Other;
-    case 4: return local == "unit" ? ElementName::Unit : ElementName::Other;
-    case 6: return local == "hidden" ? ElementName::Hidden : ElementName::Other;
-    case 7:
-      if (local == "context") return ElementName::Context;
-      if (local == "segment") return ElementName::Segment;
-      return ElementName::Other;
-    case 8:
-      if (local == "footnote") return ElementName::Footnote;
-      if (local == "scenario") return ElementName::Scenario;
-      return ElementName::Other;
-    case 9: return local == "schemaRef" ? ElementName::SchemaRef : ElementName::Other;
-    case 10: return local == "nonNumeric" ? ElementName::NonNumeric : ElementName::Other;
-    case 11:
-      if (local == "typedMember") return ElementName::TypedMember;
-      if (local == "footnoteArc") return ElementName::FootnoteArc;
-      if (local == "nonFraction") return ElementName::NonFraction;
-      return ElementName::Other;
-    case 12: return local == "continuation" ? ElementName::Continuation : ElementName::Other;
-    case 13: return local == "unitNumerator" ? ElementName::UnitNumerator : ElementName::Other;
-    case 15: return local == "unitDenominator" ? ElementName::UnitDenominator : ElementName::Other;
-    default: return ElementName::Other;
-  }
-}
-
 void InstanceParser::push_frame(std::size_t scope_mark, ElementName name) {
   frames_.push_back(Frame{scope_mark, name});
 }
@@ -369,8 +337,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   const std::uint64_t start = reader_.event_start();
   const std::size_t mark = scope_.mark();
   if (auto collected = collect_attributes(); !collected) return std::unexpected(std::move(collected.error()));
-  const std::size_t colon = name.find(':');
-  const std::string_view local = colon == std::string_view::npos ? name : name.substr(colon + 1);
+  const std::string_view local = local_part(name);
   const ElementName kind = classify_element(local);
   const bool fact_open = !open_facts_.empty();
 
