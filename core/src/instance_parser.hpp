@@ -231,7 +231,11 @@ class NamespaceScope {
     if (stack_.size() > mark) drop_to(mark);
   }
   // The namespace a prefix is bound to, or null; the default namespace, or null.
-  const SharedString* lookup(std::string_view prefix) const noexcept;
+  const SharedString* lookup(std::string_view prefix) const noexcept {
+    Recent& recent = recent_[recent_slot(prefix)];
+    if (recent.binding != kNone && recent.prefix == prefix) return &stack_[recent.binding].uri;
+    return lookup_in_index(prefix, recent);
+  }
   const SharedString* default_namespace() const noexcept;
 
  private:
@@ -247,11 +251,26 @@ class NamespaceScope {
   std::vector<Binding> stack_;
   std::map<std::string_view, std::size_t> top_;
   std::size_t default_top_ = kNone;
-  // The last prefix found and its binding: facts name their concepts under a
-  // handful of prefixes, so most lookups repeat the one before. Any change to
-  // the bindings forgets it.
-  mutable std::string_view last_prefix_;
-  mutable std::size_t last_binding_ = kNone;
+  // Prefixes found lately and their bindings, one per slot chosen by the
+  // prefix's length and end bytes: facts and their members name their
+  // concepts under a handful of prefixes, which then stay in their slots
+  // while the bindings do not change. Any change to them forgets every slot.
+  struct Recent {
+    std::string_view prefix;
+    std::size_t binding = kNone;
+  };
+  static constexpr std::size_t kRecentSlots = 16;
+  static std::size_t recent_slot(std::string_view prefix) noexcept {
+    if (prefix.empty()) return 0;
+    const std::uint32_t key = static_cast<std::uint32_t>(prefix.size()) << 16 |
+                              std::uint32_t{static_cast<unsigned char>(prefix.back())} << 8 |
+                              static_cast<unsigned char>(prefix.front());
+    return (key * 0x9E3779B1U) >> 28;
+  }
+  void forget_recent() noexcept { recent_.fill(Recent{}); }
+  // The binding from the index, which then takes the prefix's slot.
+  const SharedString* lookup_in_index(std::string_view prefix, Recent& recent) const noexcept;
+  mutable std::array<Recent, kRecentSlots> recent_{};
 };
 
 // Local names already made, so that a name a document repeats (a concept, a

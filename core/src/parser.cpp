@@ -41,7 +41,7 @@ std::optional<std::string> AttributeMap::get_string(std::string_view key) const 
 // ---- NamespaceScope ----
 
 void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri) {
-  last_binding_ = kNone;
+  forget_recent();
   const std::size_t index = stack_.size();
   Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), SharedString(uri), kNone};
   if (b.is_default) {
@@ -58,7 +58,7 @@ void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_vi
 }
 
 void NamespaceScope::drop_to(std::size_t mark) {
-  last_binding_ = kNone;
+  forget_recent();
   while (stack_.size() > mark) {
     const Binding& b = stack_.back();
     if (b.is_default) {
@@ -72,12 +72,10 @@ void NamespaceScope::drop_to(std::size_t mark) {
   }
 }
 
-const SharedString* NamespaceScope::lookup(std::string_view prefix) const noexcept {
-  if (last_binding_ != kNone && prefix == last_prefix_) return &stack_[last_binding_].uri;
+const SharedString* NamespaceScope::lookup_in_index(std::string_view prefix, Recent& recent) const noexcept {
   const auto it = top_.find(prefix);
   if (it == top_.end()) return nullptr;
-  last_prefix_ = stack_[it->second].prefix;
-  last_binding_ = it->second;
+  recent = Recent{stack_[it->second].prefix, it->second};
   return &stack_[it->second].uri;
 }
 
@@ -132,7 +130,7 @@ QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool u
   if (colon != std::string_view::npos) {
     const std::string_view prefix = text.substr(0, colon);
     q.local_name = names.get(text.substr(colon + 1));
-    q.prefix = std::string(prefix);
+    q.prefix.emplace(prefix);
     if (const SharedString* ns = scope.lookup(prefix)) q.namespace_uri = *ns;
   } else {
     q.local_name = names.get(text);
