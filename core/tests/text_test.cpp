@@ -100,6 +100,23 @@ TEST(ValidateUtf8, FirstInvalidSequenceAndItsLength) {
     ASSERT_TRUE(err.has_value());
     EXPECT_EQ(*err, (Utf8Error{c.index, c.length}));
   }
+  // Every position of texts around the widths read at once: a fault is found
+  // where it is, a valid character there never is one, and a sequence cut by
+  // the end of the text is incomplete.
+  for (const std::size_t size : {15, 16, 17, 63, 64, 65, 127, 128, 129, 200}) {
+    for (std::size_t at = 0; at < size; ++at) {
+      SCOPED_TRACE(std::to_string(size) + "/" + std::to_string(at));
+      std::string text(size, 'a');
+      text[at] = '\xFF';
+      ASSERT_EQ(validate_utf8(text), (Utf8Error{at, 1}));
+      text[at] = '\x80';
+      ASSERT_EQ(validate_utf8(text), (Utf8Error{at, 1}));
+      text.replace(at, 1, "\xE2\x82\xAC");
+      ASSERT_FALSE(validate_utf8(text));
+      text.resize(at + 2);
+      ASSERT_EQ(validate_utf8(text), (Utf8Error{at, std::nullopt}));
+    }
+  }
   EXPECT_EQ((Utf8Error{57, 2}).description(), "invalid utf-8 sequence of 2 bytes from index 57");
   EXPECT_EQ((Utf8Error{9, std::nullopt}).description(), "incomplete utf-8 byte sequence from index 9");
 }
