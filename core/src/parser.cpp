@@ -442,9 +442,11 @@ std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
   const std::string_view trimmed = trim_unicode_white_space(piece);
   if (trimmed.empty()) return {};
   if (!collecting) {
-    TextTarget target = std::move(target_);
-    target_ = TextTarget{};
-    return apply_target(std::move(target), trimmed);
+    // The target is handed over as it stands and then marked spent; what
+    // stays of it is never read, as every new target is set whole.
+    auto applied = apply_target(std::move(target_), trimmed);
+    target_.kind = TextTarget::Kind::None;
+    return applied;
   }
   // One copy in the shared log serves every open fact and continuation.
   text_log_->append(trimmed);
