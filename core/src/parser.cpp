@@ -250,7 +250,10 @@ bool InstanceParser::plain_element() const noexcept {
   if (context_ || unit_) return false;
   const std::vector<XmlAttribute>* attributes = reader_.split_attributes();
   if (attributes == nullptr) return false;
-  if (classify_element(local_part(reader_.name())) != ElementName::Other) return false;
+  // No name the parser reacts to is shorter than three bytes: td, tr and p
+  // need no look for a colon.
+  const std::string_view name = reader_.name();
+  if (name.size() >= 3 && classify_element(local_part(name)) != ElementName::Other) return false;
   constexpr std::string_view kContextRef = "contextRef";
   for (const XmlAttribute& a : *attributes) {
     const std::string_view n = a.name;
