@@ -367,21 +367,31 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   }
 
   push_frame(mark, kind);
-  FactAttributes found;
+  // Only a possible fact has its start tag asked about every fact attribute.
   if (kind == ElementName::Continuation) {
     open_continuation();
-  } else if (kind == ElementName::SchemaRef && !fact_open) {
+    return Started::Frame;
+  }
+  if (kind == ElementName::SchemaRef && !fact_open) {
     auto href = attrs_.get("href");
     if (!href) href = attrs_.get("xlink:href");
     if (href) doc_.schema_refs.emplace_back(*href);
-  } else if (kind == ElementName::Hidden && !fact_open) {
+    return Started::Frame;
+  }
+  if (kind == ElementName::Hidden && !fact_open) {
     ++hidden_depth_;
-  } else if ((kind == ElementName::NonNumeric || kind == ElementName::NonFraction) &&
-             (found = attrs_.get_all(kFactAttributes), found[kContextRef] && found[kName])) {
-    auto opened = open_inline_fact(kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement,
-                                   found, start);
-    if (!opened) return std::unexpected(std::move(opened.error()));
-  } else if ((kind == ElementName::Unit || kind == ElementName::Context) && !fact_open && !attrs_.has("id")) {
+    return Started::Frame;
+  }
+  if (kind == ElementName::NonNumeric || kind == ElementName::NonFraction) {
+    const FactAttributes found = attrs_.get_all(kFactAttributes);
+    if (found[kContextRef] && found[kName]) {
+      auto opened = open_inline_fact(
+          kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, found, start);
+      if (!opened) return std::unexpected(std::move(opened.error()));
+      return Started::Frame;
+    }
+  }
+  if ((kind == ElementName::Unit || kind == ElementName::Context) && !fact_open && !attrs_.has("id")) {
     // Without an id the element is not recognised.
   } else if (kind == ElementName::Unit && !fact_open) {
     open_unit(std::string(*attrs_.get("id")));
@@ -393,7 +403,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
     context_start(local);
   } else if (unit_) {
     unit_start(local);
-  } else if (found = attrs_.get_all(kFactAttributes); found[kContextRef]) {
+  } else if (const FactAttributes found = attrs_.get_all(kFactAttributes); found[kContextRef]) {
     auto opened = open_plain_fact(found, start);
     if (!opened) return std::unexpected(std::move(opened.error()));
   }
