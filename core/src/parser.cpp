@@ -204,26 +204,33 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
       }
       case XmlEvent::Text: {
         std::string_view piece = reader_.text();
-        const bool escaped = reader_.text_escaped();
-        if (escaped && (!open_facts_.empty() || !open_continuations_.empty())) {
-          // Fact text is unescaped straight into the shared log, then trimmed in place.
-          std::string& log = *text_log_;
-          const std::size_t base = log.size();
-          auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
-          if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
-          const std::string_view added = std::string_view(log).substr(base);
-          const std::string_view trimmed = trim_unicode_white_space(added);
-          const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
-          if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
-          log.resize(base + trimmed.size());
-          break;
-        }
-        if (escaped) {
+        const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
+        if (reader_.text_escaped()) {
+          if (collecting) {
+            // Fact text is unescaped straight into the shared log, then trimmed in place.
+            std::string& log = *text_log_;
+            const std::size_t base = log.size();
+            auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
+            if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+            const std::string_view added = std::string_view(log).substr(base);
+            const std::string_view trimmed = trim_unicode_white_space(added);
+            const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
+            if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
+            log.resize(base + trimmed.size());
+            break;
+          }
+          // Decoded even where it feeds nothing: a fault in it is still an error.
           text_buffer_.clear();
           auto unescaped = unescape_xml(piece, reader_.text_offset(), text_buffer_);
           if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
           piece = text_buffer_;
+        } else if (collecting) {
+          // One copy in the shared log serves every open fact and continuation.
+          text_log_->append(trim_unicode_white_space(piece));
+          break;
         }
+        // Most text of a document (table cells, paragraphs) feeds nothing.
+        if (target_.kind == TextTarget::Kind::None) break;
         auto handled = text(piece);
         if (!handled) return std::unexpected(std::move(handled.error()));
         break;
