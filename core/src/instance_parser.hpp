@@ -231,7 +231,11 @@ class NamespaceScope {
     if (stack_.size() > mark) drop_to(mark);
   }
   // The namespace a prefix is bound to, or null; the default namespace, or null.
-  const SharedString* lookup(std::string_view prefix) const noexcept;
+  const SharedString* lookup(std::string_view prefix) const noexcept {
+    Recent& recent = recent_[recent_slot(prefix)];
+    if (recent.binding != kNone && recent.prefix == prefix) return &stack_[recent.binding].uri;
+    return lookup_in_index(prefix, recent);
+  }
   const SharedString* default_namespace() const noexcept;
 
  private:
@@ -247,11 +251,26 @@ class NamespaceScope {
   std::vector<Binding> stack_;
   std::map<std::string_view, std::size_t> top_;
   std::size_t default_top_ = kNone;
-  // The last prefix found and its binding: facts name their concepts under a
-  // handful of prefixes, so most lookups repeat the one before. Any change to
-  // the bindings forgets it.
-  mutable std::string_view last_prefix_;
-  mutable std::size_t last_binding_ = kNone;
+  // Prefixes found lately and their bindings, one per slot chosen by the
+  // prefix's length and end bytes: facts and their members name their
+  // concepts under a handful of prefixes, which then stay in their slots
+  // while the bindings do not change. Any change to them forgets every slot.
+  struct Recent {
+    std::string_view prefix;
+    std::size_t binding = kNone;
+  };
+  static constexpr std::size_t kRecentSlots = 16;
+  static std::size_t recent_slot(std::string_view prefix) noexcept {
+    if (prefix.empty()) return 0;
+    const std::uint32_t key = static_cast<std::uint32_t>(prefix.size()) << 16 |
+                              std::uint32_t{static_cast<unsigned char>(prefix.back())} << 8 |
+                              static_cast<unsigned char>(prefix.front());
+    return (key * 0x9E3779B1U) >> 28;
+  }
+  void forget_recent() noexcept { recent_.fill(Recent{}); }
+  // The binding from the index, which then takes the prefix's slot.
+  const SharedString* lookup_in_index(std::string_view prefix, Recent& recent) const noexcept;
+  mutable std::array<Recent, kRecentSlots> recent_{};
 };
 
 // Local names already made, so that a name a document repeats (a concept, a
@@ -351,7 +370,42 @@ enum class ElementName : std::uint8_t {
   Other, TypedMember, Loc, Footnote, FootnoteArc, Continuation, SchemaRef, Hidden, NonNumeric, NonFraction, Unit,
   Context, Segment, Scenario, UnitNumerator, UnitDenominator
 };
-ElementName classify_element(std::string_view local) noexcept;
+[[gnu::always_inline]] inline ElementName classify_element(std::string_view local) noexcept {
+  // One length test rules out almost every name of ordinary markup.
+  switch (local.size()) {
+    case 3: return local == "loc" ? ElementName::Loc : ElementName::Other;
+    case 4: return local == "unit" ? ElementName::Unit : ElementName::Other;
+    case 6: return local == "hidden" ? ElementName::Hidden : ElementName::Other;
+    case 7:
+      if (local == "context") return ElementName::Context;
+      if (local == "segment") return ElementName::Segment;
+      return ElementName::Other;
+    case 8:
+      if (local == "footnote") return ElementName::Footnote;
+      if (local == "scenario") return ElementName::Scenario;
+      return ElementName::Other;
+    case 9: return local == "schemaRef" ? ElementName::SchemaRef : ElementName::Other;
+    case 10: return local == "nonNumeric" ? ElementName::NonNumeric : ElementName::Other;
+    case 11:
+      if (local == "typedMember") return ElementName::TypedMember;
+      if (local == "footnoteArc") return ElementName::FootnoteArc;
+      if (local == "nonFraction") return ElementName::NonFraction;
+      return ElementName::Other;
+    case 12: return local == "continuation" ? ElementName::Continuation : ElementName::Other;
+    case 13: return local == "unitNumerator" ? ElementName::UnitNumerator : ElementName::Other;
+    case 15: return local == "unitDenominator" ? ElementName::UnitDenominator : ElementName::Other;
+    default: return ElementName::Other;
+  }
+}
+
+// The part of a written name after its first colon, or the whole name: a
+// short loop, as element names are a few bytes long.
+inline std::string_view local_part(std::string_view name) noexcept {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == ':') return name.substr(i + 1);
+  }
+  return name;
+}
 
 struct Frame {
   std::size_t scope_mark;  // bindings to drop when the frame ends

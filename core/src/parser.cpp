@@ -41,7 +41,7 @@ std::optional<std::string> AttributeMap::get_string(std::string_view key) const 
 // ---- NamespaceScope ----
 
 void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri) {
-  last_binding_ = kNone;
+  forget_recent();
   const std::size_t index = stack_.size();
   Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), SharedString(uri), kNone};
   if (b.is_default) {
@@ -58,7 +58,7 @@ void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_vi
 }
 
 void NamespaceScope::drop_to(std::size_t mark) {
-  last_binding_ = kNone;
+  forget_recent();
   while (stack_.size() > mark) {
     const Binding& b = stack_.back();
     if (b.is_default) {
@@ -72,12 +72,10 @@ void NamespaceScope::drop_to(std::size_t mark) {
   }
 }
 
-const SharedString* NamespaceScope::lookup(std::string_view prefix) const noexcept {
-  if (last_binding_ != kNone && prefix == last_prefix_) return &stack_[last_binding_].uri;
+const SharedString* NamespaceScope::lookup_in_index(std::string_view prefix, Recent& recent) const noexcept {
   const auto it = top_.find(prefix);
   if (it == top_.end()) return nullptr;
-  last_prefix_ = stack_[it->second].prefix;
-  last_binding_ = it->second;
+  recent = Recent{stack_[it->second].prefix, it->second};
   return &stack_[it->second].uri;
 }
 
@@ -132,7 +130,7 @@ QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool u
   if (colon != std::string_view::npos) {
     const std::string_view prefix = text.substr(0, colon);
     q.local_name = names.get(text.substr(colon + 1));
-    q.prefix = std::string(prefix);
+    q.prefix.emplace(prefix);
     if (const SharedString* ns = scope.lookup(prefix)) q.namespace_uri = *ns;
   } else {
     q.local_name = names.get(text);
@@ -206,26 +204,33 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
       }
       case XmlEvent::Text: {
         std::string_view piece = reader_.text();
-        const bool escaped = reader_.text_escaped();
-        if (escaped && (!open_facts_.empty() || !open_continuations_.empty())) {
-          // Fact text is unescaped straight into the shared log, then trimmed in place.
-          std::string& log = *text_log_;
-          const std::size_t base = log.size();
-          auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
-          if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
-          const std::string_view added = std::string_view(log).substr(base);
-          const std::string_view trimmed = trim_unicode_white_space(added);
-          const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
-          if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
-          log.resize(base + trimmed.size());
-          break;
-        }
-        if (escaped) {
+        const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
+        if (reader_.text_escaped()) {
+          if (collecting) {
+            // Fact text is unescaped straight into the shared log, then trimmed in place.
+            std::string& log = *text_log_;
+            const std::size_t base = log.size();
+            auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
+            if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+            const std::string_view added = std::string_view(log).substr(base);
+            const std::string_view trimmed = trim_unicode_white_space(added);
+            const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
+            if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
+            log.resize(base + trimmed.size());
+            break;
+          }
+          // Decoded even where it feeds nothing: a fault in it is still an error.
           text_buffer_.clear();
           auto unescaped = unescape_xml(piece, reader_.text_offset(), text_buffer_);
           if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
           piece = text_buffer_;
+        } else if (collecting) {
+          // One copy in the shared log serves every open fact and continuation.
+          text_log_->append(trim_unicode_white_space(piece));
+          break;
         }
+        // Most text of a document (table cells, paragraphs) feeds nothing.
+        if (target_.kind == TextTarget::Kind::None) break;
         auto handled = text(piece);
         if (!handled) return std::unexpected(std::move(handled.error()));
         break;
@@ -252,11 +257,10 @@ bool InstanceParser::plain_element() const noexcept {
   if (context_ || unit_) return false;
   const std::vector<XmlAttribute>* attributes = reader_.split_attributes();
   if (attributes == nullptr) return false;
+  // No name the parser reacts to is shorter than three bytes: td, tr and p
+  // need no look for a colon.
   const std::string_view name = reader_.name();
-  const std::size_t colon = name.find(':');
-  if (classify_element(colon == std::string_view::npos ? name : name.substr(colon + 1)) != ElementName::Other) {
-    return false;
-  }
+  if (name.size() >= 3 && classify_element(local_part(name)) != ElementName::Other) return false;
   constexpr std::string_view kContextRef = "contextRef";
   for (const XmlAttribute& a : *attributes) {
     const std::string_view n = a.name;
@@ -332,34 +336,6 @@ std::expected<void, XbrlError> InstanceParser::settle_attributes() {
   return {};
 }
 
-ElementName classify_element(std::string_view local) noexcept {
-  // One length test rules out almost every name of ordinary markup.
-  switch (local.size()) {
-    case 3: return local == "loc" ? ElementName::Loc : ElementName::Other;
-    case 4: return local == "unit" ? ElementName::Unit : ElementName::Other;
-    case 6: return local == "hidden" ? ElementName::Hidden : ElementName::Other;
-    case 7:
-      if (local == "context") return ElementName::Context;
-      if (local == "segment") return ElementName::Segment;
-      return ElementName::Other;
-    case 8:
-      if (local == "footnote") return ElementName::Footnote;
-      if (local == "scenario") return ElementName::Scenario;
-      return ElementName::Other;
-    case 9: return local == "schemaRef" ? ElementName::SchemaRef : ElementName::Other;
-    case 10: return local == "nonNumeric" ? ElementName::NonNumeric : ElementName::Other;
-    case 11:
-      if (local == "typedMember") return ElementName::TypedMember;
-      if (local == "footnoteArc") return ElementName::FootnoteArc;
-      if (local == "nonFraction") return ElementName::NonFraction;
-      return ElementName::Other;
-    case 12: return local == "continuation" ? ElementName::Continuation : ElementName::Other;
-    case 13: return local == "unitNumerator" ? ElementName::UnitNumerator : ElementName::Other;
-    case 15: return local == "unitDenominator" ? ElementName::UnitDenominator : ElementName::Other;
-    default: return ElementName::Other;
-  }
-}
-
 void InstanceParser::push_frame(std::size_t scope_mark, ElementName name) {
   frames_.push_back(Frame{scope_mark, name});
 }
@@ -369,8 +345,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   const std::uint64_t start = reader_.event_start();
   const std::size_t mark = scope_.mark();
   if (auto collected = collect_attributes(); !collected) return std::unexpected(std::move(collected.error()));
-  const std::size_t colon = name.find(':');
-  const std::string_view local = colon == std::string_view::npos ? name : name.substr(colon + 1);
+  const std::string_view local = local_part(name);
   const ElementName kind = classify_element(local);
   const bool fact_open = !open_facts_.empty();
 
@@ -399,21 +374,31 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   }
 
   push_frame(mark, kind);
-  FactAttributes found;
+  // Only a possible fact has its start tag asked about every fact attribute.
   if (kind == ElementName::Continuation) {
     open_continuation();
-  } else if (kind == ElementName::SchemaRef && !fact_open) {
+    return Started::Frame;
+  }
+  if (kind == ElementName::SchemaRef && !fact_open) {
     auto href = attrs_.get("href");
     if (!href) href = attrs_.get("xlink:href");
     if (href) doc_.schema_refs.emplace_back(*href);
-  } else if (kind == ElementName::Hidden && !fact_open) {
+    return Started::Frame;
+  }
+  if (kind == ElementName::Hidden && !fact_open) {
     ++hidden_depth_;
-  } else if ((kind == ElementName::NonNumeric || kind == ElementName::NonFraction) &&
-             (found = attrs_.get_all(kFactAttributes), found[kContextRef] && found[kName])) {
-    auto opened = open_inline_fact(kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement,
-                                   found, start);
-    if (!opened) return std::unexpected(std::move(opened.error()));
-  } else if ((kind == ElementName::Unit || kind == ElementName::Context) && !fact_open && !attrs_.has("id")) {
+    return Started::Frame;
+  }
+  if (kind == ElementName::NonNumeric || kind == ElementName::NonFraction) {
+    const FactAttributes found = attrs_.get_all(kFactAttributes);
+    if (found[kContextRef] && found[kName]) {
+      auto opened = open_inline_fact(
+          kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, found, start);
+      if (!opened) return std::unexpected(std::move(opened.error()));
+      return Started::Frame;
+    }
+  }
+  if ((kind == ElementName::Unit || kind == ElementName::Context) && !fact_open && !attrs_.has("id")) {
     // Without an id the element is not recognised.
   } else if (kind == ElementName::Unit && !fact_open) {
     open_unit(std::string(*attrs_.get("id")));
@@ -425,7 +410,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
     context_start(local);
   } else if (unit_) {
     unit_start(local);
-  } else if (found = attrs_.get_all(kFactAttributes); found[kContextRef]) {
+  } else if (const FactAttributes found = attrs_.get_all(kFactAttributes); found[kContextRef]) {
     auto opened = open_plain_fact(found, start);
     if (!opened) return std::unexpected(std::move(opened.error()));
   }
@@ -477,9 +462,11 @@ std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
   const std::string_view trimmed = trim_unicode_white_space(piece);
   if (trimmed.empty()) return {};
   if (!collecting) {
-    TextTarget target = std::move(target_);
-    target_ = TextTarget{};
-    return apply_target(std::move(target), trimmed);
+    // The target is handed over as it stands and then marked spent; what
+    // stays of it is never read, as every new target is set whole.
+    auto applied = apply_target(std::move(target_), trimmed);
+    target_.kind = TextTarget::Kind::None;
+    return applied;
   }
   // One copy in the shared log serves every open fact and continuation.
   text_log_->append(trimmed);

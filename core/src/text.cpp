@@ -5,6 +5,10 @@ namespace {
 
 constexpr bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
 
+// The white space characters of one byte: tab, line feed, vertical tab, form
+// feed, carriage return and space.
+constexpr bool is_ascii_white_space(unsigned char b) noexcept { return (b >= 0x09 && b <= 0x0D) || b == 0x20; }
+
 }  // namespace
 
 DecodedChar decode_utf8_at(std::string_view text, std::size_t i) noexcept {
@@ -50,16 +54,32 @@ DecodedChar decode_utf8_before(std::string_view text, std::size_t end) noexcept 
 }
 
 std::string_view trim_unicode_white_space(std::string_view text) noexcept {
+  // A byte below 0x80 is a whole character, and only six of those are white
+  // space: it is judged on its own. Only a byte of a multi-byte character
+  // needs the character decoded; a stray byte there is never white space.
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t begin = 0;
   std::size_t end = text.size();
   while (begin < end) {
+    const unsigned char b = p[begin];
+    if (b < 0x80) {
+      if (!is_ascii_white_space(b)) break;
+      ++begin;
+      continue;
+    }
     const DecodedChar c = decode_utf8_at(text, begin);
-    if (!is_unicode_white_space(c.code_point) || (c.length == 1 && c.code_point >= 0x80)) break;
+    if (c.length == 1 || !is_unicode_white_space(c.code_point)) break;
     begin += c.length;
   }
   while (end > begin) {
+    const unsigned char b = p[end - 1];
+    if (b < 0x80) {
+      if (!is_ascii_white_space(b)) break;
+      --end;
+      continue;
+    }
     const DecodedChar c = decode_utf8_before(text, end);
-    if (!is_unicode_white_space(c.code_point) || (c.length == 1 && c.code_point >= 0x80)) break;
+    if (c.length == 1 || !is_unicode_white_space(c.code_point)) break;
     end -= c.length;
   }
   return text.substr(begin, end - begin);

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quorrel::core {
 
 std::string Utf8Error::description() const {
@@ -32,7 +36,18 @@ std::optional<Utf8Error> validate_utf8(std::string_view text) noexcept {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
-    // ASCII fast path: 16 bytes per step while no byte has its high bit set.
+    // ASCII fast path: 64 bytes per step while no byte has its high bit set
+    // (four 16-byte loads and one mask where the processor has them), then
+    // 16 bytes per step.
+#if defined(__SSE2__)
+    while (i + 64 <= n) {
+      const auto* q = reinterpret_cast<const __m128i*>(p + i);
+      const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(q), _mm_loadu_si128(q + 1)),
+                                       _mm_or_si128(_mm_loadu_si128(q + 2), _mm_loadu_si128(q + 3)));
+      if (_mm_movemask_epi8(any) != 0) break;
+      i += 64;
+    }
+#endif
     while (i + 16 <= n && ((load64(p + i) | load64(p + i + 8)) & kHighBits) == 0) i += 16;
     if (i >= n) break;
     const unsigned char b0 = p[i];

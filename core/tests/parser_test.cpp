@@ -94,6 +94,43 @@ TEST(Parser, PrefixesResolveInTheirOwnElementAndEndWithIt) {
   EXPECT_EQ(doc.facts[4].concept_name, (QName{"e", std::nullopt, ""}));
 }
 
+TEST(Parser, PrefixesFoundAgainAfterOthersAndAfterEveryRebinding) {
+  // More prefixes than a lookup remembers, asked in turn several times over,
+  // with a prefix rebound inside an element right after it was found, and an
+  // unbound prefix asked twice.
+  const std::size_t n = 40;
+  std::string src = "<r";
+  for (std::size_t i = 0; i < n; ++i) src += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+  src += ">";
+  std::vector<std::string> expected;
+  const auto fact = [&](const std::string& prefix, const std::string& uri) {
+    src += "<ix:nonNumeric name='" + prefix + ":n' contextRef='c'>x</ix:nonNumeric>";
+    expected.push_back(uri);
+  };
+  for (std::size_t round = 0; round < 3; ++round) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::string k = std::to_string(i * 7 % n);
+      fact(std::string("p").append(k), std::string("urn:").append(k));
+    }
+  }
+  fact("p3", "urn:3");
+  src += "<div xmlns:p3='urn:new'>";
+  fact("p4", "urn:4");
+  src += "<span xmlns:p4='urn:newer'/>";
+  fact("p4", "urn:4");
+  fact("p3", "urn:new");
+  src += "</div>";
+  fact("p3", "urn:3");
+  fact("zz", "");
+  fact("zz", "");
+  const auto doc = parse_ok(src + "</r>");
+  ASSERT_EQ(doc.facts.size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    const auto& ns = doc.facts[k].concept_name.namespace_uri;
+    EXPECT_EQ(ns ? ns->str() : std::string(), expected[k]) << k;
+  }
+}
+
 TEST(Parser, AttributesDecodedOnTheirOwnNamesAndCopiedAsWritten) {
   // xlink:href is found under href unless a bare href came first; a later full name wins over an earlier one.
   const auto refs = parse_ok(

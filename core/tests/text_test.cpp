@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "quorrel/core/attributes.hpp"
@@ -25,6 +26,60 @@ TEST(TrimUnicodeWhiteSpace, EveryWhiteSpaceKindButNoOtherCharacter) {
   EXPECT_EQ(decode_utf8_at("\xED\xA0\x80", 0).length, 1u);  // surrogate
 }
 
+// UTF-8 bytes of a code point (no surrogates).
+static std::string encode_utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+TEST(TrimUnicodeWhiteSpace, EveryCharacterAtEitherEndBesideMultiByteText) {
+  // Every character, one byte or several, twice at the start and once at the
+  // end of a text whose own ends are multi-byte characters: it goes exactly
+  // when it is white space, and the text inside is never cut.
+  const std::string inner = "\xC3\xA9 x \xF0\x9F\x98\x80";  // U+00E9 ... U+1F600
+  int white = 0;
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const std::string e = encode_utf8(c);
+    const std::string text = e + e + inner + e;
+    const std::string_view trimmed = trim_unicode_white_space(text);
+    if (is_unicode_white_space(c)) {
+      ++white;
+      ASSERT_EQ(trimmed, inner) << std::hex << static_cast<std::uint32_t>(c);
+      ASSERT_TRUE(is_blank(e + e)) << std::hex << static_cast<std::uint32_t>(c);
+    } else {
+      ASSERT_EQ(trimmed, text) << std::hex << static_cast<std::uint32_t>(c);
+    }
+  }
+  EXPECT_EQ(white, 25);
+  // A byte that starts or continues no character where it stands stays, at
+  // either end, even when the bytes beside it would decode as white space.
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    const std::string stray(1, static_cast<char>(b));
+    EXPECT_EQ(trim_unicode_white_space(" " + stray + "a" + stray + "\t"), stray + "a" + stray) << b;
+  }
+  EXPECT_EQ(trim_unicode_white_space("\x80\xE3\x80\x80"), "\x80");      // U+3000 after a stray byte
+  EXPECT_EQ(trim_unicode_white_space("\xE3\x80\x80\x80"), "\x80");      // a continuation past U+3000
+  EXPECT_EQ(trim_unicode_white_space("\xE3\x80"), "\xE3\x80");          // U+3000 cut short
+  EXPECT_EQ(trim_unicode_white_space("\xE2\x80\xA8\xE2\x80\xA9"), "");  // U+2028, U+2029 alone
+  EXPECT_EQ(trim_unicode_white_space(""), "");
+}
+
 TEST(ValidateUtf8, FirstInvalidSequenceAndItsLength) {
   EXPECT_FALSE(validate_utf8("plain ascii that is longer than sixteen bytes, twice over"));
   EXPECT_FALSE(validate_utf8("\xC2\xA0\xE2\x82\xAC\xF0\x9F\x98\x80\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"));
@@ -44,6 +99,23 @@ TEST(ValidateUtf8, FirstInvalidSequenceAndItsLength) {
     const auto err = validate_utf8(c.text);
     ASSERT_TRUE(err.has_value());
     EXPECT_EQ(*err, (Utf8Error{c.index, c.length}));
+  }
+  // Every position of texts around the widths read at once: a fault is found
+  // where it is, a valid character there never is one, and a sequence cut by
+  // the end of the text is incomplete.
+  for (const std::size_t size : {15, 16, 17, 63, 64, 65, 127, 128, 129, 200}) {
+    for (std::size_t at = 0; at < size; ++at) {
+      SCOPED_TRACE(std::to_string(size) + "/" + std::to_string(at));
+      std::string text(size, 'a');
+      text[at] = '\xFF';
+      ASSERT_EQ(validate_utf8(text), (Utf8Error{at, 1}));
+      text[at] = '\x80';
+      ASSERT_EQ(validate_utf8(text), (Utf8Error{at, 1}));
+      text.replace(at, 1, "\xE2\x82\xAC");
+      ASSERT_FALSE(validate_utf8(text));
+      text.resize(at + 2);
+      ASSERT_EQ(validate_utf8(text), (Utf8Error{at, std::nullopt}));
+    }
   }
   EXPECT_EQ((Utf8Error{57, 2}).description(), "invalid utf-8 sequence of 2 bytes from index 57");
   EXPECT_EQ((Utf8Error{9, std::nullopt}).description(), "incomplete utf-8 byte sequence from index 9");
