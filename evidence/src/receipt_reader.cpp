@@ -1305,9 +1305,13 @@ class PlainReader {
     return literal("}") && i_ == n_;
   }
 
-  bool literal(std::string_view expected) {
-    if (n_ - i_ < expected.size() || std::memcmp(s_ + i_, expected.data(), expected.size()) != 0) return false;
-    i_ += expected.size();
+  // The literal's length is known here, so the comparison compiles to a few
+  // word compares rather than a library call.
+  template <std::size_t N>
+  bool literal(const char (&expected)[N]) {
+    constexpr std::size_t size = N - 1;
+    if (n_ - i_ < size || std::memcmp(s_ + i_, expected, size) != 0) return false;
+    i_ += size;
     return true;
   }
 
@@ -1322,7 +1326,8 @@ class PlainReader {
   }
 
   // An optional member: present as `key` and a string, or left out.
-  bool optional_text(std::string_view key, std::optional<std::string_view>& out) {
+  template <std::size_t N>
+  bool optional_text(const char (&key)[N], std::optional<std::string_view>& out) {
     if (!literal(key)) {
       out.reset();
       return true;
