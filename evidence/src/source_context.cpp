@@ -92,12 +92,19 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
   // sorted as (digest, position) pairs: sixteen bytes each, compared as
   // integers. Only a run of equal digests (facts under one key, or keys
   // whose digests collide) is then ordered by key bytes, range and position.
+  // The facts are read once, in order; their ranges are copied into one
+  // compact vector, which the steps below read in sorted order.
   std::vector<std::pair<std::uint64_t, std::size_t>> order;
   order.reserve(count);
+  std::vector<std::optional<core::ByteRange>> ranges;
+  ranges.reserve(count);
+  text_.reserve(count * 64);
   for (std::size_t position = 0; position < count; ++position) {
     const std::size_t begin = text_.size();
     key_offsets_.push_back(begin);
-    append_fact_key(facts[position], text_);
+    const core::RawFact& fact = facts[position];
+    append_fact_key(fact, text_);
+    ranges.push_back(fact.byte_range);
     order.emplace_back(key_digest(std::string_view(text_).substr(begin)), position);
   }
   key_offsets_.push_back(text_.size());
@@ -110,8 +117,8 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
       std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin), order.begin() + static_cast<std::ptrdiff_t>(end),
                 [&](const auto& a, const auto& b) {
                   if (const auto c = key_at(a.second) <=> key_at(b.second); c != 0) return c < 0;
-                  const std::optional<core::ByteRange>& a_range = facts[a.second].byte_range;
-                  const std::optional<core::ByteRange>& b_range = facts[b.second].byte_range;
+                  const std::optional<core::ByteRange>& a_range = ranges[a.second];
+                  const std::optional<core::ByteRange>& b_range = ranges[b.second];
                   if (a_range != b_range) return a_range < b_range;
                   return a.second < b.second;
                 });
@@ -131,7 +138,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     }
     for (std::size_t i = begin; i < end; ++i) {
       const std::size_t position = order[i].second;
-      entries_.push_back(Entry{facts[position].byte_range, position, lowest, end});
+      entries_.push_back(Entry{ranges[position], position, lowest, end});
       digests_.push_back(order[i].first);
       key_facts_[position] = end - begin;
     }
