@@ -1,6 +1,8 @@
 #include "quorrel/evidence/verify.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <tuple>
 #include <iterator>
 
 #include "quorrel/core/parser.hpp"
@@ -99,12 +101,26 @@ StatedParts parts_of(const PlainReceiptView& receipt) {
   return parts;
 }
 
-// The checks of a receipt whose canonical body and the id it hashes to are
-// already written.
+// Whether `receipt_id` is the id of a body with this digest: "er_" and the
+// digest's 64 lower-case hexadecimal digits, compared without writing a string.
+bool is_id_of(const Digest& digest, std::string_view receipt_id) noexcept {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  constexpr std::string_view kPrefix = "er_";
+  if (receipt_id.size() != kPrefix.size() + 2 * digest.size() || !receipt_id.starts_with(kPrefix)) return false;
+  char hex[2 * std::tuple_size_v<Digest>];
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    hex[2 * i] = kDigits[digest[i] >> 4];
+    hex[2 * i + 1] = kDigits[digest[i] & 0x0F];
+  }
+  return std::memcmp(hex, receipt_id.data() + kPrefix.size(), sizeof hex) == 0;
+}
+
+// The checks of a receipt whose canonical body is written and hashed, given
+// whether it hashes to the receipt's id.
 StatedFindings examine_hashed(const SourceContext& context, const StatedParts& receipt, VerifyScratch& scratch,
-                              std::string_view body, std::string_view id) {
+                              std::string_view body, bool hashes_to_id) {
   StatedFindings found;
-  found.hashes_to_id = receipt.receipt_id == id;
+  found.hashes_to_id = hashes_to_id;
   found.schema_known = receipt.schema == kSchema;
   found.evidence_count = receipt.evidence_count;
 
@@ -141,7 +157,7 @@ void write_body(const CanonicalSlices& slices, std::string& body) {
 StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
   write_body(receipt, CanonicalSlices{}, scratch.body);
   receipt_id_of_body_into(scratch.body, scratch.sha, scratch.id);
-  return examine_hashed(context, parts_of(receipt), scratch, scratch.body, scratch.id);
+  return examine_hashed(context, parts_of(receipt), scratch, scratch.body, receipt.receipt_id == scratch.id);
 }
 
 // The full report of what examine found, every check in the order performed.
@@ -288,7 +304,7 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
     Receipt receipt;
     CanonicalSlices slices;
     std::string body;
-    std::string id;
+    Digest digest{};
     std::size_t position = 0;
   };
   Slot slots[2];
@@ -296,7 +312,7 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   std::size_t waiting = 0;  // stated receipts read and not yet checked: 0 or 1
   const auto check = [&](Slot& slot) {
     StatedFindings found = examine_hashed(*context, slot.plain ? parts_of(slot.view) : parts_of(slot.receipt),
-                                          scratch, slot.body, slot.id);
+                                          scratch, slot.body, is_id_of(slot.digest, slot.plain ? slot.view.receipt_id : std::string_view(slot.receipt.receipt_id)));
     seen[slot.position].intact = found.hashes_to_id ? 1 : 0;
     if (found.all_pass()) {
       ++pass;
@@ -339,14 +355,14 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
     if (waiting == 0) {
       waiting = 1;
     } else {
-      receipt_ids_of_bodies_into(slots[0].body, slots[1].body, scratch.sha, slots[0].id, slots[1].id);
+      scratch.sha.digest_pair(slots[0].body, slots[1].body, slots[0].digest, slots[1].digest);
       check(slots[0]);
       check(slots[1]);
       waiting = 0;
     }
   }
   if (waiting == 1) {
-    receipt_id_of_body_into(slots[0].body, scratch.sha, slots[0].id);
+    slots[0].digest = scratch.sha.digest(slots[0].body);
     check(slots[0]);
   }
 
