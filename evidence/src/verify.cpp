@@ -311,8 +311,9 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   Receipt failed;  // a plain receipt that fails, as the record its report needs
   std::size_t waiting = 0;  // stated receipts read and not yet checked: 0 or 1
   const auto check = [&](Slot& slot) {
-    StatedFindings found = examine_hashed(*context, slot.plain ? parts_of(slot.view) : parts_of(slot.receipt),
-                                          scratch, slot.body, is_id_of(slot.digest, slot.plain ? slot.view.receipt_id : std::string_view(slot.receipt.receipt_id)));
+    const StatedParts parts = slot.plain ? parts_of(slot.view) : parts_of(slot.receipt);
+    StatedFindings found =
+        examine_hashed(*context, parts, scratch, slot.body, is_id_of(slot.digest, parts.receipt_id));
     seen[slot.position].intact = found.hashes_to_id ? 1 : 0;
     if (found.all_pass()) {
       ++pass;
