@@ -21,7 +21,8 @@ std::vector<std::string_view> jsonl_records(std::string_view text) {
       if (end > pos && data[end - 1] == '\r') --end;
     }
     const std::string_view line(data + pos, end - pos);
-    if (!core::is_blank(line)) records.push_back(line);
+    // A record nearly always opens with its brace, which no blank line holds.
+    if ((!line.empty() && line.front() == '{') || !core::is_blank(line)) records.push_back(line);
     pos = next;
   }
   return records;

@@ -1215,60 +1215,124 @@ class Reader {
 // Reads a receipt without derivation or attestation written exactly as
 // write_receipt writes one: members in declaration order, absent optional
 // members left out, no white space, strings without escapes or controls,
-// integers as plain digits. At anything else it gives up, leaving `out` in
-// no particular state, and the schema-driven reader reads the text from the
-// start (so every error, and every other form, is that reader's). A text it
-// accepts reads to the same receipt as there, and its claim and evidence
-// list are byte for byte what the writer writes for them.
+// integers as plain digits. At anything else it gives up, and the
+// schema-driven reader reads the text from the start (so every error, and
+// every other form, is that reader's). Every string it reads is a slice of
+// the text; a text it accepts reads to the same receipt as there, and its
+// claim and evidence list are byte for byte what the writer writes for them.
 class PlainReader {
  public:
   explicit PlainReader(std::string_view text) : s_(text.data()), n_(text.size()) {}
 
+  // Into a receipt record; `out` is left in no particular state on failure.
   bool read(Receipt& out, CanonicalSlices& slices) {
+    PlainReceiptView head;
+    if (!receipt_head(head)) return false;
+    const std::size_t evidence_begin = i_;
+    if (!literal("[")) return false;
+    std::size_t count = 0;
+    if (!literal("]")) {
+      PlainEvidenceView item;
+      do {
+        if (!evidence(item)) return false;
+        if (count == out.evidence.size()) out.evidence.emplace_back();
+        assign(item, out.evidence[count]);
+        ++count;
+      } while (literal(","));
+      if (!literal("]")) return false;
+    }
+    out.evidence.resize(count);
+    if (!receipt_end(head, evidence_begin)) return false;
+    assign(head, out);
+    slices = head.slices;
+    return true;
+  }
+
+  // Into slices of the text, for a receipt with exactly one evidence item.
+  bool read(PlainReceiptView& out) {
+    if (!receipt_head(out)) return false;
+    const std::size_t evidence_begin = i_;
+    return literal("[") && evidence(out.evidence) && literal("]") && receipt_end(out, evidence_begin);
+  }
+
+ private:
+  static void assign(std::string_view from, std::string& to) { to.assign(from.data(), from.size()); }
+  static void assign(const std::optional<std::string_view>& from, std::optional<std::string>& to) {
+    if (!from) {
+      to.reset();
+      return;
+    }
+    if (!to) to.emplace();
+    assign(*from, *to);
+  }
+  static void assign(const PlainEvidenceView& from, Evidence& to) {
+    assign(from.uri, to.source_artifact.uri);
+    assign(from.sha256, to.source_artifact.sha256);
+    assign(from.retrieved_at, to.source_artifact.retrieved_at);
+    assign(from.authority, to.source_artifact.authority);
+    assign(from.concept_name, to.locator.concept_name);
+    assign(from.context_ref, to.locator.context_ref);
+    assign(from.unit_ref, to.locator.unit_ref);
+    to.locator.byte_range = from.byte_range;
+    assign(from.engine, to.extraction.engine);
+  }
+  static void assign(const PlainReceiptView& from, Receipt& to) {
+    assign(from.schema, to.schema);
+    assign(from.receipt_id, to.receipt_id);
+    assign(from.value, to.claim.value);
+    assign(from.unit, to.claim.unit);
+    to.claim.kind = from.kind;
+    assign(from.doc_id, to.claim.doc_id);
+    to.derivation.reset();
+    to.attestation.reset();
+  }
+
+  // Everything up to the evidence list.
+  bool receipt_head(PlainReceiptView& out) {
     if (!literal("{\"schema\":") || !text(out.schema) || !literal(",\"receipt_id\":") || !text(out.receipt_id) ||
         !literal(",\"claim\":")) {
       return false;
     }
     const std::size_t claim_begin = i_;
-    if (!claim(out.claim)) return false;
-    const std::size_t claim_end = i_;
-    if (!literal(",\"evidence\":")) return false;
-    const std::size_t evidence_begin = i_;
-    if (!evidence_list(out.evidence)) return false;
-    const std::size_t evidence_end = i_;
-    if (!literal("}") || i_ != n_) return false;
-    out.derivation.reset();
-    out.attestation.reset();
-    slices.claim = std::string_view(s_ + claim_begin, claim_end - claim_begin);
-    slices.evidence = std::string_view(s_ + evidence_begin, evidence_end - evidence_begin);
+    if (!claim(out)) return false;
+    out.slices.claim = std::string_view(s_ + claim_begin, i_ - claim_begin);
+    return literal(",\"evidence\":");
+  }
+
+  // After the evidence list: the receipt's end, which must be the text's.
+  bool receipt_end(PlainReceiptView& out, std::size_t evidence_begin) {
+    out.slices.evidence = std::string_view(s_ + evidence_begin, i_ - evidence_begin);
+    return literal("}") && i_ == n_;
+  }
+
+  // The literal's length is known here, so the comparison compiles to a few
+  // word compares rather than a library call.
+  template <std::size_t N>
+  bool literal(const char (&expected)[N]) {
+    constexpr std::size_t size = N - 1;
+    if (n_ - i_ < size || std::memcmp(s_ + i_, expected, size) != 0) return false;
+    i_ += size;
     return true;
   }
 
- private:
-  bool literal(std::string_view expected) {
-    if (n_ - i_ < expected.size() || std::memcmp(s_ + i_, expected.data(), expected.size()) != 0) return false;
-    i_ += expected.size();
-    return true;
-  }
-
-  bool text(std::string& out) {
+  bool text(std::string_view& out) {
     if (i_ == n_ || s_[i_] != '"') return false;
     const std::size_t begin = i_ + 1;
     const std::size_t end = begin + detail::find_json_special(s_ + begin, n_ - begin);
     if (end == n_ || s_[end] != '"') return false;
-    out.assign(s_ + begin, end - begin);
+    out = std::string_view(s_ + begin, end - begin);
     i_ = end + 1;
     return true;
   }
 
   // An optional member: present as `key` and a string, or left out.
-  bool optional_text(std::string_view key, std::optional<std::string>& out) {
+  template <std::size_t N>
+  bool optional_text(const char (&key)[N], std::optional<std::string_view>& out) {
     if (!literal(key)) {
       out.reset();
       return true;
     }
-    if (!out) out.emplace();
-    return text(*out);
+    return text(out.emplace());
   }
 
   // Digits without a leading zero that fit 64 bits.
@@ -1285,7 +1349,7 @@ class PlainReader {
     return true;
   }
 
-  bool claim(Claim& out) {
+  bool claim(PlainReceiptView& out) {
     if (!literal("{\"value\":") || !text(out.value) || !optional_text(",\"unit\":", out.unit)) return false;
     if (literal(",\"kind\":\"stated\"")) {
       out.kind = ClaimKind::Stated;
@@ -1297,42 +1361,25 @@ class PlainReader {
     return literal(",\"doc_id\":") && text(out.doc_id) && literal("}");
   }
 
-  bool evidence_list(std::vector<Evidence>& out) {
-    if (!literal("[")) return false;
-    std::size_t count = 0;
-    if (!literal("]")) {
-      do {
-        if (count == out.size()) out.emplace_back();
-        if (!evidence(out[count])) return false;
-        ++count;
-      } while (literal(","));
-      if (!literal("]")) return false;
-    }
-    out.resize(count);
-    return true;
-  }
-
-  bool evidence(Evidence& out) {
-    SourceArtifact& artifact = out.source_artifact;
-    if (!literal("{\"source_artifact\":{\"uri\":") || !text(artifact.uri) || !literal(",\"sha256\":") ||
-        !text(artifact.sha256) || !optional_text(",\"retrieved_at\":", artifact.retrieved_at) ||
-        !optional_text(",\"authority\":", artifact.authority) || !literal("}")) {
+  bool evidence(PlainEvidenceView& out) {
+    if (!literal("{\"source_artifact\":{\"uri\":") || !text(out.uri) || !literal(",\"sha256\":") ||
+        !text(out.sha256) || !optional_text(",\"retrieved_at\":", out.retrieved_at) ||
+        !optional_text(",\"authority\":", out.authority) || !literal("}")) {
       return false;
     }
-    XbrlLocator& locator = out.locator;
-    if (!literal(",\"locator\":{\"profile\":\"xbrl\",\"concept\":") || !text(locator.concept_name) ||
-        !literal(",\"context_ref\":") || !text(locator.context_ref) ||
-        !optional_text(",\"unit_ref\":", locator.unit_ref)) {
+    if (!literal(",\"locator\":{\"profile\":\"xbrl\",\"concept\":") || !text(out.concept_name) ||
+        !literal(",\"context_ref\":") || !text(out.context_ref) ||
+        !optional_text(",\"unit_ref\":", out.unit_ref)) {
       return false;
     }
     if (literal(",\"byte_range\":[")) {
       std::uint64_t bounds[2] = {0, 0};
       if (!integer(bounds[0]) || !literal(",") || !integer(bounds[1]) || !literal("]")) return false;
-      locator.byte_range = ByteRange{bounds[0], bounds[1]};
+      out.byte_range = ByteRange{bounds[0], bounds[1]};
     } else {
-      locator.byte_range.reset();
+      out.byte_range.reset();
     }
-    return literal("},\"extraction\":{\"engine\":") && text(out.extraction.engine) && literal("}}");
+    return literal("},\"extraction\":{\"engine\":") && text(out.engine) && literal("}}");
   }
 
   const char* s_;
@@ -1359,6 +1406,28 @@ std::expected<void, std::string> read_receipt_into(std::string_view json_text, R
   Reader reader(json_text);
   if (!reader.read_document(out)) return std::unexpected(reader.message());
   return {};
+}
+
+bool read_plain_receipt(std::string_view json_text, PlainReceiptView& out) { return PlainReader(json_text).read(out); }
+
+void PlainReceiptView::to_receipt(Receipt& out) const {
+  out = Receipt{};
+  out.schema = schema;
+  out.receipt_id = receipt_id;
+  out.claim.value = value;
+  if (unit) out.claim.unit = std::string(*unit);
+  out.claim.kind = kind;
+  out.claim.doc_id = doc_id;
+  Evidence& item = out.evidence.emplace_back();
+  item.source_artifact.uri = evidence.uri;
+  item.source_artifact.sha256 = evidence.sha256;
+  if (evidence.retrieved_at) item.source_artifact.retrieved_at = std::string(*evidence.retrieved_at);
+  if (evidence.authority) item.source_artifact.authority = std::string(*evidence.authority);
+  item.locator.concept_name = evidence.concept_name;
+  item.locator.context_ref = evidence.context_ref;
+  if (evidence.unit_ref) item.locator.unit_ref = std::string(*evidence.unit_ref);
+  item.locator.byte_range = evidence.byte_range;
+  item.extraction.engine = evidence.engine;
 }
 
 }  // namespace quorrel::evidence

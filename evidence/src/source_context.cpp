@@ -53,50 +53,98 @@ std::uint64_t key_digest(std::string_view key) noexcept {
   return h ^ (h >> 32);
 }
 
+// The key of a fact, written as append_key writes it for the text of its
+// concept name ("prefix:local", "{namespace}local" or "local"), without
+// rendering that text first.
+void append_fact_key(const core::RawFact& fact, std::string& out) {
+  const core::QName& name = fact.concept_name;
+  const std::string_view local = name.local_name.view();
+  if (name.prefix) {
+    append_length(name.prefix->size() + 1 + local.size(), out);
+    out.append(*name.prefix);
+    out.push_back(':');
+  } else if (name.namespace_uri) {
+    const std::string_view uri = name.namespace_uri->view();
+    append_length(uri.size() + 2 + local.size(), out);
+    out.push_back('{');
+    out.append(uri);
+    out.push_back('}');
+  } else {
+    append_length(local.size(), out);
+  }
+  out.append(local);
+  append_length(fact.context_ref.size(), out);
+  out.append(fact.context_ref);
+  if (fact.unit_ref) {
+    out.push_back('\1');
+    out.append(*fact.unit_ref);
+  } else {
+    out.push_back('\0');
+  }
+}
+
 }  // namespace
 
 FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
-  entries_.reserve(facts.size());
-  key_offsets_.reserve(facts.size() + 1);
-  std::string concept_text;
-  for (std::size_t position = 0; position < facts.size(); ++position) {
-    key_offsets_.push_back(text_.size());
-    const core::RawFact& fact = facts[position];
-    fact.concept_name.render_into(concept_text);
-    std::optional<std::string_view> unit_ref;
-    if (fact.unit_ref) unit_ref = *fact.unit_ref;
+  const std::size_t count = facts.size();
+  key_offsets_.reserve(count + 1);
+  // Each fact's key goes into text_ in position order, and the facts are
+  // sorted as (digest, position) pairs: sixteen bytes each, compared as
+  // integers. Only a run of equal digests (facts under one key, or keys
+  // whose digests collide) is then ordered by key bytes, range and position.
+  // The facts are read once, in order; their ranges are copied into one
+  // compact vector, which the steps below read in sorted order.
+  std::vector<std::pair<std::uint64_t, std::size_t>> order;
+  order.reserve(count);
+  std::vector<std::optional<core::ByteRange>> ranges;
+  ranges.reserve(count);
+  text_.reserve(count * 64);
+  for (std::size_t position = 0; position < count; ++position) {
     const std::size_t begin = text_.size();
-    append_key(concept_text, fact.context_ref, unit_ref, text_);
-    const std::size_t size = text_.size() - begin;
-    entries_.push_back(Entry{key_digest(std::string_view(text_).substr(begin, size)), begin, size, fact.byte_range,
-                             position, position, 0});
+    key_offsets_.push_back(begin);
+    const core::RawFact& fact = facts[position];
+    append_fact_key(fact, text_);
+    ranges.push_back(fact.byte_range);
+    order.emplace_back(key_digest(std::string_view(text_).substr(begin)), position);
   }
   key_offsets_.push_back(text_.size());
-  key_facts_.resize(facts.size());
-  std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
-    if (a.digest != b.digest) return a.digest < b.digest;
-    if (const auto c = key_of(a) <=> key_of(b); c != 0) return c < 0;
-    if (a.range != b.range) return a.range < b.range;
-    return a.position < b.position;
-  });
-  for (std::size_t begin = 0; begin < entries_.size();) {
-    const Entry& first = entries_[begin];
+  std::sort(order.begin(), order.end());
+  const auto key_at = [this](std::size_t position) { return key_of_position(position); };
+  for (std::size_t begin = 0; begin < count;) {
     std::size_t end = begin + 1;
-    std::size_t lowest = first.position;
-    for (; end < entries_.size() && entries_[end].digest == first.digest && key_of(entries_[end]) == key_of(first);
-         ++end) {
-      lowest = std::min(lowest, entries_[end].position);
+    while (end < count && order[end].first == order[begin].first) ++end;
+    if (end - begin > 1) {
+      std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin), order.begin() + static_cast<std::ptrdiff_t>(end),
+                [&](const auto& a, const auto& b) {
+                  if (const auto c = key_at(a.second) <=> key_at(b.second); c != 0) return c < 0;
+                  const std::optional<core::ByteRange>& a_range = ranges[a.second];
+                  const std::optional<core::ByteRange>& b_range = ranges[b.second];
+                  if (a_range != b_range) return a_range < b_range;
+                  return a.second < b.second;
+                });
+    }
+    begin = end;
+  }
+
+  entries_.reserve(count);
+  digests_.reserve(count);
+  key_facts_.resize(count);
+  for (std::size_t begin = 0; begin < count;) {
+    const std::string_view key = key_at(order[begin].second);
+    std::size_t end = begin + 1;
+    std::size_t lowest = order[begin].second;
+    for (; end < count && order[end].first == order[begin].first && key_at(order[end].second) == key; ++end) {
+      lowest = std::min(lowest, order[end].second);
     }
     for (std::size_t i = begin; i < end; ++i) {
-      entries_[i].lowest = lowest;
-      entries_[i].run_end = end;
-      key_facts_[entries_[i].position] = end - begin;
+      const std::size_t position = order[i].second;
+      entries_.push_back(Entry{ranges[position], position, lowest, end});
+      digests_.push_back(order[i].first);
+      key_facts_[position] = end - begin;
     }
     ++key_count_;
     begin = end;
   }
-  digests_.reserve(entries_.size());
-  for (const Entry& entry : entries_) digests_.push_back(entry.digest);
 }
 
 std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
@@ -119,8 +167,7 @@ FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::By
     constexpr std::size_t kTried = 3;
     const std::size_t facts = key_facts_.size();
     for (std::size_t p = *next_position; p < facts && p - *next_position < kTried; ++p) {
-      if (key_facts_[p] == 1 && std::string_view(text_).substr(key_offsets_[p], key_offsets_[p + 1] - key_offsets_[p]) ==
-                                    std::string_view(key_buffer)) {
+      if (key_facts_[p] == 1 && key_of_position(p) == std::string_view(key_buffer)) {
         *next_position = p + 1;
         return {1, p};
       }

@@ -1,6 +1,8 @@
 #include "quorrel/evidence/verify.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <tuple>
 #include <iterator>
 
 #include "quorrel/core/parser.hpp"
@@ -33,60 +35,129 @@ struct StatedFindings {
   }
 };
 
+// The start of every canonical body: ["er/0.2",
+constexpr std::string_view kBodyHead = "[\"er/0.2\",";
+static_assert(kSchema == "er/0.2");
+
+void write_body(const CanonicalSlices& slices, std::string& body);
+
 // Writes the receipt's canonical body into `body` (replacing its content).
 // `slices`, when present, are the receipt's claim and evidence list exactly
 // as the canonical writer writes them, so the body is put together from them.
 void write_body(const Receipt& receipt, const CanonicalSlices& slices, std::string& body) {
   body.clear();
   if (slices.present() && !receipt.derivation) {
-    body.push_back('[');
-    write_json_string(kSchema, body);
-    body.push_back(',');
-    body.append(slices.claim);
-    body.push_back(',');
-    body.append(slices.evidence);
-    body.append(",null]");
+    write_body(slices, body);
   } else {
     append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
   }
 }
 
-// The checks of a receipt whose canonical body and the id it hashes to are
-// already written.
-StatedFindings examine_hashed(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch,
-                              std::string_view body, std::string_view id) {
+// What the checks of a receipt without a derivation read from it, as views
+// of a receipt record or of the receipt's text.
+struct StatedParts {
+  std::string_view schema;
+  std::string_view receipt_id;
+  std::string_view value;
+  std::size_t evidence_count = 0;
+  // Of the first evidence item; empty when there is none.
+  std::string_view artifact_sha256;
+  std::string_view concept_name;
+  std::string_view context_ref;
+  std::optional<std::string_view> unit_ref;
+  std::optional<core::ByteRange> byte_range;
+  const Receipt* record = nullptr;  // the receipt record, when there is one: its attestation is checked
+};
+
+StatedParts parts_of(const Receipt& receipt) {
+  StatedParts parts;
+  parts.schema = receipt.schema;
+  parts.receipt_id = receipt.receipt_id;
+  parts.value = receipt.claim.value;
+  parts.evidence_count = receipt.evidence.size();
+  if (!receipt.evidence.empty()) {
+    const Evidence& evidence = receipt.evidence.front();
+    parts.artifact_sha256 = evidence.source_artifact.sha256;
+    parts.concept_name = evidence.locator.concept_name;
+    parts.context_ref = evidence.locator.context_ref;
+    if (evidence.locator.unit_ref) parts.unit_ref = *evidence.locator.unit_ref;
+    parts.byte_range = evidence.locator.byte_range;
+  }
+  parts.record = &receipt;
+  return parts;
+}
+
+StatedParts parts_of(const PlainReceiptView& receipt) {
+  StatedParts parts;
+  parts.schema = receipt.schema;
+  parts.receipt_id = receipt.receipt_id;
+  parts.value = receipt.value;
+  parts.evidence_count = 1;
+  parts.artifact_sha256 = receipt.evidence.sha256;
+  parts.concept_name = receipt.evidence.concept_name;
+  parts.context_ref = receipt.evidence.context_ref;
+  parts.unit_ref = receipt.evidence.unit_ref;
+  parts.byte_range = receipt.evidence.byte_range;
+  return parts;
+}
+
+// Whether `receipt_id` is the id of a body with this digest: "er_" and the
+// digest's 64 lower-case hexadecimal digits, compared without writing a string.
+bool is_id_of(const Digest& digest, std::string_view receipt_id) noexcept {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  constexpr std::string_view kPrefix = "er_";
+  if (receipt_id.size() != kPrefix.size() + 2 * digest.size() || !receipt_id.starts_with(kPrefix)) return false;
+  char hex[2 * std::tuple_size_v<Digest>];
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    hex[2 * i] = kDigits[digest[i] >> 4];
+    hex[2 * i + 1] = kDigits[digest[i] & 0x0F];
+  }
+  return std::memcmp(hex, receipt_id.data() + kPrefix.size(), sizeof hex) == 0;
+}
+
+// The checks of a receipt whose canonical body is written and hashed, given
+// whether it hashes to the receipt's id.
+StatedFindings examine_hashed(const SourceContext& context, const StatedParts& receipt, VerifyScratch& scratch,
+                              std::string_view body, bool hashes_to_id) {
   StatedFindings found;
-  found.hashes_to_id = receipt.receipt_id == id;
+  found.hashes_to_id = hashes_to_id;
   found.schema_known = receipt.schema == kSchema;
-  found.evidence_count = receipt.evidence.size();
+  found.evidence_count = receipt.evidence_count;
 
   if (found.evidence_count > 0) {
-    const Evidence& evidence = receipt.evidence.front();
-    found.artifact_matches = evidence.source_artifact.sha256 == context.sha256;
-    const XbrlLocator& locator = evidence.locator;
-    std::optional<std::string_view> unit_ref;
-    if (locator.unit_ref) unit_ref = *locator.unit_ref;
-    found.match = context.index.locate(FactKeyView{locator.concept_name, locator.context_ref, unit_ref},
-                                       locator.byte_range, scratch.key, &scratch.next_position);
+    found.artifact_matches = receipt.artifact_sha256 == context.sha256;
+    found.match = context.index.locate(FactKeyView{receipt.concept_name, receipt.context_ref, receipt.unit_ref},
+                                       receipt.byte_range, scratch.key, &scratch.next_position);
     if (found.match.count > 0) {
       const std::optional<core::ByteRange>& fact_range = context.document.facts[found.match.first].byte_range;
-      found.range_matches = locator.byte_range && fact_range && *locator.byte_range == *fact_range;
+      found.range_matches = receipt.byte_range && fact_range && *receipt.byte_range == *fact_range;
       if (const std::optional<CanonicalValue>& entry = context.values[found.match.first]) {
-        const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.claim.value);
+        const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.value);
         const bool matches = (claimed && entry->decimal) ? *claimed == *entry->decimal
-                                                         : receipt.claim.value == entry->text;
+                                                         : receipt.value == entry->text;
         found.value = matches ? StatedFindings::Value::Matches : StatedFindings::Value::Differs;
       }
     }
   }
-  found.attestation = attestation_check(receipt, body);
+  if (receipt.record != nullptr) found.attestation = attestation_check(*receipt.record, body);
   return found;
+}
+
+// The canonical body of a receipt without derivation whose claim and evidence
+// list are `slices`, written into `body` (replacing its content).
+void write_body(const CanonicalSlices& slices, std::string& body) {
+  body.clear();
+  body.append(kBodyHead);
+  body.append(slices.claim);
+  body.push_back(',');
+  body.append(slices.evidence);
+  body.append(",null]");
 }
 
 StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
   write_body(receipt, CanonicalSlices{}, scratch.body);
   receipt_id_of_body_into(scratch.body, scratch.sha, scratch.id);
-  return examine_hashed(context, receipt, scratch, scratch.body, scratch.id);
+  return examine_hashed(context, parts_of(receipt), scratch, scratch.body, receipt.receipt_id == scratch.id);
 }
 
 // The full report of what examine found, every check in the order performed.
@@ -196,17 +267,24 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   if (!context) return std::unexpected(context.error().render());
 
   // Receipts without a derivation are checked as they are read, into two
-  // reused records; only a report for a failing one is built. Derived
-  // receipts may name any receipt of the batch, later ones included, so they
-  // are kept whole and checked once the batch is read, against what every
-  // receipt left behind: its id and claimed value (copied into one buffer)
-  // and, for the ones already checked, whether its body hashes to its id.
+  // reused slots; only a report for a failing one is built. A receipt written
+  // as this library writes stated ones is read as views of its line, without
+  // copying; any other is read into a receipt record. Derived receipts may
+  // name any receipt of the batch, later ones included, so they are kept
+  // whole and checked once the batch is read, against what every receipt
+  // left behind: its id and claimed value (views of its line, or copies in
+  // one buffer) and, for the ones already checked, whether its body hashes to
+  // its id.
+  enum class Held : std::uint8_t { InLine, InTexts, Derived };
   struct Seen {
-    std::size_t id_begin;
-    std::size_t value_begin;
-    std::size_t value_end;
-    std::int8_t intact;        // -1 for derived receipts: worked out when named
-    std::size_t derived_slot;  // into `derived`, for derived receipts
+    Held held;
+    std::int8_t intact;  // -1 for derived receipts: worked out when named
+    std::string_view id;     // InLine
+    std::string_view value;  // InLine
+    std::size_t id_begin;     // InTexts
+    std::size_t value_begin;  // InTexts
+    std::size_t value_end;    // InTexts
+    std::size_t derived_slot;  // Derived: into `derived`
   };
   const std::vector<std::string_view> lines = jsonl_records(receipts_text);
   std::vector<Seen> seen;
@@ -220,51 +298,73 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   // read waits, body written, in slot 0 until a second arrives in slot 1;
   // then both are checked in batch order. A last one without a partner is
   // hashed alone once the batch is read.
-  Receipt receipts[2];
-  CanonicalSlices slices[2];
-  std::string bodies[2];
-  std::string ids[2];
-  std::size_t waiting = 0;           // stated receipts read and not yet checked: 0 or 1
-  std::size_t waiting_position = 0;  // the batch position of the one in slot 0
-  const auto check = [&](std::size_t slot, std::size_t position) {
-    StatedFindings found = examine_hashed(*context, receipts[slot], scratch, bodies[slot], ids[slot]);
-    seen[position].intact = found.hashes_to_id ? 1 : 0;
+  struct Slot {
+    bool plain = false;  // read as `view`, else into `receipt`
+    PlainReceiptView view;
+    Receipt receipt;
+    CanonicalSlices slices;
+    std::string body;
+    Digest digest{};
+    std::size_t position = 0;
+  };
+  Slot slots[2];
+  Receipt failed;  // a plain receipt that fails, as the record its report needs
+  std::size_t waiting = 0;  // stated receipts read and not yet checked: 0 or 1
+  const auto check = [&](Slot& slot) {
+    const StatedParts parts = slot.plain ? parts_of(slot.view) : parts_of(slot.receipt);
+    StatedFindings found =
+        examine_hashed(*context, parts, scratch, slot.body, is_id_of(slot.digest, parts.receipt_id));
+    seen[slot.position].intact = found.hashes_to_id ? 1 : 0;
     if (found.all_pass()) {
       ++pass;
+    } else if (slot.plain) {
+      slot.view.to_receipt(failed);
+      failures.emplace_back(slot.position, report_of(*context, failed, std::move(found)));
     } else {
-      failures.emplace_back(position, report_of(*context, receipts[slot], std::move(found)));
+      failures.emplace_back(slot.position, report_of(*context, slot.receipt, std::move(found)));
     }
   };
   for (std::size_t position = 0; position < lines.size(); ++position) {
-    Receipt& receipt = receipts[waiting];
-    if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slices[waiting]);
-        !read) {
-      return std::unexpected(std::move(read.error()));
-    }
-    Seen& entry = seen.emplace_back(Seen{texts.size(), 0, 0, -1, 0});
-    texts.append(receipt.receipt_id);
-    entry.value_begin = texts.size();
-    texts.append(receipt.claim.value);
-    entry.value_end = texts.size();
-    if (receipt.derivation) {
-      entry.derived_slot = derived.size();
-      derived.push_back(std::move(receipt));
-      receipt = Receipt{};
-    } else if (waiting == 0) {
-      write_body(receipt, slices[0], bodies[0]);
-      waiting = 1;
-      waiting_position = position;
+    Slot& slot = slots[waiting];
+    slot.position = position;
+    Seen& entry = seen.emplace_back(Seen{Held::InLine, -1, {}, {}, 0, 0, 0, 0});
+    slot.plain = read_plain_receipt(lines[position], slot.view);
+    if (slot.plain) {
+      entry.id = slot.view.receipt_id;
+      entry.value = slot.view.value;
+      write_body(slot.view.slices, slot.body);
     } else {
-      write_body(receipt, slices[1], bodies[1]);
-      receipt_ids_of_bodies_into(bodies[0], bodies[1], scratch.sha, ids[0], ids[1]);
-      check(0, waiting_position);
-      check(1, position);
+      Receipt& receipt = slot.receipt;
+      if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slot.slices); !read) {
+        return std::unexpected(std::move(read.error()));
+      }
+      if (receipt.derivation) {
+        entry.held = Held::Derived;
+        entry.derived_slot = derived.size();
+        derived.push_back(std::move(receipt));
+        receipt = Receipt{};
+        continue;
+      }
+      entry.held = Held::InTexts;
+      entry.id_begin = texts.size();
+      texts.append(receipt.receipt_id);
+      entry.value_begin = texts.size();
+      texts.append(receipt.claim.value);
+      entry.value_end = texts.size();
+      write_body(receipt, slot.slices, slot.body);
+    }
+    if (waiting == 0) {
+      waiting = 1;
+    } else {
+      scratch.sha.digest_pair(slots[0].body, slots[1].body, slots[0].digest, slots[1].digest);
+      check(slots[0]);
+      check(slots[1]);
       waiting = 0;
     }
   }
   if (waiting == 1) {
-    receipt_id_of_body_into(bodies[0], scratch.sha, ids[0]);
-    check(0, waiting_position);
+    slots[0].digest = scratch.sha.digest(slots[0].body);
+    check(slots[0]);
   }
 
   if (!derived.empty()) {
@@ -276,13 +376,25 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
     for (std::size_t position = 0; position < seen.size(); ++position) {
       const Seen& entry = seen[position];
       ReceiptIndex::Parent& parent = parents.emplace_back();
-      parent.receipt_id = all.substr(entry.id_begin, entry.value_begin - entry.id_begin);
-      parent.claimed_value = all.substr(entry.value_begin, entry.value_end - entry.value_begin);
       parent.position = position;
       parent.intact = entry.intact;
-      if (entry.intact < 0) {
-        parent.receipt = &derived[entry.derived_slot];
-        derived_positions.push_back(position);
+      switch (entry.held) {
+        case Held::InLine:
+          parent.receipt_id = entry.id;
+          parent.claimed_value = entry.value;
+          break;
+        case Held::InTexts:
+          parent.receipt_id = all.substr(entry.id_begin, entry.value_begin - entry.id_begin);
+          parent.claimed_value = all.substr(entry.value_begin, entry.value_end - entry.value_begin);
+          break;
+        case Held::Derived: {
+          const Receipt& receipt = derived[entry.derived_slot];
+          parent.receipt_id = receipt.receipt_id;
+          parent.claimed_value = receipt.claim.value;
+          parent.receipt = &receipt;
+          derived_positions.push_back(position);
+          break;
+        }
       }
     }
     const ReceiptIndex index(std::move(parents));

@@ -361,6 +361,8 @@ TEST(ReadReceiptInto, AgreesWithAFreshReadOnEveryNearbyText) {
   none.evidence.clear();
   ev::Receipt signed_receipt = plain;
   signed_receipt.attestation = ev::Attestation{"ed25519", "k", "s"};
+  ev::Receipt single = full;
+  single.evidence.resize(1);
 
   const std::string rich =
       R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"-1.50","unit":"usd","kind":"derived","doc_id":"d"},)"
@@ -376,12 +378,12 @@ TEST(ReadReceiptInto, AgreesWithAFreshReadOnEveryNearbyText) {
   const std::string fewer_inputs = with_operation(R"({"op":"difference"})");
   const std::string broken = receipt_with(kClaim, "[" + kEvidence + ",{]");
   std::vector<std::string> texts{rich, small, rich, positional, fewer_inputs, rich, broken, small, fewer_inputs};
-  for (const ev::Receipt* r : {&full, &plain, &none, &signed_receipt}) {
+  for (const ev::Receipt* r : {&full, &plain, &none, &signed_receipt, &single}) {
     std::string line;
     ev::write_receipt(*r, line);
     texts.push_back(line);
   }
-  const std::vector<std::string> originals(texts.end() - 4, texts.end());
+  const std::vector<std::string> originals(texts.end() - 5, texts.end());
   for (const std::string& line : originals) {
     for (std::size_t i = 0; i < line.size(); ++i) {
       texts.push_back(line.substr(0, i) + line.substr(i + 1));
@@ -398,10 +400,24 @@ TEST(ReadReceiptInto, AgreesWithAFreshReadOnEveryNearbyText) {
 
   ev::Receipt reused = full;
   std::size_t direct = 0;
+  std::size_t viewed = 0;
   for (const std::string& text : texts) {
     const auto fresh = ev::read_receipt(text);
     ev::CanonicalSlices slices{"stale", "stale"};
     const auto into = ev::read_receipt_into(text, reused, &slices);
+    // The view reader takes exactly the direct path's texts that hold one
+    // evidence item, and reads them to the same receipt and slices.
+    ev::PlainReceiptView view;
+    const bool plain = ev::read_plain_receipt(text, view);
+    ASSERT_EQ(plain, slices.present() && fresh && fresh->evidence.size() == 1) << text;
+    if (plain) {
+      ++viewed;
+      ev::Receipt materialized = full;
+      view.to_receipt(materialized);
+      EXPECT_EQ(materialized, *fresh) << text;
+      EXPECT_EQ(view.slices.claim, slices.claim) << text;
+      EXPECT_EQ(view.slices.evidence, slices.evidence) << text;
+    }
     ASSERT_EQ(fresh.has_value(), into.has_value()) << text;
     if (!fresh) {
       ASSERT_EQ(into.error(), fresh.error()) << text;
@@ -425,6 +441,7 @@ TEST(ReadReceiptInto, AgreesWithAFreshReadOnEveryNearbyText) {
   // The three unsigned originals, and changes that keep the text canonical
   // (a digit or letter inside a string, a shorter string).
   EXPECT_GT(direct, 100u);
+  EXPECT_GT(viewed, 100u);
   std::string written;
   ev::write_receipt(full, written);
   ev::CanonicalSlices slices;

@@ -202,6 +202,41 @@ TEST(FactIndex, LocateNarrowsByRangeAndReadsTheLowestPosition) {
   EXPECT_EQ(none.locate({"ex:A", "c", std::nullopt}, std::nullopt, buffer).count, 0U);
 }
 
+// The index writes each fact's key from the parts of its concept name; a
+// locator names the concept by its text, so every form of name must be found
+// by exactly that text and by no other form of the same name.
+TEST(FactIndex, FindsEveryFormOfConceptNameByItsText) {
+  std::vector<core::RawFact> facts(5);
+  facts[0].concept_name.prefix = "p";
+  facts[1].concept_name.prefix = "";
+  facts[2].concept_name.namespace_uri = core::SharedString("urn:x");
+  facts[3].concept_name.prefix = "p";
+  facts[3].concept_name.namespace_uri = core::SharedString("urn:x");
+  for (core::RawFact& fact : facts) {
+    fact.concept_name.local_name = "A";
+    fact.context_ref = "c";
+  }
+  facts[3].unit_ref = "u";
+  const ev::FactIndex index(facts);
+  EXPECT_EQ(index.key_count(), 5U);
+  const auto at = [&](std::string_view concept_text, std::optional<std::string_view> unit_ref = std::nullopt) {
+    return index.positions({concept_text, "c", unit_ref});
+  };
+  using Positions = std::vector<std::size_t>;
+  EXPECT_EQ(at("p:A"), Positions{0});
+  EXPECT_EQ(at(":A"), Positions{1});
+  EXPECT_EQ(at("{urn:x}A"), Positions{2});
+  EXPECT_EQ(at("p:A", "u"), Positions{3});
+  EXPECT_EQ(at("A"), Positions{4});
+  for (std::size_t p = 0; p < facts.size(); ++p) {
+    std::optional<std::string_view> unit_ref;
+    if (facts[p].unit_ref) unit_ref = *facts[p].unit_ref;
+    EXPECT_EQ(at(facts[p].concept_name.to_string(), unit_ref), Positions{p});
+  }
+  EXPECT_TRUE(at("urn:xA").empty());
+  EXPECT_TRUE(at("{urn:x}A", "u").empty());
+}
+
 TEST(BuildReceipts, OneStatedReceiptPerNumericFactWithARange) {
   core::InstanceDocument document = parse_ok(kDocument);
   const ev::SourceArtifact source = artifact();

@@ -326,8 +326,13 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
 
   // `tampered` states the id of `share` and comes later, so it is the parent
   // that `ratio` finds; the second `revenue` passes again.
-  const std::vector<ev::Receipt> batch = {early, revenue, stated(0, "999"), of_derived, dup, share, tampered,
-                                          ratio, stated(4, "1"), wrong_sum, escaped, unknown, revenue, no_range};
+  // A parent read through escapes; an id in upper-case hexadecimal, which is not the id.
+  const ev::Receipt of_escaped = derived("0", ev::OperationKind::Difference, {input(escaped, "a"), input(escaped, "b")});
+  ev::Receipt upper_id = stated(0, "1000");
+  upper_id.receipt_id = "er_" + upper(upper_id.receipt_id.substr(3));
+  const std::vector<ev::Receipt> batch = {early,     revenue, stated(0, "999"), of_derived, dup,     share,
+                                          tampered,  ratio,   stated(4, "1"),   wrong_sum,  escaped, unknown,
+                                          revenue,   no_range, of_escaped,      upper_id};
   const auto jsonl_of = [](const std::vector<ev::Receipt>& receipts) {
     std::string out;
     for (const ev::Receipt& r : receipts) {
@@ -356,7 +361,7 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
   };
   std::vector<std::size_t> failed;
   const std::string expected = reported(batch, &failed);
-  EXPECT_EQ(failed, (std::vector<std::size_t>{0, 2, 4, 6, 7, 8, 9, 11, 13}));
+  EXPECT_EQ(failed, (std::vector<std::size_t>{0, 2, 4, 6, 7, 8, 9, 11, 13, 15}));
   EXPECT_EQ(ev::verify_jsonl(jsonl_of(batch), kDoc).value(), expected);
 
   // Only stated receipts, and only derived ones.

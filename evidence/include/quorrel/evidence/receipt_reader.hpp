@@ -18,6 +18,7 @@
 // reader recurse deeper than the receipt's own fixed shape.
 
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,5 +48,41 @@ struct CanonicalSlices {
 // read_receipt reads it, and the slices stay empty.
 [[nodiscard]] std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out,
                                                                  CanonicalSlices* slices = nullptr);
+
+// One evidence item of a receipt read by read_plain_receipt, as slices of its text.
+struct PlainEvidenceView {
+  std::string_view uri;
+  std::string_view sha256;
+  std::optional<std::string_view> retrieved_at;
+  std::optional<std::string_view> authority;
+  std::string_view concept_name;
+  std::string_view context_ref;
+  std::optional<std::string_view> unit_ref;
+  std::optional<ByteRange> byte_range;
+  std::string_view engine;
+};
+
+// A receipt with exactly one evidence item and neither derivation nor
+// attestation, as slices of its text (valid while the text is).
+struct PlainReceiptView {
+  std::string_view schema;
+  std::string_view receipt_id;
+  std::string_view value;
+  std::optional<std::string_view> unit;
+  ClaimKind kind = ClaimKind::Stated;
+  std::string_view doc_id;
+  PlainEvidenceView evidence;
+  CanonicalSlices slices;
+
+  // The receipt record read_receipt gives for the same text.
+  void to_receipt(Receipt& out) const;
+};
+
+// Reads, without copying a byte, a text written as write_receipt writes a
+// receipt with one evidence item and neither derivation nor attestation;
+// false for any other text (which read_receipt_into reads as usual), leaving
+// `out` in no particular state. A text read here has no escapes in its
+// strings, so its slices are the receipt's texts exactly.
+[[nodiscard]] bool read_plain_receipt(std::string_view json_text, PlainReceiptView& out);
 
 }  // namespace quorrel::evidence

@@ -68,17 +68,15 @@ class FactIndex {
 
  private:
   struct Entry {
-    std::uint64_t digest;  // of the key's bytes
-    std::size_t key_begin;  // into text_
-    std::size_t key_size;
     std::optional<core::ByteRange> range;
-    std::size_t position;
-    std::size_t lowest;   // the lowest position under the same key
-    std::size_t run_end;  // one past the last entry under the same key
+    std::size_t position;  // its key is key_of_position(position)
+    std::size_t lowest;    // the lowest position under the same key
+    std::size_t run_end;   // one past the last entry under the same key
   };
-  std::string_view key_of(const Entry& entry) const noexcept {
-    return std::string_view(text_).substr(entry.key_begin, entry.key_size);
+  std::string_view key_of_position(std::size_t position) const noexcept {
+    return std::string_view(text_).substr(key_offsets_[position], key_offsets_[position + 1] - key_offsets_[position]);
   }
+  std::string_view key_of(const Entry& entry) const noexcept { return key_of_position(entry.position); }
   // The entries under the key, as [begin, end); empty when it is not indexed.
   std::pair<std::size_t, std::size_t> run_of(std::string_view key) const;
 
