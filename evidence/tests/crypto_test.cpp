@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,6 +103,24 @@ TEST_F(Sha256Test, EveryShortLengthAndSomeLongOnes) {
         EXPECT_EQ(hex(sha.digest(m)), hex(reference(m))) << name(backend) << " length " << n << " at " << at;
       }
     }
+  }
+}
+
+TEST(Hex, EveryByteValueAtEveryLengthAfterExistingText) {
+  // Every byte value, in runs of every length around the 16-byte blocks, after
+  // text already in the string, against printf's spelling.
+  std::vector<std::uint8_t> bytes(256 + 40);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  for (std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 64, 255, 256, 296}) {
+    std::string expected = "x:";
+    char pair[3];
+    for (std::size_t i = 0; i < size; ++i) {
+      std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+      expected += pair;
+    }
+    std::string out = "x:";
+    ev::append_hex(bytes.data(), size, out);
+    EXPECT_EQ(out, expected) << size;
   }
 }
 
