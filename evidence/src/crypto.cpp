@@ -158,7 +158,7 @@ void append_hex(const std::uint8_t* data, std::size_t size, std::string& out) {
   // turned into '0'-'9' or 'a'-'f' by adding '0' and, past 9, 39 more.
   static constexpr char kDigits[] = "0123456789abcdef";
   const std::size_t base = out.size();
-  out.resize_and_overwrite(base + 2 * size, [&](char* buffer, std::size_t length) noexcept {
+  out.resize_and_overwrite(base + 2 * size, [&](char* buffer, std::size_t) noexcept {
     char* p = buffer + base;
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -182,7 +182,8 @@ void append_hex(const std::uint8_t* data, std::size_t size, std::string& out) {
       *p++ = kDigits[data[i] >> 4];
       *p++ = kDigits[data[i] & 0x0f];
     }
-    return length;
+    // The room offered may be larger than asked for when the string grows.
+    return base + 2 * size;
   });
 }
 

@@ -108,19 +108,23 @@ TEST_F(Sha256Test, EveryShortLengthAndSomeLongOnes) {
 
 TEST(Hex, EveryByteValueAtEveryLengthAfterExistingText) {
   // Every byte value, in runs of every length around the 16-byte blocks, after
-  // text already in the string, against printf's spelling.
+  // text already in the string (short, or filling its room so that it must
+  // grow), against printf's spelling.
   std::vector<std::uint8_t> bytes(256 + 40);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  for (std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 64, 255, 256, 296}) {
-    std::string expected = "x:";
-    char pair[3];
-    for (std::size_t i = 0; i < size; ++i) {
-      std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-      expected += pair;
+  for (const std::string& prefix : {std::string("x:"), std::string(100, 'p')}) {
+    for (std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 64, 255, 256, 296}) {
+      std::string expected = prefix;
+      char pair[3];
+      for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        expected += pair;
+      }
+      std::string out = prefix;
+      out.shrink_to_fit();
+      ev::append_hex(bytes.data(), size, out);
+      EXPECT_EQ(out, expected) << size;
     }
-    std::string out = "x:";
-    ev::append_hex(bytes.data(), size, out);
-    EXPECT_EQ(out, expected) << size;
   }
 }
 
