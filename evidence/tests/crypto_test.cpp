@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,28 @@ TEST_F(Sha256Test, EveryShortLengthAndSomeLongOnes) {
         const std::string_view m = all.substr(at, n);
         EXPECT_EQ(hex(sha.digest(m)), hex(reference(m))) << name(backend) << " length " << n << " at " << at;
       }
+    }
+  }
+}
+
+TEST(Hex, EveryByteValueAtEveryLengthAfterExistingText) {
+  // Every byte value, in runs of every length around the 16-byte blocks, after
+  // text already in the string (short, or filling its room so that it must
+  // grow), against printf's spelling.
+  std::vector<std::uint8_t> bytes(256 + 40);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  for (const std::string& prefix : {std::string("x:"), std::string(100, 'p')}) {
+    for (std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 64, 255, 256, 296}) {
+      std::string expected = prefix;
+      char pair[3];
+      for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        expected += pair;
+      }
+      std::string out = prefix;
+      out.shrink_to_fit();
+      ev::append_hex(bytes.data(), size, out);
+      EXPECT_EQ(out, expected) << size;
     }
   }
 }
