@@ -1,6 +1,5 @@
 #include "quorrel/core/normalize.hpp"
 
-#include "quorrel/core/text.hpp"
 #include "quorrel/core/transforms.hpp"
 
 #include <algorithm>
@@ -37,40 +36,6 @@ std::optional<Decimal> apply_scale(Decimal value, std::int32_t n) {
   return value;
 }
 
-// The cleaned text of the commonest numeric fact, read without the general
-// cleaning: digits with comma group separators and a dot, an optional
-// leading '-', under the default rule. Writes the candidate numeric_candidate
-// would give into out and returns its length, or 0 when the text is not of
-// that shape (the general cleaning then decides).
-constexpr std::size_t kPlainRoom = 64;
-std::size_t plain_candidate(std::string_view raw_text, const std::optional<std::string>& format,
-                            const std::optional<std::string>& sign, char (&out)[kPlainRoom]) noexcept {
-  const std::string_view t = trim_unicode_white_space(raw_text);
-  if (t.empty() || t.size() >= kPlainRoom) return 0;
-  if (format && numeric_rule(*format) != NumericRule::Default) return 0;
-  std::size_t w = 0;
-  std::size_t r = 0;
-  if (t[0] == '-') {
-    out[w++] = '-';
-    r = 1;
-  } else if (sign && *sign == "-") {
-    out[w++] = '-';
-  }
-  bool digit = false;
-  for (; r < t.size(); ++r) {
-    const char c = t[r];
-    if (c >= '0' && c <= '9') {
-      digit = true;
-    } else if (c == ',') {
-      continue;
-    } else if (c != '.') {
-      return 0;
-    }
-    out[w++] = c;
-  }
-  return digit ? w : 0;
-}
-
 }  // namespace
 
 std::expected<Decimal, XbrlError> normalize_numeric(std::string_view raw_text,
@@ -80,15 +45,9 @@ std::expected<Decimal, XbrlError> normalize_numeric(std::string_view raw_text,
   const std::optional<std::string>& sign = inline_meta ? inline_meta->sign : kNone;
   auto fail = [&] { return std::unexpected(XbrlError::invalid_decimal(std::string(raw_text))); };
 
-  std::optional<Decimal> value;
-  char plain[kPlainRoom];
-  if (const std::size_t length = plain_candidate(raw_text, format, sign, plain); length != 0) {
-    value = Decimal::parse(std::string_view(plain, length));
-  } else {
-    const std::optional<std::string> candidate = numeric_candidate(raw_text, format, sign);
-    if (!candidate) return fail();
-    value = Decimal::parse(*candidate);
-  }
+  const std::optional<std::string> candidate = numeric_candidate(raw_text, format, sign);
+  if (!candidate) return fail();
+  std::optional<Decimal> value = Decimal::parse(*candidate);
   if (!value) return fail();
   if (inline_meta && inline_meta->scale) {
     value = apply_scale(*value, *inline_meta->scale);

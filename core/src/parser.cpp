@@ -219,12 +219,7 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
             log.resize(base + trimmed.size());
             break;
           }
-          // Text that feeds nothing is only checked: a fault in it is still an error.
-          if (target_.kind == TextTarget::Kind::None) {
-            auto checked = check_xml_references(piece, reader_.text_offset());
-            if (!checked) return std::unexpected(XbrlError::xml(std::move(checked.error())));
-            break;
-          }
+          // Decoded even where it feeds nothing: a fault in it is still an error.
           text_buffer_.clear();
           auto unescaped = unescape_xml(piece, reader_.text_offset(), text_buffer_);
           if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));

@@ -284,64 +284,20 @@ Decoded decode_references(std::string_view raw, char* const begin) noexcept {
   return {begin, w};
 }
 
-// Reads the same references as decode_references without writing anything:
-// the fault it reports, if any, is the one decoding would stop at.
-Decoded check_references(std::string_view raw) noexcept {
-  using Fault = Decoded::Fault;
-  const std::size_t n = raw.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const void* const hit = std::memchr(raw.data() + i, '&', n - i);
-    if (hit == nullptr) break;
-    const std::size_t amp = static_cast<std::size_t>(static_cast<const char*>(hit) - raw.data());
-    std::size_t j = amp + 1;
-    if (n - j >= 3 && raw[j + 2] == ';' && raw[j + 1] == 't' && (raw[j] == 'l' || raw[j] == 'g')) {
-      i = j + 3;
-      continue;
-    }
-    if (n - j >= 4 && raw[j] == 'a' && raw[j + 1] == 'm' && raw[j + 2] == 'p' && raw[j + 3] == ';') {
-      i = j + 4;
-      continue;
-    }
-    if (j < n && raw[j] == '#') {
-      ++j;
-      const bool hex = j < n && raw[j] == 'x';
-      if (hex) ++j;
-      const std::size_t digits = j;
-      // Only the class of the value matters here, so it stops growing once
-      // past the largest scalar value (and so cannot overflow).
-      std::uint32_t value = 0;
-      if (hex) {
-        for (int d; j < n && (d = digit_value(raw[j], true)) >= 0; ++j) {
-          if (value <= 0x10FFFF) value = value * 16U + static_cast<std::uint32_t>(d);
-        }
-      } else {
-        for (unsigned d; j < n && (d = static_cast<unsigned char>(raw[j]) - unsigned{'0'}) < 10U; ++j) {
-          if (value <= 0x10FFFF) value = value * 10U + d;
-        }
-      }
-      if (j == digits || j >= n || raw[j] != ';') return {nullptr, nullptr, Fault::MalformedCharacterReference, amp, j};
-      if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return {nullptr, nullptr, Fault::InvalidCharacterReference, amp, j};
-      }
-      i = j + 1;
-      continue;
-    }
-    while (j < n && is_entity_name_char(raw[j])) ++j;
-    if (j == amp + 1) return {nullptr, nullptr, Fault::BareAmpersand, amp, j};
-    if (j >= n || raw[j] != ';') return {nullptr, nullptr, Fault::NoSemicolon, amp, j};
-    const std::string_view name = raw.substr(amp + 1, j - amp - 1);
-    if (name != "lt" && name != "gt" && name != "amp" && name != "apos" && name != "quot") {
-      return {nullptr, nullptr, Fault::UnknownEntity, amp, j};
-    }
-    i = j + 1;
-  }
-  return {nullptr, nullptr};
-}
+}  // namespace
 
-// The error text for where decoding or checking stopped; nothing for no fault.
-std::expected<void, std::string> fault_message(const Decoded& decoded, std::string_view raw,
-                                               std::uint64_t raw_offset) {
+std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
+  // Decoded text is never longer than its source: every reference is at least
+  // as long as the UTF-8 bytes it stands for ("&#128;" is six bytes for two,
+  // "&#65536;" eight for four). So the room is made once, without filling it
+  // first, and written through a pointer, instead of one append per piece of
+  // text or decoded character; what was decoded before a fault is kept.
+  const std::size_t base = out.size();
+  Decoded decoded{nullptr, nullptr};
+  out.resize_and_overwrite(base + raw.size(), [&](char* buffer, std::size_t) noexcept {
+    decoded = decode_references(raw, buffer + base);
+    return base + static_cast<std::size_t>(decoded.end - decoded.begin);
+  });
   using Fault = Decoded::Fault;
   const std::size_t amp = decoded.amp;
   const std::size_t j = decoded.stop;
@@ -359,30 +315,6 @@ std::expected<void, std::string> fault_message(const Decoded& decoded, std::stri
                              at_byte(where));
   }
   return {};
-}
-
-}  // namespace
-
-std::expected<void, std::string> check_xml_references(std::string_view raw, std::uint64_t raw_offset) {
-  const Decoded checked = check_references(raw);
-  if (checked.fault == Decoded::Fault::None) return {};
-  return fault_message(checked, raw, raw_offset);
-}
-
-std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset, std::string& out) {
-  // Decoded text is never longer than its source: every reference is at least
-  // as long as the UTF-8 bytes it stands for ("&#128;" is six bytes for two,
-  // "&#65536;" eight for four). So the room is made once, without filling it
-  // first, and written through a pointer, instead of one append per piece of
-  // text or decoded character; what was decoded before a fault is kept.
-  const std::size_t base = out.size();
-  Decoded decoded{nullptr, nullptr};
-  out.resize_and_overwrite(base + raw.size(), [&](char* buffer, std::size_t) noexcept {
-    decoded = decode_references(raw, buffer + base);
-    return base + static_cast<std::size_t>(decoded.end - decoded.begin);
-  });
-  if (decoded.fault == Decoded::Fault::None) return {};
-  return fault_message(decoded, raw, raw_offset);
 }
 
 std::expected<std::optional<XmlAttribute>, std::string> XmlAttributeIterator::next() {

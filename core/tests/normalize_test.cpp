@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -197,44 +196,6 @@ TEST(NormalizeNumeric, CleaningSignScaleAndWords) {
   }
   EXPECT_EQ(value_of(numeric_fact("(1,234)")), "-1234");  // plain facts are cleaned the same way
   EXPECT_EQ(value_of(numeric_fact(" 1 kg")), "error: invalid decimal value:  1 kg");
-}
-
-TEST(NormalizeNumeric, SameValueAsTheCleanedCandidateForGeneratedTexts) {
-  // Texts of digits, separators, signs, spaces, parentheses and dashes, short
-  // and long, under every kind of format and sign: the decimal (or the error)
-  // is the one the general cleaning and the decimal parse give.
-  const char* const pieces[] = {"0", "1", "7", "9", "123", "1,234", ",", ".", "-", "+", " ", "\xC2\xA0",
-                                "(", ")", "e", "\xE2\x80\x94", "\t", "000000000000000000000000000000", "x"};
-  const Text formats[] = {std::nullopt, "ixt:num-dot-decimal", "ixt:numcommadecimal", "ixt:zerodash",
-                          "ixt:numwordsen", "ixt:fixed-zero"};
-  const Text signs[] = {std::nullopt, "-", "+"};
-  std::mt19937 random(7);
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
-  std::uniform_int_distribution<int> count(1, 9);
-  std::size_t parsed = 0;
-  for (int round = 0; round < 30000; ++round) {
-    std::string text;
-    for (int p = count(random); p > 0; --p) text += pieces[pick(random)];
-    const Text& format = formats[static_cast<std::size_t>(round) % std::size(formats)];
-    const Text& sign = signs[static_cast<std::size_t>(round / 7) % std::size(signs)];
-    std::string expected = "error: invalid decimal value: " + text;
-    if (const std::optional<std::string> candidate = numeric_candidate(text, format, sign)) {
-      if (const std::optional<Decimal> value = Decimal::parse(*candidate)) {
-        expected = value->render();
-        ++parsed;
-      }
-    }
-    const std::optional<InlineMeta> meta =
-        InlineMeta{format, sign, std::nullopt, std::nullopt, std::nullopt, false};
-    const std::expected<Decimal, XbrlError> got = normalize_numeric(text, meta);
-    ASSERT_EQ(got ? got->render() : "error: " + got.error().render(), expected)
-        << text << " " << format.value_or("-") << " " << sign.value_or("-");
-    if (!format && !sign) {
-      const std::expected<Decimal, XbrlError> plain = normalize_numeric(text, std::nullopt);
-      ASSERT_EQ(plain ? plain->render() : "error: " + plain.error().render(), expected) << text;
-    }
-  }
-  EXPECT_GT(parsed, 3000U);  // numbers are read, not only rejected
 }
 
 TEST(NormalizeFact, ContextThenUnitThenValue) {

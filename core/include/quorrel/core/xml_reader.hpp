@@ -54,10 +54,6 @@ class XmlAttributeIterator {
 [[nodiscard]] std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_t raw_offset,
                                                             std::string& out);
 
-// Checks the references of raw text as unescape_xml reads them, without
-// decoding: the same error for the first bad one, nothing written.
-[[nodiscard]] std::expected<void, std::string> check_xml_references(std::string_view raw, std::uint64_t raw_offset);
-
 class XmlReader {
  public:
   // Skips a leading byte-order mark; the buffer must outlive the reader.
