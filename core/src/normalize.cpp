@@ -1,5 +1,6 @@
 #include "quorrel/core/normalize.hpp"
 
+#include "quorrel/core/digest64.hpp"
 #include "quorrel/core/transforms.hpp"
 
 #include <algorithm>
@@ -103,31 +104,11 @@ std::expected<std::optional<NumericValue>, XbrlError> number_of(const RawFact& f
   return NumericValue{std::get<NumericText>(fact.value).text.str(), fact.decimals, **number};
 }
 
-// 64 bits of an id, eight bytes at a time. Only orders the lookup tables;
-// equal digests still compare the ids.
-std::uint64_t id_digest(std::string_view id) noexcept {
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  std::uint64_t h = id.size() * kMultiplier;
-  std::size_t i = 0;
-  for (; id.size() - i >= 8; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, id.data() + i, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 29;
-  }
-  std::uint64_t tail = 0;
-  for (std::size_t shift = 0; i < id.size(); ++i, shift += 8) {
-    tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(id[i])) << shift;
-  }
-  h = (h ^ tail) * kMultiplier;
-  return h ^ (h >> 32);
-}
-
 template <class T, class Entry>
 std::vector<Entry> make_entries(const std::map<std::string, T>& items) {
   std::vector<Entry> entries;
   entries.reserve(items.size());
-  for (const auto& [id, item] : items) entries.push_back(Entry{id_digest(id), id, &item});
+  for (const auto& [id, item] : items) entries.push_back(Entry{digest64(id), id, &item});
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     return a.digest != b.digest ? a.digest < b.digest : a.id < b.id;
   });
@@ -150,7 +131,7 @@ FactResolver::FactResolver(const InstanceDocument& document)
 
 template <class T>
 const T* FactResolver::find(const std::vector<Entry<T>>& entries, std::string_view id) noexcept {
-  const std::uint64_t digest = id_digest(id);
+  const std::uint64_t digest = digest64(id);
   // Ids whose digests collide are ordered by their bytes, so they cost a
   // binary search too.
   const auto it = std::partition_point(entries.begin(), entries.end(), [&](const Entry<T>& entry) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "instance_parser.hpp"
+#include "quorrel/core/digest64.hpp"
 #include "quorrel/core/text.hpp"
 #include "quorrel/core/utf8.hpp"
 
@@ -96,28 +97,7 @@ NameCache::NameCache(std::size_t input_size) {
 }
 
 SharedString NameCache::get(std::string_view name) {
-  // Eight bytes at a time, the last word read so that it ends with the name.
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  std::uint64_t h = name.size() * kMultiplier;
-  const std::size_t n = name.size();
-  if (n >= 8) {
-    std::size_t i = 0;
-    for (; i + 8 < n; i += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, name.data() + i, 8);
-      h = (h ^ word) * kMultiplier;
-      h ^= h >> 29;
-    }
-    std::uint64_t last;
-    std::memcpy(&last, name.data() + n - 8, 8);
-    h = (h ^ last) * kMultiplier;
-  } else {
-    std::uint64_t word = 0;
-    for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * i);
-    h = (h ^ word) * kMultiplier;
-  }
-  h ^= h >> 31;
-  h *= kMultiplier;
+  const std::uint64_t h = digest64(name);
   if (slots_.empty()) slots_.resize(slot_count_);
   SharedString& slot = slots_[static_cast<std::size_t>(h >> shift_)];
   if (slot.view() != name) slot = SharedString(name);

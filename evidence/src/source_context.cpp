@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "quorrel/core/digest64.hpp"
 #include "quorrel/core/normalize.hpp"
 #include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/crypto.hpp"
@@ -33,24 +34,6 @@ void append_key(std::string_view concept_text, std::string_view context_ref,
   } else {
     out.push_back('\0');
   }
-}
-
-// A 64-bit digest of a key, eight bytes at a time. It only orders the index
-// and spares most byte comparisons; equal digests still compare the keys.
-std::uint64_t key_digest(std::string_view key) noexcept {
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  std::uint64_t h = key.size() * kMultiplier;
-  std::size_t i = 0;
-  for (; key.size() - i >= 8; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, key.data() + i, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 29;
-  }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, key.data() + i, key.size() - i);
-  h = (h ^ tail) * kMultiplier;
-  return h ^ (h >> 32);
 }
 
 // The key of a fact, written as append_key writes it for the text of its
@@ -105,7 +88,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     const core::RawFact& fact = facts[position];
     append_fact_key(fact, text_);
     ranges.push_back(fact.byte_range);
-    order.emplace_back(key_digest(std::string_view(text_).substr(begin)), position);
+    order.emplace_back(core::digest64(std::string_view(text_).substr(begin)), position);
   }
   key_offsets_.push_back(text_.size());
   std::sort(order.begin(), order.end());
@@ -148,7 +131,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
 }
 
 std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
-  const std::uint64_t digest = key_digest(key);
+  const std::uint64_t digest = core::digest64(key);
   // The digests alone narrow the search to one digest's entries, usually a single key.
   const auto [lo, hi] = std::equal_range(digests_.begin(), digests_.end(), digest);
   const auto begin = entries_.begin() + (lo - digests_.begin());
