@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <new>
-#include <system_error>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -97,59 +96,6 @@ void Sha256::append_hex(std::string_view bytes, std::string& out) {
 std::string sha256_hex(std::string_view bytes) {
   Sha256 sha;
   return sha.hex(bytes);
-}
-
-BackgroundSha256Hex::BackgroundSha256Hex(std::string_view bytes) : bytes_(bytes) {
-  static const bool several_cores = std::thread::hardware_concurrency() > 1;
-  if (bytes.size() < kThreadFrom || !several_cores) return;
-  try {
-    thread_ = std::thread([this] { run(); });
-  } catch (const std::system_error&) {
-    // No thread to be had (a process or address-space limit): result() hashes here.
-  }
-}
-
-BackgroundSha256Hex::~BackgroundSha256Hex() {
-  if (thread_.joinable()) {
-    cancelled_.store(true, std::memory_order_relaxed);
-    thread_.join();
-  }
-}
-
-void BackgroundSha256Hex::run() noexcept {
-  try {
-    // Fed in chunks so that a caller that gives up (its parse failed) is not
-    // kept waiting for the digest of the whole buffer.
-    constexpr std::size_t kChunk = std::size_t{1} << 20;
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    if (ctx == nullptr) throw std::bad_alloc();
-    bool ok = EVP_DigestInit_ex2(ctx, sha256_md(), nullptr) == 1;
-    for (std::size_t at = 0; ok && at < bytes_.size(); at += kChunk) {
-      if (cancelled_.load(std::memory_order_relaxed)) {
-        EVP_MD_CTX_free(ctx);
-        return;
-      }
-      ok = EVP_DigestUpdate(ctx, bytes_.data() + at, std::min(kChunk, bytes_.size() - at)) == 1;
-    }
-    Digest d{};
-    unsigned int len = 0;
-    ok = ok && EVP_DigestFinal_ex(ctx, d.data(), &len) == 1 && len == d.size();
-    EVP_MD_CTX_free(ctx);
-    if (!ok) {
-      ERR_clear_error();
-      throw std::bad_alloc();
-    }
-    append_hex(d.data(), d.size(), hex_);
-  } catch (...) {
-    error_ = std::current_exception();
-  }
-}
-
-std::string BackgroundSha256Hex::result() {
-  if (!thread_.joinable()) return sha256_hex(bytes_);
-  thread_.join();
-  if (error_) std::rethrow_exception(error_);
-  return std::move(hex_);
 }
 
 void append_hex(const std::uint8_t* data, std::size_t size, std::string& out) {

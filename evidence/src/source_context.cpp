@@ -184,7 +184,6 @@ std::vector<std::size_t> FactIndex::positions(const FactKeyView& key) const {
 }
 
 std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view source_bytes) {
-  BackgroundSha256Hex source_digest(source_bytes);
   std::expected<core::InstanceDocument, core::XbrlError> parsed = core::parse_instance(source_bytes);
   if (!parsed) return std::unexpected(EvidenceError::source_parse(parsed.error().render()));
 
@@ -204,7 +203,7 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
     }
   }
 
-  context.sha256 = source_digest.result();
+  context.sha256 = sha256_hex(source_bytes);
   return context;
 }
 

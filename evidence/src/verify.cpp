@@ -240,13 +240,12 @@ VerificationReport verify_in(const SourceContext& context, const Receipt& receip
 std::expected<std::string, std::string> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,
                                                        std::string_view uri,
                                                        const std::optional<std::string_view>& authority) {
-  BackgroundSha256Hex source_digest(source_bytes);
   std::expected<core::InstanceDocument, core::XbrlError> document = core::parse_instance(source_bytes);
   if (!document) return std::unexpected(document.error().render());
 
   SourceArtifact artifact;
   artifact.uri = std::string(uri);
-  artifact.sha256 = source_digest.result();
+  artifact.sha256 = sha256_hex(source_bytes);
   if (authority) artifact.authority = std::string(*authority);
 
   std::string out;

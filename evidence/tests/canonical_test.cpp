@@ -195,24 +195,3 @@ TEST(JsonlRecords, BlankLinesDroppedOnlyTheCarriageReturnBeforeALineFeedRemoved)
   for (int i = 0; i < 1000000; ++i) many += "1\n \r\n";
   EXPECT_EQ(ev::jsonl_records(many).size(), 1000000u);
 }
-
-TEST(BackgroundDigest, SameDigestOnEitherThreadAndSafeToAbandon) {
-  // Below the threshold the digest is made by result() itself; above it, on a
-  // second thread fed in chunks, which a buffer of several chunks crosses.
-  ev::BackgroundSha256Hex small("abc");
-  EXPECT_FALSE(small.threaded());
-  EXPECT_EQ(small.result(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-
-  const std::string million(1000000, 'a');
-  ev::BackgroundSha256Hex one(million);
-  EXPECT_EQ(one.threaded(), std::thread::hardware_concurrency() > 1);
-  EXPECT_EQ(one.result(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-
-  std::string chunks(5 * (std::size_t{1} << 19) + 3, '\0');
-  for (std::size_t i = 0; i < chunks.size(); ++i) chunks[i] = static_cast<char>(i * 131 + (i >> 11));
-  ev::BackgroundSha256Hex many(chunks);
-  EXPECT_EQ(many.result(), ev::sha256_hex(chunks));
-
-  // A digest nobody asks for is stopped and its thread joined on destruction.
-  for (int i = 0; i < 20; ++i) ev::BackgroundSha256Hex abandoned(chunks);
-}

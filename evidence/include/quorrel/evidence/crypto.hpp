@@ -5,12 +5,9 @@
 // one context reused by each Sha256 object for many messages.
 
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <string_view>
-#include <thread>
 
 struct evp_md_ctx_st;
 
@@ -55,38 +52,6 @@ bool set_sha256_backend(Sha256Backend backend) noexcept;
 
 // Lower-case hexadecimal SHA-256 of the bytes.
 std::string sha256_hex(std::string_view bytes);
-
-// The hexadecimal SHA-256 of a large buffer, computed on a second thread while
-// the caller goes on with other work on the same bytes (parsing them): the
-// digest of a filing costs about half as much as everything else done with it,
-// and the two need not wait for each other. Small buffers, a machine with one
-// core, or a thread that cannot be started leave the digest to result(), on the
-// calling thread. The bytes must outlive the object.
-class BackgroundSha256Hex {
- public:
-  // Buffers from this size on are hashed on a second thread.
-  static constexpr std::size_t kThreadFrom = std::size_t{256} << 10;
-
-  explicit BackgroundSha256Hex(std::string_view bytes);
-  // Stops a digest nobody asked for at its next chunk and waits for the thread.
-  ~BackgroundSha256Hex();
-  BackgroundSha256Hex(const BackgroundSha256Hex&) = delete;
-  BackgroundSha256Hex& operator=(const BackgroundSha256Hex&) = delete;
-
-  // The 64 lower-case hexadecimal digits; waits for the thread when there is one.
-  std::string result();
-  // Whether a second thread does the work (for tests and benchmarks).
-  bool threaded() const noexcept { return thread_.joinable(); }
-
- private:
-  void run() noexcept;
-
-  std::string_view bytes_;
-  std::atomic<bool> cancelled_{false};
-  std::string hex_;
-  std::exception_ptr error_;
-  std::thread thread_;
-};
 
 // Appends two lower-case hexadecimal digits per byte.
 void append_hex(const std::uint8_t* data, std::size_t size, std::string& out);
