@@ -33,16 +33,12 @@ def recipe_id():
     return scope["receipt_id"]
 
 
-def objects(r):
-    """Every JSON object of a receipt: the places an unknown member can go."""
-    found = [r, r["claim"]]
-    for e in r["evidence"]:
-        found += [e, e["source_artifact"], e["locator"], e["extraction"]]
-    if r.get("derivation"):
-        found += [r["derivation"], r["derivation"]["operation"], *r["derivation"]["inputs"]]
-    if r.get("attestation"):
-        found.append(r["attestation"])
-    return found
+def objects(value):
+    """Every JSON object within a value, itself included: the places an unknown member can go."""
+    if isinstance(value, dict):
+        yield value
+    for inner in value.values() if isinstance(value, dict) else value if isinstance(value, list) else []:
+        yield from objects(inner)
 
 
 def with_nulls(r):
@@ -59,7 +55,7 @@ def with_nulls(r):
 
 
 def with_extras(r):
-    for obj in objects(r):
+    for obj in list(objects(r)):
         obj.update(NOTE)
     if r.get("derivation") and r["derivation"]["operation"]["op"] == "difference":
         r["derivation"]["operation"]["round_dp"] = 3  # ignored for a difference
