@@ -75,7 +75,7 @@ for t in "${targets[@]}"; do
     inputs=()
     for dir in "$seeds" "$regressions"; do
       [[ -d "$dir" ]] || continue
-      while IFS= read -r -d '' f; do inputs+=("$f"); done < <(find "$dir" -type f ! -name README.md -print0 | sort -z)
+      while IFS= read -r -d '' f; do inputs+=("$f"); done < <(find "$dir" -type f ! -name README.md ! -name NOTICE -print0 | sort -z)
     done
     if ((${#inputs[@]} == 0)); then
       echo "$t: no seeds to replay"
@@ -96,7 +96,7 @@ for t in "${targets[@]}"; do
   corpus="$build/corpus/$t"
   artifacts="$build/artifacts/$t/"
   mkdir -p "$corpus" "$artifacts"
-  [[ -d "$seeds" ]] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
+  [[ -d "$seeds" ]] && find "$seeds" -maxdepth 1 -type f ! -name README.md ! -name NOTICE -exec cp -n {} "$corpus"/ \; 2>/dev/null || true
   args=(-max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048
         -artifact_prefix="$artifacts")
   dict=$(directive "$t" dict)
