@@ -429,8 +429,8 @@ class InstanceParser {
   // with an ordinary name, outside contexts and units, declaring no namespace,
   // carrying no contextRef and no reference to decode.
   bool plain_element() const noexcept;
+  // The attributes of the current start tag, or the first fault in them.
   [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
-  [[nodiscard]] std::expected<void, XbrlError> collect_malformed_attributes();
   // Decodes escaped values and binds namespace declarations, which leave the list.
   [[nodiscard]] std::expected<void, XbrlError> settle_attributes();
   void push_frame(std::size_t scope_mark, ElementName name);

@@ -235,51 +235,36 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
 bool InstanceParser::plain_element() const noexcept {
   // Inside a context or a unit every element may matter.
   if (context_ || unit_) return false;
-  const std::vector<XmlAttribute>* attributes = reader_.split_attributes();
-  if (attributes == nullptr) return false;
+  // A malformed attribute list is reported when the attributes are collected.
+  if (!reader_.attribute_error().empty()) return false;
   // No name the parser reacts to is shorter than three bytes: td, tr and p
   // need no look for a colon.
   const std::string_view name = reader_.name();
   if (name.size() >= 3 && classify_element(local_part(name)) != ElementName::Other) return false;
   constexpr std::string_view kContextRef = "contextRef";
-  for (const XmlAttribute& a : *attributes) {
+  for (const XmlAttribute& a : reader_.attributes()) {
     const std::string_view n = a.name;
     if (n.starts_with("xmlns") || n == kContextRef || local_part_is(n, kContextRef)) return false;
   }
-  return !reader_.split_values_escaped();
+  return !reader_.attribute_values_escaped();
 }
 
 std::expected<void, XbrlError> InstanceParser::collect_attributes() {
   attrs_.clear();
   std::vector<XmlAttribute>& list = attrs_.entries();
-  const bool escaped = reader_.split_values_escaped();
-  if (!reader_.take_split_attributes(list)) [[unlikely]] return collect_malformed_attributes();
-  // Most tags hold neither a reference nor a declaration: the reader noted
-  // any "&" in a value, one look over the names finds declarations, and
-  // then the list is final.
-  if (!escaped && !declares_namespace(list)) return {};
-  return settle_attributes();
-}
-
-std::expected<void, XbrlError> InstanceParser::collect_malformed_attributes() {
-  // The reader did not split this list: walk it with the general iterator,
-  // which stops at the first malformed attribute.
-  std::vector<XmlAttribute>& list = attrs_.entries();
-  std::optional<XbrlError> malformed;
-  XmlAttributeIterator it = reader_.attributes();
-  for (;;) {
-    auto next = it.next();
-    if (!next) {
-      malformed = XbrlError::xml_attribute(std::move(next.error()));
-      break;
-    }
-    if (!next->has_value()) break;
-    list.push_back(**next);
+  const bool escaped = reader_.attribute_values_escaped();
+  reader_.swap_attributes(list);
+  const std::string_view malformed = reader_.attribute_error();
+  if (malformed.empty()) [[likely]] {
+    // Most tags hold neither a reference nor a declaration: the reader noted
+    // any "&" in a value, one look over the names finds declarations, and
+    // then the list is final.
+    if (!escaped && !declares_namespace(list)) return {};
+    return settle_attributes();
   }
   // A fault in a value comes before a malformed attribute written after it.
-  if (auto settled = settle_attributes(); !settled) return settled;
-  if (malformed) return std::unexpected(std::move(*malformed));
-  return {};
+  QUORREL_TRY_VOID(settle_attributes());
+  return std::unexpected(XbrlError::xml_attribute(std::string(malformed)));
 }
 
 std::expected<void, XbrlError> InstanceParser::settle_attributes() {

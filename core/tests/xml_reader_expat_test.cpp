@@ -78,15 +78,13 @@ Events reader_events(std::string_view doc, std::string& error) {
       case XmlEvent::Empty: {
         flush(pending, out);
         std::string line = tag_line('S', r.name(), r.event_start(), r.offset());
-        for (auto it = r.attributes();;) {
-          auto a = it.next();
-          if (!a) {
-            error = a.error();
-            return out;
-          }
-          if (!a->has_value()) break;
-          if (!decode((*a)->raw_value, true, value)) return out;
-          line.append(" ").append((*a)->name).append("=").append(value);
+        if (!r.attribute_error().empty()) {
+          error = r.attribute_error();
+          return out;
+        }
+        for (const quorrel::core::XmlAttribute& a : r.attributes()) {
+          if (!decode(a.raw_value, true, value)) return out;
+          line.append(" ").append(a.name).append("=").append(value);
         }
         out.push_back(line);
         if (*e == XmlEvent::Empty) out.push_back("E " + std::string(r.name()) + " empty");

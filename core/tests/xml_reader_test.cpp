@@ -12,7 +12,6 @@
 
 using quorrel::core::unescape_xml;
 using quorrel::core::XmlAttribute;
-using quorrel::core::XmlAttributeIterator;
 using quorrel::core::XmlEvent;
 using quorrel::core::XmlReader;
 
@@ -38,16 +37,8 @@ Trace trace(std::string_view input) {
       case XmlEvent::Start:
       case XmlEvent::Empty: {
         std::string line = std::string(*e == XmlEvent::Start ? "start " : "empty ") + std::string(r.name()) + span;
-        for (auto it = r.attributes();;) {
-          auto a = it.next();
-          if (!a) {
-            line += " attr-error: ";
-            line += a.error();
-            break;
-          }
-          if (!a->has_value()) break;
-          line.append(" ").append((*a)->name).append("=").append((*a)->raw_value);
-        }
+        for (const XmlAttribute& a : r.attributes()) line.append(" ").append(a.name).append("=").append(a.raw_value);
+        if (!r.attribute_error().empty()) line.append(" attr-error: ").append(r.attribute_error());
         out.push_back(line);
         break;
       }
@@ -69,15 +60,13 @@ struct Exact {
   std::string_view view;
 };
 
-// name=value@offset for each attribute, or the error that stopped the walk.
-std::string walk(XmlAttributeIterator it) {
+// name=value@offset for each attribute, then the fault that ended the list.
+std::string walk(const XmlReader& r) {
   std::string out;
-  for (;;) {
-    auto a = it.next();
-    if (!a) return out + "error: " + a.error();
-    if (!a->has_value()) return out;
-    out.append((*a)->name).append("=").append((*a)->raw_value).append("@").append(std::to_string((*a)->value_offset)).append(" ");
+  for (const XmlAttribute& a : r.attributes()) {
+    out.append(a.name).append("=").append(a.raw_value).append("@").append(std::to_string(a.value_offset)).append(" ");
   }
+  return r.attribute_error().empty() ? out : out + "error: " + std::string(r.attribute_error());
 }
 
 // A name of the given length that mixes letters with the digits, ":", "-"
@@ -233,10 +222,8 @@ TEST(XmlReader, TagsOfEveryLengthAroundSixteenByteBlocks) {
         EXPECT_EQ(r.offset(), tag_end);
         const std::string expected =
             key + "=" + value + "@" + std::to_string(first_value) + " z=1@" + std::to_string(second_value) + " ";
-        ASSERT_NE(r.split_attributes(), nullptr);
-        EXPECT_EQ(r.split_values_escaped(), amp);
-        EXPECT_EQ(walk(r.attributes()), expected);
-        EXPECT_EQ(walk(XmlAttributeIterator(r.attribute_text(), 1 + element)), expected);
+        EXPECT_EQ(r.attribute_values_escaped(), amp);
+        EXPECT_EQ(walk(r), expected);
         ASSERT_EQ(*r.next(), XmlEvent::Text);
         EXPECT_TRUE(r.text_escaped());
         ASSERT_EQ(*r.next(), XmlEvent::End);
@@ -296,7 +283,7 @@ TEST(XmlReader, AReferenceCountsOnlyBeforeTheEndOfItsTextOrValue) {
       const std::string doc = "<a v='" + run + "' w=\"" + run + "\">" + run + "<b/>" + gap + "&amp;</a>";
       XmlReader r(doc);
       ASSERT_EQ(*r.next(), XmlEvent::Start);
-      EXPECT_FALSE(r.split_values_escaped()) << length;
+      EXPECT_FALSE(r.attribute_values_escaped()) << length;
       if (length > 0) {
         ASSERT_EQ(*r.next(), XmlEvent::Text);
         EXPECT_FALSE(r.text_escaped()) << length;
