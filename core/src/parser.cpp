@@ -184,42 +184,20 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
       }
       case XmlEvent::Text: {
         std::string_view piece = reader_.text();
-        const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
         if (reader_.text_escaped()) {
-          if (collecting) {
-            // Fact text is unescaped straight into the shared log, then trimmed in place.
-            std::string& log = *text_log_;
-            const std::size_t base = log.size();
-            auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
-            if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
-            const std::string_view added = std::string_view(log).substr(base);
-            const std::string_view trimmed = trim_unicode_white_space(added);
-            const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
-            if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
-            log.resize(base + trimmed.size());
-            break;
-          }
           // Decoded even where it feeds nothing: a fault in it is still an error.
           text_buffer_.clear();
-          auto unescaped = unescape_xml(piece, reader_.text_offset(), text_buffer_);
-          if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
+          if (auto decoded = unescape_xml(piece, reader_.text_offset(), text_buffer_); !decoded) {
+            return std::unexpected(XbrlError::xml(std::move(decoded.error())));
+          }
           piece = text_buffer_;
-        } else if (collecting) {
-          // One copy in the shared log serves every open fact and continuation.
-          text_log_->append(trim_unicode_white_space(piece));
-          break;
         }
-        // Most text of a document (table cells, paragraphs) feeds nothing.
-        if (target_.kind == TextTarget::Kind::None) break;
-        auto handled = text(piece);
-        if (!handled) return std::unexpected(std::move(handled.error()));
+        QUORREL_TRY_VOID(text(piece));
         break;
       }
       case XmlEvent::CData: {
-        auto checked = cdata_text(reader_.text(), reader_.offset());
-        if (!checked) return std::unexpected(std::move(checked.error()));
-        auto handled = text(*checked);
-        if (!handled) return std::unexpected(std::move(handled.error()));
+        QUORREL_TRY(checked, cdata_text(reader_.text(), reader_.offset()));
+        QUORREL_TRY_VOID(text(checked));
         break;
       }
       case XmlEvent::Eof:
@@ -421,21 +399,20 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
 }
 
 std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
-  const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
+  if (!open_facts_.empty() || !open_continuations_.empty()) {
+    // One copy in the shared log serves every open fact and continuation.
+    text_log_->append(trim_unicode_white_space(piece));
+    return {};
+  }
   // Most text of a document (table cells, paragraphs) feeds nothing.
-  if (!collecting && target_.kind == TextTarget::Kind::None) return {};
+  if (target_.kind == TextTarget::Kind::None) return {};
   const std::string_view trimmed = trim_unicode_white_space(piece);
   if (trimmed.empty()) return {};
-  if (!collecting) {
-    // The target is handed over as it stands and then marked spent; what
-    // stays of it is never read, as every new target is set whole.
-    auto applied = apply_target(std::move(target_), trimmed);
-    target_.kind = TextTarget::Kind::None;
-    return applied;
-  }
-  // One copy in the shared log serves every open fact and continuation.
-  text_log_->append(trimmed);
-  return {};
+  // The target is handed over as it stands and then marked spent; what stays
+  // of it is never read, as every new target is set whole.
+  auto applied = apply_target(std::move(target_), trimmed);
+  target_.kind = TextTarget::Kind::None;
+  return applied;
 }
 
 }  // namespace detail
