@@ -16,8 +16,7 @@ namespace detail {
 std::expected<void, std::string> AttributeMap::decode(std::size_t index, std::string_view raw,
                                                      std::uint64_t raw_offset) {
   const std::size_t begin = buffer_.size();
-  auto unescaped = unescape_xml(raw, raw_offset, buffer_);
-  if (!unescaped) return std::unexpected(std::move(unescaped.error()));
+  QUORREL_TRY_VOID(unescape_xml(raw, raw_offset, buffer_));
   decoded_.push_back(Decoded{index, begin, buffer_.size() - begin});
   return {};
 }
@@ -156,20 +155,15 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
           element_frames_.push_back(0);
           break;
         }
-        auto started = start_element(false);
-        if (!started) return std::unexpected(std::move(started.error()));
-        if (*started != Started::Consumed) element_frames_.push_back(*started == Started::Frame);
+        QUORREL_TRY(started, start_element(false));
+        if (started != Started::Consumed) element_frames_.push_back(started == Started::Frame);
         break;
       }
       case XmlEvent::Empty: {
         if (plain_element()) break;
         const std::string_view name = reader_.name();
-        auto started = start_element(true);
-        if (!started) return std::unexpected(std::move(started.error()));
-        if (*started == Started::Frame) {
-          auto ended = end_element(name);
-          if (!ended) return std::unexpected(std::move(ended.error()));
-        }
+        QUORREL_TRY(started, start_element(true));
+        if (started == Started::Frame) QUORREL_TRY_VOID(end_element(name));
         break;
       }
       case XmlEvent::End: {
@@ -178,8 +172,7 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
           element_frames_.pop_back();
           if (!framed) break;
         }
-        auto ended = end_element(reader_.name());
-        if (!ended) return std::unexpected(std::move(ended.error()));
+        QUORREL_TRY_VOID(end_element(reader_.name()));
         break;
       }
       case XmlEvent::Text: {
@@ -287,7 +280,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   const std::string_view name = reader_.name();
   const std::uint64_t start = reader_.event_start();
   const std::size_t mark = scope_.mark();
-  if (auto collected = collect_attributes(); !collected) return std::unexpected(std::move(collected.error()));
+  QUORREL_TRY_VOID(collect_attributes());
   const std::string_view local = local_part(name);
   const ElementName kind = classify_element(local);
   const bool fact_open = !open_facts_.empty();
@@ -302,13 +295,13 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
     case ElementName::TypedMember:
       if (!context_) break;
       if (!attrs_.has("dimension")) return frameless(Started::NoFrame);
-      if (auto typed = typed_member(is_empty); !typed) return std::unexpected(std::move(typed.error()));
+      QUORREL_TRY_VOID(typed_member(is_empty));
       return frameless(is_empty ? Started::NoFrame : Started::Consumed);
     case ElementName::Loc:
       locator();
       return frameless(Started::NoFrame);
     case ElementName::Footnote:
-      if (auto read = footnote(is_empty); !read) return std::unexpected(std::move(read.error()));
+      QUORREL_TRY_VOID(footnote(is_empty));
       return frameless(is_empty ? Started::NoFrame : Started::Consumed);
     case ElementName::FootnoteArc:
       footnote_arc();
@@ -335,9 +328,8 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   if (kind == ElementName::NonNumeric || kind == ElementName::NonFraction) {
     const FactAttributes found = attrs_.get_all(kFactAttributes);
     if (found[kContextRef] && found[kName]) {
-      auto opened = open_inline_fact(
-          kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, found, start);
-      if (!opened) return std::unexpected(std::move(opened.error()));
+      QUORREL_TRY_VOID(open_inline_fact(
+          kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, found, start));
       return Started::Frame;
     }
   }
@@ -354,8 +346,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   } else if (unit_) {
     unit_start(local);
   } else if (const FactAttributes found = attrs_.get_all(kFactAttributes); found[kContextRef]) {
-    auto opened = open_plain_fact(found, start);
-    if (!opened) return std::unexpected(std::move(opened.error()));
+    QUORREL_TRY_VOID(open_plain_fact(found, start));
   }
   return Started::Frame;
 }

@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "quorrel/core/error.hpp"
+
 namespace quorrel::core {
 namespace {
 
@@ -572,13 +574,12 @@ std::expected<std::string_view, std::string> XmlReader::read_raw_inner() {
   const std::uint64_t opened_at = event_start_;
   const std::size_t content_start = pos_;
   for (;;) {
-    auto event = next();
-    if (!event) return std::unexpected(std::move(event.error()));
-    if (*event == XmlEvent::Eof) {
+    QUORREL_TRY(event, next());
+    if (event == XmlEvent::Eof) {
       return std::unexpected("unexpected end of input before </" + std::string(element) +
                              "> closing the element opened" + at_byte(opened_at));
     }
-    if (*event == XmlEvent::End && open_.size() == target) {
+    if (event == XmlEvent::End && open_.size() == target) {
       return data_.substr(content_start, event_start_ - content_start);
     }
   }
