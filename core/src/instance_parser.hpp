@@ -423,9 +423,10 @@ class InstanceParser {
   // Driver and dispatch (parser.cpp).
   [[nodiscard]] std::expected<Started, XbrlError> start_element(bool is_empty);
   [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
-  // A piece of text, decoded, or CDATA content: added to the text of the
-  // open facts and continuations, or else handed to the current text target.
-  [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
+  // A run of text (escaped: holding references, decoded first, offset being
+  // where it starts) or CDATA content: added to the text of the open facts
+  // and continuations, or else handed to the current text target.
+  [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece, bool escaped, std::uint64_t offset);
   // An element no rule reacts to in the current state, whose start and end
   // tags then need nothing beyond the reader's own checks: ordinary markup
   // with an ordinary name, outside contexts and units, declaring no namespace,

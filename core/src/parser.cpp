@@ -145,6 +145,42 @@ InstanceParser::InstanceParser(std::string_view bytes)
   doc_.facts.reserve(std::min(bytes.size() / 1024, kReservedFactsAtMost));
 }
 
+[[gnu::always_inline]] inline std::expected<void, XbrlError> InstanceParser::text(std::string_view piece, bool escaped,
+                                                                            std::uint64_t offset) {
+  const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
+  if (escaped) {
+    // Decoded even where it feeds nothing, since a fault in it is still an
+    // error; text of open facts straight into the shared log, trimmed there.
+    std::string& out = collecting ? *text_log_ : text_buffer_;
+    if (!collecting) out.clear();
+    const std::size_t base = out.size();
+    if (auto decoded = unescape_xml(piece, offset, out); !decoded) {
+      return std::unexpected(XbrlError::xml(std::move(decoded.error())));
+    }
+    piece = std::string_view(out).substr(base);
+    if (collecting) {
+      const std::string_view trimmed = trim_unicode_white_space(piece);
+      const std::size_t lead = static_cast<std::size_t>(trimmed.data() - piece.data());
+      if (lead > 0) std::memmove(out.data() + base, out.data() + base + lead, trimmed.size());
+      out.resize(base + trimmed.size());
+      return {};
+    }
+  } else if (collecting) {
+    // One copy in the shared log serves every open fact and continuation.
+    text_log_->append(trim_unicode_white_space(piece));
+    return {};
+  }
+  // Most text of a document (table cells, paragraphs) feeds nothing.
+  if (target_.kind == TextTarget::Kind::None) return {};
+  const std::string_view trimmed = trim_unicode_white_space(piece);
+  if (trimmed.empty()) return {};
+  // The target is handed over as it stands and then marked spent; what stays
+  // of it is never read, as every new target is set whole.
+  auto applied = apply_target(std::move(target_), trimmed);
+  target_.kind = TextTarget::Kind::None;
+  return applied;
+}
+
 std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
   for (;;) {
     auto event = reader_.next();
@@ -175,22 +211,12 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
         QUORREL_TRY_VOID(end_element(reader_.name()));
         break;
       }
-      case XmlEvent::Text: {
-        std::string_view piece = reader_.text();
-        if (reader_.text_escaped()) {
-          // Decoded even where it feeds nothing: a fault in it is still an error.
-          text_buffer_.clear();
-          if (auto decoded = unescape_xml(piece, reader_.text_offset(), text_buffer_); !decoded) {
-            return std::unexpected(XbrlError::xml(std::move(decoded.error())));
-          }
-          piece = text_buffer_;
-        }
-        QUORREL_TRY_VOID(text(piece));
+      case XmlEvent::Text:
+        QUORREL_TRY_VOID(text(reader_.text(), reader_.text_escaped(), reader_.text_offset()));
         break;
-      }
       case XmlEvent::CData: {
         QUORREL_TRY(checked, cdata_text(reader_.text(), reader_.offset()));
-        QUORREL_TRY_VOID(text(checked));
+        QUORREL_TRY_VOID(text(checked, false, 0));
         break;
       }
       case XmlEvent::Eof:
@@ -387,23 +413,6 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
     --innermost.nesting;
   }
   return {};
-}
-
-std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
-  if (!open_facts_.empty() || !open_continuations_.empty()) {
-    // One copy in the shared log serves every open fact and continuation.
-    text_log_->append(trim_unicode_white_space(piece));
-    return {};
-  }
-  // Most text of a document (table cells, paragraphs) feeds nothing.
-  if (target_.kind == TextTarget::Kind::None) return {};
-  const std::string_view trimmed = trim_unicode_white_space(piece);
-  if (trimmed.empty()) return {};
-  // The target is handed over as it stands and then marked spent; what stays
-  // of it is never read, as every new target is set whole.
-  auto applied = apply_target(std::move(target_), trimmed);
-  target_.kind = TextTarget::Kind::None;
-  return applied;
 }
 
 }  // namespace detail

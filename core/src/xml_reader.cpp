@@ -362,6 +362,70 @@ XmlReader::Markup XmlReader::fail(std::string message) {
   return Markup::Failed;
 }
 
+// Reads the ` name="value"` pairs of a start tag from p into attrs_.
+// kFindEnd: the list runs to the ">" or "/>" that closes the tag, whose ">"
+// is returned; anything a plainly well-formed list does not hold (a fault, a
+// quote in a name, the end of the input) gives null instead. Otherwise the
+// list runs to end, the tag's end already found, and the first malformed
+// attribute ends it with its fault noted in attribute_error_.
+template <bool kFindEnd>
+[[gnu::always_inline]] inline const char* XmlReader::scan_attributes(const char* p, const char* const end) {
+  // A well-formed name holds no quote: finding one, the fast reading sees no
+  // "=" after the name and gives up.
+  const std::array<bool, 256>& stops = kFindEnd ? kAttributeNameStop : kNameStop;
+  attrs_.clear();
+  bool escaped = false;
+  const auto fault = [&](const char* at, std::string_view head, std::string_view name = {},
+                         std::string_view tail = {}) -> const char* {
+    if constexpr (!kFindEnd) {
+      attribute_error_.assign(head).append(name).append(tail).append(at_byte(at - data_.data()));
+      values_escaped_ = escaped;
+    }
+    return nullptr;
+  };
+  for (;;) {
+    const char* const before = p;
+    const char* name_start;
+    if (end - p >= 2 && *p == ' ' && !stops[static_cast<unsigned char>(p[1])]) {
+      // Most attributes follow a single space.
+      name_start = p + 1;
+      p = scan_name(p + 2, end, stops);
+    } else {
+      while (p < end && is_xml_space(*p)) ++p;
+      if constexpr (kFindEnd) {
+        if (p >= end) return nullptr;
+        if (*p == '>' || (*p == '/' && end - p >= 2 && p[1] == '>')) {
+          values_escaped_ = escaped;
+          return *p == '>' ? p : p + 1;
+        }
+      } else if (p >= end) {
+        values_escaped_ = escaped;
+        return end;
+      }
+      name_start = p;
+      p = scan_name(p, end, stops);
+    }
+    const std::string_view name(name_start, static_cast<std::size_t>(p - name_start));
+    if (name.empty()) return fault(name_start, "expected an attribute name");
+    if (name_start == before) return fault(name_start, "missing white space before attribute ", name);
+    if (p >= end || *p != '=') {
+      while (p < end && is_xml_space(*p)) ++p;
+      if (p >= end || *p != '=') return fault(p, "attribute ", name, " has no '='");
+    }
+    ++p;
+    if (p >= end || (*p != '"' && *p != '\'')) {
+      while (p < end && is_xml_space(*p)) ++p;
+      if (p >= end || (*p != '"' && *p != '\'')) return fault(p, "attribute ", name, " has no quoted value");
+    }
+    const char* const value = p + 1;
+    const char* const close = scan_to(value, end, *p, escaped);
+    if (close == end) return fault(p, "unterminated value of attribute ", name);
+    attrs_.push_back(XmlAttribute{name, std::string_view(value, static_cast<std::size_t>(close - value)),
+                                  static_cast<std::uint64_t>(value - data_.data())});
+    p = close + 1;
+  }
+}
+
 [[gnu::always_inline]] inline XmlReader::Markup XmlReader::read_markup() {
   const std::size_t n = data_.size();
   const std::size_t lt = pos_;
@@ -464,72 +528,6 @@ XmlReader::Markup XmlReader::fail(std::string message) {
   if (empty) return Markup::Empty;
   open_.push_back(name_);
   return Markup::Start;
-}
-
-// Reads the ` name="value"` pairs of a start tag from p into attrs_.
-// kFindEnd: the list runs to the ">" or "/>" that closes the tag, whose ">"
-// is returned; anything a plainly well-formed list does not hold (a fault, a
-// quote in a name, the end of the input) gives null instead. Otherwise the
-// list runs to end, the tag's end already found, and the first malformed
-// attribute ends it with its fault noted in attribute_error_.
-template <bool kFindEnd>
-[[gnu::always_inline]] inline const char* XmlReader::scan_attributes(const char* p, const char* const end) {
-  // A well-formed name holds no quote, so finding one ends the fast reading.
-  const std::array<bool, 256>& stops = kFindEnd ? kAttributeNameStop : kNameStop;
-  attrs_.clear();
-  bool escaped = false;
-  const auto fault = [&](const char* at, std::string_view head, std::string_view name = {},
-                         std::string_view tail = {}) -> const char* {
-    if constexpr (!kFindEnd) {
-      attribute_error_.assign(head).append(name).append(tail).append(at_byte(at - data_.data()));
-      values_escaped_ = escaped;
-    }
-    return nullptr;
-  };
-  for (;;) {
-    const char* const before = p;
-    const char* name_start;
-    if (end - p >= 2 && *p == ' ' && !stops[static_cast<unsigned char>(p[1])]) {
-      // Most attributes follow a single space.
-      name_start = p + 1;
-      p = scan_name(p + 2, end, stops);
-    } else {
-      while (p < end && is_xml_space(*p)) ++p;
-      if constexpr (kFindEnd) {
-        if (p >= end) return nullptr;
-        if (*p == '>' || (*p == '/' && end - p >= 2 && p[1] == '>')) {
-          values_escaped_ = escaped;
-          return *p == '>' ? p : p + 1;
-        }
-      } else if (p >= end) {
-        values_escaped_ = escaped;
-        return end;
-      }
-      name_start = p;
-      p = scan_name(p, end, stops);
-    }
-    if constexpr (kFindEnd) {
-      if (p < end && (*p == '"' || *p == '\'')) return nullptr;
-    }
-    const std::string_view name(name_start, static_cast<std::size_t>(p - name_start));
-    if (name.empty()) return fault(name_start, "expected an attribute name");
-    if (name_start == before) return fault(name_start, "missing white space before attribute ", name);
-    if (p >= end || *p != '=') {
-      while (p < end && is_xml_space(*p)) ++p;
-      if (p >= end || *p != '=') return fault(p, "attribute ", name, " has no '='");
-    }
-    ++p;
-    if (p >= end || (*p != '"' && *p != '\'')) {
-      while (p < end && is_xml_space(*p)) ++p;
-      if (p >= end || (*p != '"' && *p != '\'')) return fault(p, "attribute ", name, " has no quoted value");
-    }
-    const char* const value = p + 1;
-    const char* const close = scan_to(value, end, *p, escaped);
-    if (close == end) return fault(p, "unterminated value of attribute ", name);
-    attrs_.push_back(XmlAttribute{name, std::string_view(value, static_cast<std::size_t>(close - value)),
-                                  static_cast<std::uint64_t>(value - data_.data())});
-    p = close + 1;
-  }
 }
 
 std::expected<void, std::string> XmlReader::skip_doctype() {
