@@ -15,22 +15,10 @@ using namespace quorrel::core;
 
 // UTF-8 bytes of a code point (no surrogates).
 static std::string encode_utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  if (c < 0x80) return std::string(1, static_cast<char>(c));
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  std::string out(1, static_cast<char>(((0xFF00 >> (tail + 1)) & 0xFF) | (c >> (6 * tail))));
+  for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
   return out;
 }
 
