@@ -26,8 +26,8 @@ namespace quorrel::core::detail {
 // written. A key is found under an attribute's full name (the last attribute
 // of that name wins) or, when no attribute has that full name, under the part
 // after the last colon of a prefixed name (the first such attribute wins):
-// "href" finds xlink:href unless a bare href is present. Filling the list is a
-// plain copy of what the reader split, which is all that most tags (a td or a
+// "href" finds xlink:href unless a bare href is present. The list is taken
+// over from the reader as it read it, which is all that most tags (a td or a
 // span) ever need; a lookup scans the list, and since the parser asks a
 // bounded number of keys per tag, a tag with a million attributes still costs
 // linear time.
