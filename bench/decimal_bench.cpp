@@ -1,8 +1,9 @@
 // Nanoseconds per decimal operation: parse, render, parse + render of a
-// typical fact value, and the four arithmetic operations on typical and on
-// near-limit operands. The ratio column compares parse + render with the
-// standard library's double conversions (std::from_chars / std::to_chars)
-// over the same text, a floor for what any text-to-number round trip costs.
+// typical fact value, the four arithmetic operations on typical and on
+// near-limit operands, and scaling by the powers of ten inline facts use.
+// The ratio column compares parse + render with the standard library's
+// double conversions (std::from_chars / std::to_chars) over the same text, a
+// floor for what any text-to-number round trip costs.
 //   build/release/bench/decimal_bench
 #include <charconv>
 #include <chrono>
@@ -119,6 +120,11 @@ int main() {
   report("sub (typical)", binary_op(typical, divisors, [](const Decimal& x, const Decimal& y) { return x.sub(y); }));
   report("mul (typical)", binary_op(typical, divisors, [](const Decimal& x, const Decimal& y) { return x.mul(y); }));
   report("div (typical)", binary_op(typical, divisors, [](const Decimal& x, const Decimal& y) { return x.div(y); }));
+  report("mul_pow10 by 10^3, 10^6, 10^9 (typical)", ns_per_op(3 * typical.size(), [&] {
+           for (const std::uint32_t n : {3u, 6u, 9u}) {
+             for (const auto& v : typical) keep(v.mul_pow10(n));
+           }
+         }));
   report("compare (typical)", binary_op(typical, divisors, [](const Decimal& x, const Decimal& y) {
            return Decimal::compare(x, y);
          }));

@@ -1,8 +1,8 @@
 // Times fact normalization of the large real filings against OpenSSL's
 // SHA-256 over the same bytes. Each document is parsed once; then the full
-// normalize_facts (identity, dimensions, units and text copied out) and the
-// lean numeric path that receipt building uses (one FactResolver per
-// document, then the decimal of each fact) are timed and printed beside the
+// normalize_facts (identity, dimensions, units and text copied out) and
+// normalize_fact alone, all that receipt building uses (one ReferenceIndex
+// per document, then each fact), are timed and printed beside the
 // hash time as ratios.
 //   build/release/bench/normalize_bench [min_bytes]   (default 1000000)
 
@@ -51,10 +51,10 @@ int main(int argc, char** argv) {
     const double lean_s = bench::best_seconds(
         [&] {
           numbers = 0;
-          const quorrel::core::FactResolver resolver(*doc);
+          const quorrel::core::ReferenceIndex references(*doc);
           for (const auto& fact : doc->facts) {
-            const auto n = resolver.decimal(fact);
-            numbers += (n && *n) ? 1 : 0;
+            const auto resolved = quorrel::core::normalize_fact(references, fact);
+            numbers += (resolved && resolved->number) ? 1 : 0;
           }
         },
         bytes.size());
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
                 full_s * 1e9 / facts);
   }
   if (total_sha > 0) {
-    std::printf("overall normalize_facts/sha256 time ratio: %.2f, FactResolver::decimal/sha256: %.2f\n",
+    std::printf("overall normalize_facts/sha256 time ratio: %.2f, normalize_fact/sha256: %.2f\n",
                 total_full / total_sha, total_lean / total_sha);
   }
   return 0;

@@ -1,13 +1,14 @@
 // fuzz-dict: decimal.dict
-// Decimal parsing, arithmetic, rounding, normalization, comparison and
-// rendering, checked digit for digit against exact rational arithmetic (GMP).
+// Decimal parsing, arithmetic, scaling by a power of ten, rounding,
+// normalization, comparison and rendering, checked digit for digit against exact rational arithmetic (GMP).
 // The reference below fits exact results into the representation the way the
 // decimal type promises: sign, mantissa below 2^96, scale 0 to 28; half to even
 // when add, sub, mul, div or an exponent must drop digits; ties away from zero
 // for round(); parse keeps at most 28 fractional digits and rounds on the first
 // dropped digit, ignoring everything after it but a complete exponent.
 //
-// Input: one byte giving the places for round() (its low five bits) and the
+// Input: one byte giving the places for round() and the power of ten for
+// mul_pow10() (its low five bits) and the
 // way the operands are given: with the high bit clear, two decimal texts
 // separated by ';'; with it set, two 13-byte records of a 96-bit mantissa
 // (12 bytes, low first) and a byte holding the sign (high bit) and the scale
@@ -317,6 +318,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Ref got = represent(a->normalize());
     FUZZ_CHECK(same(got, want, true), "normalize(" + a->render() + "): got " + got.render());
   }
+  // mul_pow10(): the exact value at the largest scale, up to a's own, that holds it.
+  check_result("mul_pow10", a->mul_pow10(places), fit(ra.value() * pow10(places), ra.scale, Tie::Even, ra.negative),
+               "(" + a->render() + ", 10^" + std::to_string(places) + ")");
   if (!b) return 0;
 
   const Ref rb = represent(*b);

@@ -4,12 +4,13 @@
 // positions: a tag's start offset points at '<' and its end offset is just
 // past '>', events never overlap and every event moves forward; names,
 // texts, attributes and raw inner content are slices of the input inside
-// their own event; an end tag closes the open element of the same name (one
-// with nothing open is passed through); depth follows the start and end tags;
-// unescaping never lengthens a text and keeps valid UTF-8 valid. The input's
-// length picks which start tags have their raw inner content read instead of
-// their events (every (length mod 8)-th, none for 0), so that whole documents
-// serve as seeds.
+// their own event, and a malformed attribute is reported at a byte of its
+// tag; an end tag closes the open element of the same name (one with nothing
+// open is passed through); depth follows the start and end tags; unescaping
+// never lengthens a text and keeps valid UTF-8 valid. The input's length
+// picks which start tags have their raw inner content read instead of their
+// events (every (length mod 8)-th, none for 0), so that whole documents serve
+// as seeds.
 
 #include <cstdint>
 #include <string>
@@ -98,15 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           break;
         }
         std::uint64_t attributes_from = start + 1 + name.size();
-        auto attributes = reader.attributes();
-        for (;;) {
-          const auto attribute = attributes.next();
-          if (!attribute) {
-            FUZZ_CHECK(!attribute.error().empty(), "empty attribute error");
-            break;
-          }
-          if (!*attribute) break;
-          const auto& a = **attribute;
+        for (const auto& a : reader.attributes()) {
           FUZZ_CHECK(!a.name.empty() && inside(doc, a.name, attributes_from, end), "attribute name outside its tag");
           FUZZ_CHECK(inside(doc, a.raw_value, offset_of(doc, a.name) + a.name.size(), end),
                      "attribute value outside its tag");
@@ -114,6 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           FUZZ_CHECK(a.value_offset > offset_of(doc, a.name) && a.value_offset < end, "value_offset outside the tag");
           check_unescape(a.raw_value, a.value_offset, valid, "attribute value");
           attributes_from = a.value_offset + a.raw_value.size();
+        }
+        // A malformed attribute is reported at a byte of its own tag, after the attributes before it.
+        if (const std::string_view fault = reader.attribute_error(); !fault.empty()) {
+          const std::size_t at = fault.rfind(" at byte ");
+          FUZZ_CHECK(at != std::string_view::npos, "attribute error without its byte: " + std::string(fault));
+          const std::uint64_t where = std::stoull(std::string(fault.substr(at + 9)));
+          FUZZ_CHECK(where >= attributes_from && where < end, "attribute error outside its tag: " + std::string(fault));
         }
         if (*event == XmlEvent::Start) {
           open.push_back(name);

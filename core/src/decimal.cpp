@@ -430,19 +430,17 @@ std::optional<Decimal> Decimal::div(const Decimal& o) const noexcept {
 }
 
 std::optional<Decimal> Decimal::mul_pow10(std::uint32_t n) const noexcept {
-  // Times ten, the mantissa grows by a digit at the same scale while it fits:
-  // n steps give m * 10^n whenever that stays below 2^96. A zero stays itself.
+  // The mantissa takes as many of the n factors of ten as keep it below 2^96
+  // (at most 28, as 10^29 is past 2^96); each factor left over lowers the
+  // scale by one instead, which is exact, and fails once no fractional digit
+  // is left. A zero stays itself.
   if (is_zero()) return *this;
   const u128 m = mantissa_of(*this);
-  if (n <= max_scale && m <= mantissa_limit[n]) return make(m * pow10[n], scale_, negative_);
-  const Decimal ten = from_int(10);
-  Decimal value = *this;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const std::optional<Decimal> next = value.mul(ten);
-    if (!next) return std::nullopt;
-    value = *next;
-  }
-  return value;
+  std::uint32_t k = std::min<std::uint32_t>(n, max_scale);
+  while (m > mantissa_limit[k]) --k;  // stops at 0: every mantissa is at most mantissa_limit[0]
+  const std::uint32_t left = n - k;
+  if (left > scale_) return std::nullopt;
+  return make(m * pow10[k], scale_ - left, negative_);
 }
 
 Decimal Decimal::round(std::uint32_t dp) const noexcept {

@@ -34,14 +34,12 @@ std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b,
   assign(fact.id, found[kId]);
   assign(fact.unit_ref, found[kUnitRef]);
   if (auto d = found[kDecimals]) {
-    auto parsed = parse_decimals(*d);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    fact.decimals = *parsed;
+    QUORREL_TRY(decimals, parse_decimals(*d));
+    fact.decimals = decimals;
   }
   if (auto p = found[kPrecision]) {
-    auto parsed = parse_precision(*p);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    fact.precision = *parsed;
+    QUORREL_TRY(precision, parse_precision(*p));
+    fact.precision = precision;
   }
   assign(fact.lang, found[kLang] ? found[kLang] : found[kXmlLang]);
   b.nil = is_nil(found[kNil]);
@@ -49,9 +47,8 @@ std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b,
     InlineMeta& meta = fact.inline_meta.emplace();
     assign(meta.format, found[kFormat]);
     if (auto s = found[kScale]) {
-      auto parsed = parse_ix_scale(*s);
-      if (!parsed) return std::unexpected(std::move(parsed.error()));
-      meta.scale = *parsed;
+      QUORREL_TRY(scale, parse_ix_scale(*s));
+      meta.scale = scale;
     }
     assign(meta.sign, found[kSign]);
     assign(meta.target, found[kTarget]);

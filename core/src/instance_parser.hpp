@@ -26,8 +26,8 @@ namespace quorrel::core::detail {
 // written. A key is found under an attribute's full name (the last attribute
 // of that name wins) or, when no attribute has that full name, under the part
 // after the last colon of a prefixed name (the first such attribute wins):
-// "href" finds xlink:href unless a bare href is present. Filling the list is a
-// plain copy of what the reader split, which is all that most tags (a td or a
+// "href" finds xlink:href unless a bare href is present. The list is taken
+// over from the reader as it read it, which is all that most tags (a td or a
 // span) ever need; a lookup scans the list, and since the parser asks a
 // bounded number of keys per tag, a tag with a million attributes still costs
 // linear time.
@@ -423,14 +423,17 @@ class InstanceParser {
   // Driver and dispatch (parser.cpp).
   [[nodiscard]] std::expected<Started, XbrlError> start_element(bool is_empty);
   [[nodiscard]] std::expected<void, XbrlError> end_element(std::string_view raw_name);
-  [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece);
+  // A run of text (escaped: holding references, decoded first, offset being
+  // where it starts) or CDATA content: added to the text of the open facts
+  // and continuations, or else handed to the current text target.
+  [[nodiscard]] std::expected<void, XbrlError> text(std::string_view piece, bool escaped, std::uint64_t offset);
   // An element no rule reacts to in the current state, whose start and end
   // tags then need nothing beyond the reader's own checks: ordinary markup
   // with an ordinary name, outside contexts and units, declaring no namespace,
   // carrying no contextRef and no reference to decode.
   bool plain_element() const noexcept;
+  // The attributes of the current start tag, or the first fault in them.
   [[nodiscard]] std::expected<void, XbrlError> collect_attributes();
-  [[nodiscard]] std::expected<void, XbrlError> collect_malformed_attributes();
   // Decodes escaped values and binds namespace declarations, which leave the list.
   [[nodiscard]] std::expected<void, XbrlError> settle_attributes();
   void push_frame(std::size_t scope_mark, ElementName name);

@@ -16,8 +16,7 @@ namespace detail {
 std::expected<void, std::string> AttributeMap::decode(std::size_t index, std::string_view raw,
                                                      std::uint64_t raw_offset) {
   const std::size_t begin = buffer_.size();
-  auto unescaped = unescape_xml(raw, raw_offset, buffer_);
-  if (!unescaped) return std::unexpected(std::move(unescaped.error()));
+  QUORREL_TRY_VOID(unescape_xml(raw, raw_offset, buffer_));
   decoded_.push_back(Decoded{index, begin, buffer_.size() - begin});
   return {};
 }
@@ -146,6 +145,42 @@ InstanceParser::InstanceParser(std::string_view bytes)
   doc_.facts.reserve(std::min(bytes.size() / 1024, kReservedFactsAtMost));
 }
 
+[[gnu::always_inline]] inline std::expected<void, XbrlError> InstanceParser::text(std::string_view piece, bool escaped,
+                                                                            std::uint64_t offset) {
+  const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
+  if (escaped) {
+    // Decoded even where it feeds nothing, since a fault in it is still an
+    // error; text of open facts straight into the shared log, trimmed there.
+    std::string& out = collecting ? *text_log_ : text_buffer_;
+    if (!collecting) out.clear();
+    const std::size_t base = out.size();
+    if (auto decoded = unescape_xml(piece, offset, out); !decoded) {
+      return std::unexpected(XbrlError::xml(std::move(decoded.error())));
+    }
+    piece = std::string_view(out).substr(base);
+    if (collecting) {
+      const std::string_view trimmed = trim_unicode_white_space(piece);
+      const std::size_t lead = static_cast<std::size_t>(trimmed.data() - piece.data());
+      if (lead > 0) std::memmove(out.data() + base, out.data() + base + lead, trimmed.size());
+      out.resize(base + trimmed.size());
+      return {};
+    }
+  } else if (collecting) {
+    // One copy in the shared log serves every open fact and continuation.
+    text_log_->append(trim_unicode_white_space(piece));
+    return {};
+  }
+  // Most text of a document (table cells, paragraphs) feeds nothing.
+  if (target_.kind == TextTarget::Kind::None) return {};
+  const std::string_view trimmed = trim_unicode_white_space(piece);
+  if (trimmed.empty()) return {};
+  // The target is handed over as it stands and then marked spent; what stays
+  // of it is never read, as every new target is set whole.
+  auto applied = apply_target(std::move(target_), trimmed);
+  target_.kind = TextTarget::Kind::None;
+  return applied;
+}
+
 std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
   for (;;) {
     auto event = reader_.next();
@@ -156,20 +191,15 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
           element_frames_.push_back(0);
           break;
         }
-        auto started = start_element(false);
-        if (!started) return std::unexpected(std::move(started.error()));
-        if (*started != Started::Consumed) element_frames_.push_back(*started == Started::Frame);
+        QUORREL_TRY(started, start_element(false));
+        if (started != Started::Consumed) element_frames_.push_back(started == Started::Frame);
         break;
       }
       case XmlEvent::Empty: {
         if (plain_element()) break;
         const std::string_view name = reader_.name();
-        auto started = start_element(true);
-        if (!started) return std::unexpected(std::move(started.error()));
-        if (*started == Started::Frame) {
-          auto ended = end_element(name);
-          if (!ended) return std::unexpected(std::move(ended.error()));
-        }
+        QUORREL_TRY(started, start_element(true));
+        if (started == Started::Frame) QUORREL_TRY_VOID(end_element(name));
         break;
       }
       case XmlEvent::End: {
@@ -178,48 +208,15 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
           element_frames_.pop_back();
           if (!framed) break;
         }
-        auto ended = end_element(reader_.name());
-        if (!ended) return std::unexpected(std::move(ended.error()));
+        QUORREL_TRY_VOID(end_element(reader_.name()));
         break;
       }
-      case XmlEvent::Text: {
-        std::string_view piece = reader_.text();
-        const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
-        if (reader_.text_escaped()) {
-          if (collecting) {
-            // Fact text is unescaped straight into the shared log, then trimmed in place.
-            std::string& log = *text_log_;
-            const std::size_t base = log.size();
-            auto unescaped = unescape_xml(piece, reader_.text_offset(), log);
-            if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
-            const std::string_view added = std::string_view(log).substr(base);
-            const std::string_view trimmed = trim_unicode_white_space(added);
-            const std::size_t lead = static_cast<std::size_t>(trimmed.data() - added.data());
-            if (lead > 0) std::memmove(log.data() + base, log.data() + base + lead, trimmed.size());
-            log.resize(base + trimmed.size());
-            break;
-          }
-          // Decoded even where it feeds nothing: a fault in it is still an error.
-          text_buffer_.clear();
-          auto unescaped = unescape_xml(piece, reader_.text_offset(), text_buffer_);
-          if (!unescaped) return std::unexpected(XbrlError::xml(std::move(unescaped.error())));
-          piece = text_buffer_;
-        } else if (collecting) {
-          // One copy in the shared log serves every open fact and continuation.
-          text_log_->append(trim_unicode_white_space(piece));
-          break;
-        }
-        // Most text of a document (table cells, paragraphs) feeds nothing.
-        if (target_.kind == TextTarget::Kind::None) break;
-        auto handled = text(piece);
-        if (!handled) return std::unexpected(std::move(handled.error()));
+      case XmlEvent::Text:
+        QUORREL_TRY_VOID(text(reader_.text(), reader_.text_escaped(), reader_.text_offset()));
         break;
-      }
       case XmlEvent::CData: {
-        auto checked = cdata_text(reader_.text(), reader_.offset());
-        if (!checked) return std::unexpected(std::move(checked.error()));
-        auto handled = text(*checked);
-        if (!handled) return std::unexpected(std::move(handled.error()));
+        QUORREL_TRY(checked, cdata_text(reader_.text(), reader_.offset()));
+        QUORREL_TRY_VOID(text(checked, false, 0));
         break;
       }
       case XmlEvent::Eof:
@@ -235,51 +232,36 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
 bool InstanceParser::plain_element() const noexcept {
   // Inside a context or a unit every element may matter.
   if (context_ || unit_) return false;
-  const std::vector<XmlAttribute>* attributes = reader_.split_attributes();
-  if (attributes == nullptr) return false;
+  // A malformed attribute list is reported when the attributes are collected.
+  if (!reader_.attribute_error().empty()) return false;
   // No name the parser reacts to is shorter than three bytes: td, tr and p
   // need no look for a colon.
   const std::string_view name = reader_.name();
   if (name.size() >= 3 && classify_element(local_part(name)) != ElementName::Other) return false;
   constexpr std::string_view kContextRef = "contextRef";
-  for (const XmlAttribute& a : *attributes) {
+  for (const XmlAttribute& a : reader_.attributes()) {
     const std::string_view n = a.name;
     if (n.starts_with("xmlns") || n == kContextRef || local_part_is(n, kContextRef)) return false;
   }
-  return !reader_.split_values_escaped();
+  return !reader_.attribute_values_escaped();
 }
 
 std::expected<void, XbrlError> InstanceParser::collect_attributes() {
   attrs_.clear();
   std::vector<XmlAttribute>& list = attrs_.entries();
-  const bool escaped = reader_.split_values_escaped();
-  if (!reader_.take_split_attributes(list)) [[unlikely]] return collect_malformed_attributes();
-  // Most tags hold neither a reference nor a declaration: the reader noted
-  // any "&" in a value, one look over the names finds declarations, and
-  // then the list is final.
-  if (!escaped && !declares_namespace(list)) return {};
-  return settle_attributes();
-}
-
-std::expected<void, XbrlError> InstanceParser::collect_malformed_attributes() {
-  // The reader did not split this list: walk it with the general iterator,
-  // which stops at the first malformed attribute.
-  std::vector<XmlAttribute>& list = attrs_.entries();
-  std::optional<XbrlError> malformed;
-  XmlAttributeIterator it = reader_.attributes();
-  for (;;) {
-    auto next = it.next();
-    if (!next) {
-      malformed = XbrlError::xml_attribute(std::move(next.error()));
-      break;
-    }
-    if (!next->has_value()) break;
-    list.push_back(**next);
+  const bool escaped = reader_.attribute_values_escaped();
+  reader_.swap_attributes(list);
+  const std::string_view malformed = reader_.attribute_error();
+  if (malformed.empty()) [[likely]] {
+    // Most tags hold neither a reference nor a declaration: the reader noted
+    // any "&" in a value, one look over the names finds declarations, and
+    // then the list is final.
+    if (!escaped && !declares_namespace(list)) return {};
+    return settle_attributes();
   }
   // A fault in a value comes before a malformed attribute written after it.
-  if (auto settled = settle_attributes(); !settled) return settled;
-  if (malformed) return std::unexpected(std::move(*malformed));
-  return {};
+  QUORREL_TRY_VOID(settle_attributes());
+  return std::unexpected(XbrlError::xml_attribute(std::string(malformed)));
 }
 
 std::expected<void, XbrlError> InstanceParser::settle_attributes() {
@@ -324,7 +306,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   const std::string_view name = reader_.name();
   const std::uint64_t start = reader_.event_start();
   const std::size_t mark = scope_.mark();
-  if (auto collected = collect_attributes(); !collected) return std::unexpected(std::move(collected.error()));
+  QUORREL_TRY_VOID(collect_attributes());
   const std::string_view local = local_part(name);
   const ElementName kind = classify_element(local);
   const bool fact_open = !open_facts_.empty();
@@ -339,13 +321,13 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
     case ElementName::TypedMember:
       if (!context_) break;
       if (!attrs_.has("dimension")) return frameless(Started::NoFrame);
-      if (auto typed = typed_member(is_empty); !typed) return std::unexpected(std::move(typed.error()));
+      QUORREL_TRY_VOID(typed_member(is_empty));
       return frameless(is_empty ? Started::NoFrame : Started::Consumed);
     case ElementName::Loc:
       locator();
       return frameless(Started::NoFrame);
     case ElementName::Footnote:
-      if (auto read = footnote(is_empty); !read) return std::unexpected(std::move(read.error()));
+      QUORREL_TRY_VOID(footnote(is_empty));
       return frameless(is_empty ? Started::NoFrame : Started::Consumed);
     case ElementName::FootnoteArc:
       footnote_arc();
@@ -372,9 +354,8 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   if (kind == ElementName::NonNumeric || kind == ElementName::NonFraction) {
     const FactAttributes found = attrs_.get_all(kFactAttributes);
     if (found[kContextRef] && found[kName]) {
-      auto opened = open_inline_fact(
-          kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, found, start);
-      if (!opened) return std::unexpected(std::move(opened.error()));
+      QUORREL_TRY_VOID(open_inline_fact(
+          kind == ElementName::NonFraction ? FactKind::NonFraction : FactKind::NonNumericElement, found, start));
       return Started::Frame;
     }
   }
@@ -391,8 +372,7 @@ std::expected<InstanceParser::Started, XbrlError> InstanceParser::start_element(
   } else if (unit_) {
     unit_start(local);
   } else if (const FactAttributes found = attrs_.get_all(kFactAttributes); found[kContextRef]) {
-    auto opened = open_plain_fact(found, start);
-    if (!opened) return std::unexpected(std::move(opened.error()));
+    QUORREL_TRY_VOID(open_plain_fact(found, start));
   }
   return Started::Frame;
 }
@@ -432,24 +412,6 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
   } else {
     --innermost.nesting;
   }
-  return {};
-}
-
-std::expected<void, XbrlError> InstanceParser::text(std::string_view piece) {
-  const bool collecting = !open_facts_.empty() || !open_continuations_.empty();
-  // Most text of a document (table cells, paragraphs) feeds nothing.
-  if (!collecting && target_.kind == TextTarget::Kind::None) return {};
-  const std::string_view trimmed = trim_unicode_white_space(piece);
-  if (trimmed.empty()) return {};
-  if (!collecting) {
-    // The target is handed over as it stands and then marked spent; what
-    // stays of it is never read, as every new target is set whole.
-    auto applied = apply_target(std::move(target_), trimmed);
-    target_.kind = TextTarget::Kind::None;
-    return applied;
-  }
-  // One copy in the shared log serves every open fact and continuation.
-  text_log_->append(trimmed);
   return {};
 }
 

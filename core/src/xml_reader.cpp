@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "quorrel/core/error.hpp"
+
 namespace quorrel::core {
 namespace {
 
@@ -317,46 +319,6 @@ std::expected<void, std::string> unescape_xml(std::string_view raw, std::uint64_
   return {};
 }
 
-std::expected<std::optional<XmlAttribute>, std::string> XmlAttributeIterator::next() {
-  if (parsed_) {
-    if (pos_ >= parsed_->size()) return std::optional<XmlAttribute>{};
-    return std::optional<XmlAttribute>{(*parsed_)[pos_++]};
-  }
-  if (failed_) return std::unexpected(std::string("attribute list already failed"));
-  auto fail = [this](std::string message) {
-    failed_ = true;
-    return std::unexpected(std::move(message));
-  };
-  const std::size_t before = pos_;
-  while (pos_ < span_.size() && is_xml_space(span_[pos_])) ++pos_;
-  if (pos_ >= span_.size()) return std::optional<XmlAttribute>{};
-  const std::size_t name_start = pos_;
-  while (pos_ < span_.size() && !kNameStop[byte_at(span_, pos_)]) ++pos_;
-  const std::string_view name = span_.substr(name_start, pos_ - name_start);
-  if (name.empty()) return fail("expected an attribute name" + at_byte(offset_ + name_start));
-  if (before == name_start) {
-    return fail("missing white space before attribute " + std::string(name) + at_byte(offset_ + name_start));
-  }
-  while (pos_ < span_.size() && is_xml_space(span_[pos_])) ++pos_;
-  if (pos_ >= span_.size() || span_[pos_] != '=') {
-    return fail("attribute " + std::string(name) + " has no '='" + at_byte(offset_ + pos_));
-  }
-  ++pos_;
-  while (pos_ < span_.size() && is_xml_space(span_[pos_])) ++pos_;
-  if (pos_ >= span_.size() || (span_[pos_] != '"' && span_[pos_] != '\'')) {
-    return fail("attribute " + std::string(name) + " has no quoted value" + at_byte(offset_ + pos_));
-  }
-  const char quote = span_[pos_];
-  const std::size_t value_start = pos_ + 1;
-  const std::size_t close = span_.find(quote, value_start);
-  if (close == std::string_view::npos) {
-    return fail("unterminated value of attribute " + std::string(name) + at_byte(offset_ + pos_));
-  }
-  pos_ = close + 1;
-  return std::optional<XmlAttribute>{
-      XmlAttribute{name, span_.substr(value_start, close - value_start), offset_ + value_start}};
-}
-
 XmlReader::XmlReader(std::string_view input) noexcept : data_(input) {
   if (data_.size() >= 3 && data_.substr(0, 3) == "\xEF\xBB\xBF") data_.remove_prefix(3);
 }
@@ -398,6 +360,70 @@ std::expected<XmlEvent, std::string> XmlReader::next() {
 XmlReader::Markup XmlReader::fail(std::string message) {
   error_ = std::move(message);
   return Markup::Failed;
+}
+
+// Reads the ` name="value"` pairs of a start tag from p into attrs_.
+// kFindEnd: the list runs to the ">" or "/>" that closes the tag, whose ">"
+// is returned; anything a plainly well-formed list does not hold (a fault, a
+// quote in a name, the end of the input) gives null instead. Otherwise the
+// list runs to end, the tag's end already found, and the first malformed
+// attribute ends it with its fault noted in attribute_error_.
+template <bool kFindEnd>
+[[gnu::always_inline]] inline const char* XmlReader::scan_attributes(const char* p, const char* const end) {
+  // A well-formed name holds no quote: finding one, the fast reading sees no
+  // "=" after the name and gives up.
+  const std::array<bool, 256>& stops = kFindEnd ? kAttributeNameStop : kNameStop;
+  attrs_.clear();
+  bool escaped = false;
+  const auto fault = [&](const char* at, std::string_view head, std::string_view name = {},
+                         std::string_view tail = {}) -> const char* {
+    if constexpr (!kFindEnd) {
+      attribute_error_.assign(head).append(name).append(tail).append(at_byte(at - data_.data()));
+      values_escaped_ = escaped;
+    }
+    return nullptr;
+  };
+  for (;;) {
+    const char* const before = p;
+    const char* name_start;
+    if (end - p >= 2 && *p == ' ' && !stops[static_cast<unsigned char>(p[1])]) {
+      // Most attributes follow a single space.
+      name_start = p + 1;
+      p = scan_name(p + 2, end, stops);
+    } else {
+      while (p < end && is_xml_space(*p)) ++p;
+      if constexpr (kFindEnd) {
+        if (p >= end) return nullptr;
+        if (*p == '>' || (*p == '/' && end - p >= 2 && p[1] == '>')) {
+          values_escaped_ = escaped;
+          return *p == '>' ? p : p + 1;
+        }
+      } else if (p >= end) {
+        values_escaped_ = escaped;
+        return end;
+      }
+      name_start = p;
+      p = scan_name(p, end, stops);
+    }
+    const std::string_view name(name_start, static_cast<std::size_t>(p - name_start));
+    if (name.empty()) return fault(name_start, "expected an attribute name");
+    if (name_start == before) return fault(name_start, "missing white space before attribute ", name);
+    if (p >= end || *p != '=') {
+      while (p < end && is_xml_space(*p)) ++p;
+      if (p >= end || *p != '=') return fault(p, "attribute ", name, " has no '='");
+    }
+    ++p;
+    if (p >= end || (*p != '"' && *p != '\'')) {
+      while (p < end && is_xml_space(*p)) ++p;
+      if (p >= end || (*p != '"' && *p != '\'')) return fault(p, "attribute ", name, " has no quoted value");
+    }
+    const char* const value = p + 1;
+    const char* const close = scan_to(value, end, *p, escaped);
+    if (close == end) return fault(p, "unterminated value of attribute ", name);
+    attrs_.push_back(XmlAttribute{name, std::string_view(value, static_cast<std::size_t>(close - value)),
+                                  static_cast<std::uint64_t>(value - data_.data())});
+    p = close + 1;
+  }
 }
 
 [[gnu::always_inline]] inline XmlReader::Markup XmlReader::read_markup() {
@@ -473,16 +499,17 @@ XmlReader::Markup XmlReader::fail(std::string message) {
   }
 
   // <name attributes> or <name attributes/>
-  std::size_t i =
-      static_cast<std::size_t>(scan_name(data_.data() + lt + 1, data_.data() + n, kNameStop) - data_.data());
-  const std::size_t name_end = i;
-  if (name_end == lt + 1) return fail("empty element name" + at_byte(lt));
-  // Well-formed attribute lists are split in the same pass that finds the
-  // tag's end; anything unusual takes the general path below, and the
-  // attribute iterator then reports the fault in document order.
-  attrs_split_ = split_attribute_list(name_end, i);
-  if (!attrs_split_) {
-    i = name_end;
+  const char* const base = data_.data();
+  const char* const name_end = scan_name(base + lt + 1, base + n, kNameStop);
+  if (name_end == base + lt + 1) return fail("empty element name" + at_byte(lt));
+  attribute_error_.clear();
+  // A plainly well-formed attribute list is read in the same pass that finds
+  // the tag's end. Anything else is read again once the end is known, which
+  // is where the quotes put it: the first fault in the list is then noted.
+  const char* gt = scan_attributes<true>(name_end, base + n);
+  const bool plain = gt != nullptr;
+  if (!plain) {
+    std::size_t i = static_cast<std::size_t>(name_end - base);
     for (;;) {
       while (i < n && !kTagStop[byte_at(data_, i)]) ++i;
       if (i >= n) return fail("unexpected end of input inside tag" + at_byte(lt));
@@ -492,76 +519,15 @@ XmlReader::Markup XmlReader::fail(std::string message) {
       if (!q) return fail("unexpected end of input inside attribute value" + at_byte(i));
       i = static_cast<std::size_t>(static_cast<const char*>(q) - data_.data()) + 1;
     }
+    gt = base + i;
   }
-  const bool empty = data_[i - 1] == '/' && i - 1 >= name_end;
-  name_ = std::string_view(data_.data() + lt + 1, name_end - lt - 1);
-  const std::size_t attrs_end = empty ? i - 1 : i;
-  attrs_ = std::string_view(data_.data() + name_end, attrs_end - name_end);
-  attrs_offset_ = name_end;
-  pos_ = i + 1;
+  const bool empty = gt[-1] == '/' && gt - 1 >= name_end;
+  if (!plain) scan_attributes<false>(name_end, empty ? gt - 1 : gt);
+  name_ = std::string_view(base + lt + 1, static_cast<std::size_t>(name_end - base - lt - 1));
+  pos_ = static_cast<std::size_t>(gt - base) + 1;
   if (empty) return Markup::Empty;
   open_.push_back(name_);
   return Markup::Start;
-}
-
-// Splits ` name="value"` pairs up to ">" or "/>"; false when the list is not
-// plainly well-formed (the caller then scans for the end the general way).
-[[gnu::always_inline]] inline bool XmlReader::split_attribute_list(std::size_t name_end, std::size_t& gt) {
-  split_.clear();
-  bool escaped = false;
-  const char* const base = data_.data();
-  const char* const end = base + data_.size();
-  const char* p = base + name_end;
-  for (;;) {
-    // Most attributes follow a single space and are written name="value".
-    const char* name_start;
-    if (end - p >= 2 && *p == ' ' && !kAttributeNameStop[static_cast<unsigned char>(p[1])]) {
-      name_start = p + 1;
-      p = scan_name(p + 2, end, kAttributeNameStop);
-    } else {
-      const char* const before = p;
-      while (p < end && is_xml_space(*p)) ++p;
-      if (p >= end) break;
-      const char c = *p;
-      if (c == '>') {
-        gt = static_cast<std::size_t>(p - base);
-        values_escaped_ = escaped;
-        return true;
-      }
-      if (c == '/') {
-        if (p + 1 < end && p[1] == '>') {
-          gt = static_cast<std::size_t>(p + 1 - base);
-          values_escaped_ = escaped;
-          return true;
-        }
-        break;
-      }
-      if (p == before) break;
-      name_start = p;
-      p = scan_name(p, end, kAttributeNameStop);
-      if (p == name_start) break;
-    }
-    const std::string_view name(name_start, static_cast<std::size_t>(p - name_start));
-    if (p < end && *p == '=') {
-      ++p;
-    } else {
-      while (p < end && is_xml_space(*p)) ++p;
-      if (p >= end || *p != '=') break;
-      ++p;
-    }
-    if (p >= end || (*p != '"' && *p != '\'')) {
-      while (p < end && is_xml_space(*p)) ++p;
-      if (p >= end || (*p != '"' && *p != '\'')) break;
-    }
-    const char* const value = p + 1;
-    const char* const close = scan_to(value, end, *p, escaped);
-    if (close == end) break;
-    split_.push_back(XmlAttribute{name, std::string_view(value, static_cast<std::size_t>(close - value)),
-                                  static_cast<std::uint64_t>(value - base)});
-    p = close + 1;
-  }
-  values_escaped_ = escaped;
-  return false;
 }
 
 std::expected<void, std::string> XmlReader::skip_doctype() {
@@ -606,13 +572,12 @@ std::expected<std::string_view, std::string> XmlReader::read_raw_inner() {
   const std::uint64_t opened_at = event_start_;
   const std::size_t content_start = pos_;
   for (;;) {
-    auto event = next();
-    if (!event) return std::unexpected(std::move(event.error()));
-    if (*event == XmlEvent::Eof) {
+    QUORREL_TRY(event, next());
+    if (event == XmlEvent::Eof) {
       return std::unexpected("unexpected end of input before </" + std::string(element) +
                              "> closing the element opened" + at_byte(opened_at));
     }
-    if (*event == XmlEvent::End && open_.size() == target) {
+    if (event == XmlEvent::End && open_.size() == target) {
       return data_.substr(content_start, event_start_ - content_start);
     }
   }

@@ -1,5 +1,9 @@
-// The 96-bit decimal: parsing, exact arithmetic with half-to-even digit
-// dropping, rounding, and the 256-bit long division beneath it.
+// The 96-bit decimal, one row per rule: parsing, representation, scaling by
+// powers of ten, and the 256-bit arithmetic beneath it. Addition,
+// subtraction, multiplication, division, rounding, normalization and
+// comparison are checked against an exact oracle in
+// python/tests/test_decimal_oracle.py (through tools/decimal_calc), and
+// everything against GMP by the decimal fuzz target.
 
 #include "quorrel/core/decimal.hpp"
 #include "quorrel/core/wide_uint.hpp"
@@ -11,7 +15,6 @@
 #include <random>
 #include <string>
 #include <tuple>
-#include <vector>
 
 using quorrel::core::Decimal;
 
@@ -25,230 +28,57 @@ Decimal d(std::string_view text) {
   return parsed.value_or(Decimal{});
 }
 
-struct Case {
-  const char* a;
-  const char* b;
-  const char* expected;  // rendered, or "invalid" / "overflow"
-};
+std::string shown(const std::optional<Decimal>& value) { return value ? value->render() : "none"; }
 
 }  // namespace
 
 TEST(DecimalParse, Table) {
   const std::pair<const char*, const char*> cases[] = {
-      {"+7", "7"}, {"-12.50", "-12.50"}, {"+.5", "0.5"}, {"5.", "5"}, {"007.0", "7.0"}, {"1__0_", "10"},
-      {"1._5", "1.5"}, {"-0.000", "-0.000"}, {"1e3", "1000"}, {"-1.50e1", "-15.0"}, {".5e-2", "0.005"},
-      {"0e99999999999999999999", "0"}, {"1e-28", "0.0000000000000000000000000001"},
-      {"7.9228162514264337593543950335e28", kMax}, {"000079228162514264337593543950335", kMax},
-      // Digits beyond the mantissa or the scale round half to even; nothing after the deciding digit is read,
-      // except a complete exponent.
-      {"79228162514264337593543950335.4.x", kMax},
-      {"7922816251426433759354395033.5", "7922816251426433759354395033.5"},
-      {"7922816251426433759354395033.6", "7922816251426433759354395034"},
+      {"+7", "7"}, {"+.5", "0.5"}, {"5.", "5"}, {"007.0", "7.0"}, {"1__0_", "10"}, {"1._5", "1.5"}, {"-0.000", "-0.000"},
+      {"-1.50e1", "-15.0"}, {".5e-2", "0.005"}, {"0e99999999999999999999", "0"}, {"7.9228162514264337593543950335e28", kMax},
+      // Digits beyond the mantissa or the scale: the first dropped digit rounds up from 5, nothing after it is
+      // read but a complete exponent; the exponent form rounds half to even.
+      {"79228162514264337593543950335.4.x", kMax}, {"7922816251426433759354395033.6", "7922816251426433759354395034"},
       {"-7922816251426433759354395033.59", "-7922816251426433759354395034"},  // carry drops one more digit
-      {"0.12345678901234567890123456785abc", "0.1234567890123456789012345679"},
       {"0.99999999999999999999999999995", "1.0000000000000000000000000000"},
-      {"0.0000000000000000000000000000_5", "0.0000000000000000000000000001"},
-      {"1.00000000000000000000000000001e5", "100000.00000000000000000000000"},
       {"1.00000000000000000000000000009_9E-1", "0.1000000000000000000000000000"},
       {"1.00000000000000000000000000001ex", "1.0000000000000000000000000000"},
-      {"99999e-32", "0.0000000000000000000000000010"}, {"25e-29", "0.0000000000000000000000000002"},
-      {"35e-29", "0.0000000000000000000000000004"}, {"251e-30", "0.0000000000000000000000000003"},
+      {"25e-29", "0.0000000000000000000000000002"}, {"35e-29", "0.0000000000000000000000000004"},
       {"-5e-29", "-0.0000000000000000000000000000"},
-      {"79228162514264337593543950335e-29", "0.7922816251426433759354395034"},
       // Not decimals, or past the limit.
-      {"", "invalid"}, {"-.", "invalid"}, {"+-1", "invalid"}, {"7-", "invalid"}, {"1.2.3", "invalid"},
-      {"_1", "invalid"}, {"._5", "invalid"}, {" 1", "invalid"}, {"1,000", "invalid"}, {"1e", "invalid"},
-      {"1e5_0", "invalid"}, {"1e 5", "invalid"}, {"\xD9\xA1", "invalid"},
-      {"79228162514264337593543950336", "invalid"}, {"79228162514264337593543950335.5", "invalid"},
-      {"7.92281625142643375935439503356e28", "invalid"}, {"1e29", "invalid"}, {"1e99999999999999999999", "invalid"},
+      {"", "none"}, {"-.", "none"}, {"+-1", "none"}, {"1.2.3", "none"}, {"_1", "none"}, {"._5", "none"},
+      {" 1", "none"}, {"1,000", "none"}, {"1e", "none"}, {"1e5_0", "none"}, {"\xD9\xA1", "none"},
+      {"79228162514264337593543950336", "none"}, {"79228162514264337593543950335.5", "none"}, {"1e29", "none"},
   };
-  for (const auto& [text, expected] : cases) {
-    const auto r = Decimal::parse(text);
-    EXPECT_EQ(r ? r->render() : "invalid", expected) << text;
-  }
-  EXPECT_TRUE(d("-0").is_negative());
+  for (const auto& [text, expected] : cases) EXPECT_EQ(shown(Decimal::parse(text)), expected) << text;
 }
 
-TEST(DecimalArithmetic, AddSubMulDiv) {
-  using Op = std::optional<Decimal> (Decimal::*)(const Decimal&) const;
-  struct Table {
-    const char* name;
-    Op op;
-    std::vector<Case> cases;
-  };
-  const Table tables[] = {
-      {"add", &Decimal::add,
-       {{"1.50", "2.5", "4.00"}, {"-1.5", "0.25", "-1.25"}, {"79228162514264337593543950334", "1", kMax},
-        {kMax, "0.4", kMax}, {"79228162514264337593543950334", "0.5", "79228162514264337593543950334"},
-        {"7922816251426433759354395033.3", "0.05", "7922816251426433759354395033.4"},
-        {"7922816251426433759354395033.2", "0.05", "7922816251426433759354395033.2"},
-        {"7922816251426433759354395033.5", "0.05", "7922816251426433759354395034"},
-        {kMax, "1", "overflow"}, {kMax, "0.5", "overflow"},
-        {"-7", "7.0", "0.0"}, {"-0", "-0.0", "-0.0"}, {"-0", "0", "0"}}},
-      {"sub", &Decimal::sub,
-       {{"1", "0.0000000000000000000000000001", "0.9999999999999999999999999999"},
-        {"-79228162514264337593543950335", "1", "overflow"}, {kMax, "-0.0000000000000000000000000001", kMax},
-        {"-7.25", "-7.25", "0.00"}, {"-0", "0", "-0"}, {"0", "0", "0"}}},
-      {"mul", &Decimal::mul,
-       {{"1.5", "1.50", "2.250"}, {"-3", "-4", "12"}, {kMax, "0.1", "7922816251426433759354395033.5"},
-        {"18446744073709551616", "4294967295", "79228162495817593519834398720"},
-        {"0.00000000000005", "0.000000000000001", "0.0000000000000000000000000000"},
-        {"0.00000000000015", "0.000000000000001", "0.0000000000000000000000000002"},
-        {"1.0000000000000000000000000001", "1.0000000000000000000000000001", "1.0000000000000000000000000002"},
-        {kMax, "0.5", "39614081257132168796771975168"},
-        {kMax, "0.0000000000000000000000000001", "7.9228162514264337593543950335"},
-        {kMax, "2", "overflow"}, {"39614081257132168796771975168", "2", "overflow"},
-        {"-1", "0.00", "-0.00"}, {"-0", "-5", "0"}}},
-      {"div", &Decimal::div,
-       {{"1", "3", "0.3333333333333333333333333333"}, {"2", "3", "0.6666666666666666666666666667"},
-        {"-1", "8", "-0.125"}, {"190", "100", "1.9"}, {"1500", "10", "150"}, {"123.4", "10", "12.34"},
-        {"1.50", "1", "1.50"}, {"1", "0.5", "2"}, {"0.00", "5", "0.00"}, {kMax, "7", "11318308930609191084791992905"},
-        {"0.0000000000000000000000000001", "2", "0.0000000000000000000000000000"},
-        {"0.0000000000000000000000000003", "2", "0.0000000000000000000000000002"},
-        {"7922816251426433759354395033", "3", "2640938750475477919784798344.3"},
-        {kMax, "1.0000000000000000000000000001", "79228162514264337593543950327"},
-        {"55459713759985036315480765235", "7", "7922816251426433759354395034"},
-        {"1", "0.0000000000000000000000000001", "10000000000000000000000000000"},
-        {"8", "0.0000000000000000000000000001", "overflow"}, {kMax, "0.5", "overflow"},
-        {"1", "0", "overflow"}, {"0", "-0.000", "overflow"}, {"0", "-3", "-0"},
-        {"-0.0000000000000000000000000001", "3", "-0.0000000000000000000000000000"}}},
-  };
-  for (const Table& t : tables) {
-    for (const Case& c : t.cases) {
-      const auto r = (d(c.a).*t.op)(d(c.b));
-      EXPECT_EQ(r ? r->render() : "overflow", c.expected) << c.a << " " << t.name << " " << c.b;
-    }
-  }
-}
-
-TEST(DecimalCompareRoundNormalize, ByValueTiesAwayFromZeroTrailingZeros) {
+TEST(DecimalRepresentation, ComparedByValueRenderedAsHeldBuiltFromParts) {
   EXPECT_EQ(Decimal::compare(d("5"), d("5.000")), 0);
-  EXPECT_FALSE(d("1.50").same_representation(d("1.5")));
   EXPECT_FALSE(d("-0").same_representation(d("0")));
-  EXPECT_EQ(Decimal::compare(d("-0"), d("-0.0001")), 1);
-  EXPECT_EQ(Decimal::compare(d("-2"), d("-1.9999999999999999999999999999")), -1);
-  EXPECT_EQ(Decimal::compare(d(kMax), d("7.9228162514264337593543950335")), 1);
-  EXPECT_EQ(Decimal::compare(d("7922816251426433759354395033.5"), d(kMax)), -1);
-  const std::tuple<const char*, std::uint32_t, const char*> rounds[] = {
-      {"0.125", 2, "0.13"}, {"-0.125", 2, "-0.13"}, {"0.124999", 2, "0.12"}, {"0.25", 1, "0.3"},
-      {"7.9228162514264337593543950335", 0, "8"}, {"-9.99", 1, "-10.0"}, {"-1.20", 2, "-1.20"},
-      {"1.2", 3, "1.2"}, {"-0.004", 2, "0.00"}, {"-0.4", 0, "0"}};
-  for (const auto& [text, places, expected] : rounds) EXPECT_EQ(d(text).round(places).render(), expected) << text;
-  const std::pair<const char*, const char*> normalized[] = {
-      {"120.50", "120.5"}, {"100", "100"}, {"2.000", "2"}, {"-0.00", "0"},
-      {"7.9228162514264337593543950330", "7.922816251426433759354395033"}};
-  for (const auto& [text, expected] : normalized) EXPECT_EQ(d(text).normalize().render(), expected) << text;
-  EXPECT_TRUE(d("-0.00").normalize().same_representation(Decimal{}));
+  EXPECT_FALSE(d("1.5").same_representation(d("1.50")));
   std::string out = "v=";
   d("-12.30").append_to(out);
   EXPECT_EQ(out, "v=-12.30");
   EXPECT_EQ(Decimal::from_int(std::numeric_limits<std::int64_t>::min()).render(), "-9223372036854775808");
-  EXPECT_EQ(Decimal::from_parts(true, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}, 28)->render(),
-            "-7.9228162514264337593543950335");
+  EXPECT_EQ(shown(Decimal::from_parts(true, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}, 28)), "-7.9228162514264337593543950335");
   EXPECT_FALSE(Decimal::from_parts(false, {1, 0, 0}, 29));
   const auto words = d("18446744073709551617.5").mantissa_words();  // (2^64 + 1) * 10 + 5
   EXPECT_EQ(words, (decltype(words){15u, 0u, 10u}));
 }
 
-// ---------------------------------------------------------------- powers of ten
-
-namespace {
-
-using u128 = unsigned __int128;
-
-Decimal from_mantissa(u128 m, std::uint32_t scale, bool negative) {
-  const auto made = Decimal::from_parts(negative,
-                                        {static_cast<std::uint32_t>(m), static_cast<std::uint32_t>(m >> 32),
-                                         static_cast<std::uint32_t>(m >> 64)},
-                                        scale);
-  EXPECT_TRUE(made.has_value());
-  return made.value_or(Decimal{});
-}
-
-// Multiplication by ten n times, one step at a time.
-std::optional<Decimal> stepwise_mul_pow10(Decimal value, std::uint32_t n) {
-  const Decimal ten = Decimal::from_int(10);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const std::optional<Decimal> next = value.mul(ten);
-    if (!next) return std::nullopt;
-    value = *next;
-  }
-  return value;
-}
-
-std::string shown(const std::optional<Decimal>& value) {
-  if (!value) return "overflow";
-  const auto words = value->mantissa_words();
-  return value->render() + " (scale " + std::to_string(value->scale()) + (value->is_negative() ? ", negative " : ", ") +
-         std::to_string(words[2]) + ":" + std::to_string(words[1]) + ":" + std::to_string(words[0]) + ")";
-}
-
-}  // namespace
-
 TEST(DecimalPowersOfTen, MulPow10ExactValuesAndFailures) {
   const std::tuple<const char*, std::uint32_t, const char*> cases[] = {
-      {"1.5", 6, "1500000.0"}, {"-0.25", 3, "-250.00"}, {"7", 0, "7"}, {"-0.000", 5, "-0.000"},
-      {"1", 28, "10000000000000000000000000000"}, {"12345.6789", 20, "1234567890000000000000000.0000"},
-      {"12345.6789", 24, "12345678900000000000000000000"},
-      // Past 2^96 a step drops a fractional digit instead, until none is left.
-      {"7.9228162514264337593543950335", 1, "79.228162514264337593543950335"},
-      {"7.9228162514264337593543950335", 28, kMax}, {"7.9228162514264337593543950335", 29, "overflow"},
-      {"792281625142643375935439503.35", 2, kMax}, {"792281625142643375935439503.35", 3, "overflow"},
-      {"-1.2345678901234567890123456789", 1, "-12.345678901234567890123456789"},
-      {"7922816251426433759354395033.5", 1, kMax}, {"7922816251426433759354395033.6", 1, "overflow"},
-      {"8", 28, "overflow"}, {"1", 29, "overflow"}, {"1", 4000000000u, "overflow"},
-      {"0.0000000000000000000000000001", 4000000000u, "overflow"}, {"0", 4000000000u, "0"}};
-  for (const auto& [text, n, expected] : cases) {
-    const auto r = d(text).mul_pow10(n);
-    EXPECT_EQ(r ? r->render() : "overflow", expected) << text << " * 10^" << n;
-  }
+      {"1.5", 6, "1500000.0"}, {"-0.000", 5, "-0.000"}, {"1", 28, "10000000000000000000000000000"},
+      {"7922816251426433759354395033", 1, "79228162514264337593543950330"},
+      // Past 2^96 each further power drops a fractional digit instead, until none is left.
+      {"7.922816251426433759354395033", 3, "7922.8162514264337593543950330"},
+      {"7.9228162514264337593543950335", 28, kMax}, {"7.9228162514264337593543950335", 29, "none"},
+      {"792281625142643375935439503.4", 1, "7922816251426433759354395034"},
+      {"7922816251426433759354395034", 1, "none"}, {"1", 29, "none"},
+      {"0.0000000000000000000000000001", 4000000000u, "none"}, {"0", 4000000000u, "0"}};
+  for (const auto& [text, n, expected] : cases) EXPECT_EQ(shown(d(text).mul_pow10(n)), expected) << text << " " << n;
 }
-
-TEST(DecimalPowersOfTen, MulPow10MatchesStepwiseMultiplication) {
-  const u128 max96 = (static_cast<u128>(1) << 96) - 1;
-  std::vector<u128> mantissas = {0, 1, 2, 5, 9, 10, 99, 100, 123456789, ~u128{0} >> 64, (~u128{0} >> 64) + 1,
-                                 max96, max96 - 1, max96 / 10, max96 / 10 + 1, (max96 + 1) / 2};
-  // Either side of the largest mantissa that n steps keep below 2^96.
-  u128 power = 1;
-  for (int k = 0; k <= 30; ++k) {
-    const u128 limit = max96 / power;
-    for (const u128 m : {limit - 1, limit, limit + 1, limit * 10, limit / 10 * 10}) {
-      if (m <= max96) mantissas.push_back(m);
-    }
-    mantissas.push_back(power <= max96 ? power : 1);
-    power *= 10;
-  }
-  std::mt19937_64 rng(31);
-  for (int i = 0; i < 200; ++i) {
-    const u128 wide = ((static_cast<u128>(rng()) << 64) | rng()) & max96;
-    mantissas.push_back(wide >> (rng() % 96));
-  }
-  std::size_t fast = 0, failed = 0;
-  for (const u128 m : mantissas) {
-    for (const std::uint32_t scale : {0u, 1u, 2u, 6u, 27u, 28u}) {
-      for (const bool negative : {false, true}) {
-        const Decimal value = from_mantissa(m, scale, negative);
-        for (std::uint32_t n = 0; n <= 60; ++n) {
-          const std::optional<Decimal> want = stepwise_mul_pow10(value, n);
-          const std::optional<Decimal> got = value.mul_pow10(n);
-          ASSERT_EQ(got.has_value(), want.has_value()) << value.render() << " * 10^" << n;
-          if (!want) {
-            ++failed;
-            continue;
-          }
-          ASSERT_TRUE(got->same_representation(*want))
-              << value.render() << " * 10^" << n << ": " << shown(got) << " instead of " << shown(want);
-          fast += want->scale() == scale ? 1 : 0;
-        }
-      }
-    }
-  }
-  // Both the exact products and the failures were reached.
-  EXPECT_GT(fast, 10000u);
-  EXPECT_GT(failed, 10000u);
-}
-
-// ---------------------------------------------------------------- 256-bit division
 
 namespace {
 
@@ -312,19 +142,5 @@ TEST(WideUint, DivisionMatchesBitwiseDivision) {
     if (is_zero(d)) d.w[0] = 1;
     expect_divmod_matches(n, d, i);
     if (HasFatalFailure()) return;
-  }
-}
-
-TEST(WideUint, ProductsMatchShiftAndAdd) {
-  std::mt19937_64 rng(7);
-  for (int i = 0; i < 20000; ++i) {
-    const u128 a = (static_cast<u128>(patterned_limb(rng)) << 64) | patterned_limb(rng);
-    const u128 b = (static_cast<u128>(patterned_limb(rng)) << 64) | patterned_limb(rng);
-    Uint256 want, shifted = from_u128(a);
-    for (int k = 0; k < 128; ++k, shifted = shl1(shifted)) {
-      if ((b >> k) & 1) want = add(want, shifted);
-    }
-    ASSERT_EQ(compare(mul(a, b), want), 0) << "case " << i;
-    ASSERT_EQ(compare(sub(add(want, from_u128(a)), from_u128(a)), want), 0);
   }
 }

@@ -1,4 +1,5 @@
-// White space, UTF-8 validation, accuracy attributes and the rendered error messages.
+// White space, UTF-8 validation, accepted accuracy attributes and qualified
+// names. Every error message is pinned in parser_test.
 
 #include <gtest/gtest.h>
 
@@ -6,44 +7,18 @@
 #include <string>
 
 #include "quorrel/core/attributes.hpp"
-#include "quorrel/core/error.hpp"
 #include "quorrel/core/text.hpp"
 #include "quorrel/core/types.hpp"
 #include "quorrel/core/utf8.hpp"
 
 using namespace quorrel::core;
 
-TEST(TrimUnicodeWhiteSpace, EveryWhiteSpaceKindButNoOtherCharacter) {
-  EXPECT_EQ(trim_unicode_white_space(" \t\r\n x y \x0b\x0c"), "x y");
-  EXPECT_EQ(trim_unicode_white_space("\xC2\xA0" "12" "\xE3\x80\x80"), "12");             // U+00A0, U+3000
-  EXPECT_EQ(trim_unicode_white_space("\xC2\x85" "a" "\xE2\x80\xA9"), "a");               // U+0085, U+2029
-  EXPECT_EQ(trim_unicode_white_space("\xE2\x80\x8A" "a" "\xE2\x81\x9F"), "a");           // U+200A, U+205F
-  EXPECT_EQ(trim_unicode_white_space("\xE2\x80\x8B" "a\xE3\x80\x81"), "\xE2\x80\x8B" "a\xE3\x80\x81");  // U+200B, U+3001
-  EXPECT_EQ(trim_unicode_white_space(" \xA0 "), "\xA0");  // a stray byte is kept, never read as a character
-  EXPECT_TRUE(is_blank(" \t\xE3\x80\x80"));
-  EXPECT_FALSE(is_blank("\xEF\xBB\xBF"));  // a byte-order mark is not white space
-  EXPECT_EQ(decode_utf8_at("\xF0\x9F\x98\x80", 0).code_point, 0x1F600);
-  EXPECT_EQ(decode_utf8_at("\xED\xA0\x80", 0).length, 1u);  // surrogate
-}
-
 // UTF-8 bytes of a code point (no surrogates).
 static std::string encode_utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  if (c < 0x80) return std::string(1, static_cast<char>(c));
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  std::string out(1, static_cast<char>(((0xFF00 >> (tail + 1)) & 0xFF) | (c >> (6 * tail))));
+  for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
   return out;
 }
 
@@ -67,6 +42,7 @@ TEST(TrimUnicodeWhiteSpace, EveryCharacterAtEitherEndBesideMultiByteText) {
     }
   }
   EXPECT_EQ(white, 25);
+  EXPECT_FALSE(is_blank("\xEF\xBB\xBF"));  // a byte-order mark is not white space
   // A byte that starts or continues no character where it stands stays, at
   // either end, even when the bytes beside it would decode as white space.
   for (int b = 0x80; b <= 0xFF; ++b) {
@@ -121,45 +97,13 @@ TEST(ValidateUtf8, FirstInvalidSequenceAndItsLength) {
   EXPECT_EQ((Utf8Error{9, std::nullopt}).description(), "incomplete utf-8 byte sequence from index 9");
 }
 
-TEST(AccuracyAttributes, AcceptedValues) {
+TEST(AccuracyAttributes, AcceptedValuesAndQualifiedNames) {
   EXPECT_EQ(*parse_decimals("INF"), Accuracy::infinite());
   EXPECT_EQ(*parse_decimals("-0"), Accuracy::of(0));
-  EXPECT_EQ(*parse_decimals("007"), Accuracy::of(7));
-  EXPECT_EQ(*parse_decimals("2147483647"), Accuracy::of(2147483647));
   EXPECT_EQ(*parse_decimals("-2147483648"), Accuracy::of(-2147483648LL));
-  EXPECT_EQ(*parse_precision("4294967295"), Accuracy::of(4294967295LL));
-  EXPECT_EQ(*parse_precision("+3"), Accuracy::of(3));
+  EXPECT_EQ(*parse_precision("+4294967295"), Accuracy::of(4294967295LL));
   EXPECT_EQ(*parse_ix_scale("-28"), -28);
   EXPECT_EQ(*parse_ix_scale("+28"), 28);
-}
-
-TEST(AccuracyAttributes, RejectedValuesWithTheirMessages) {
-  const std::string kPrefix = "XML parse error at byte None: ";
-  for (const std::string text : {"inf", "", "+", " 2", "2147483648", "-2147483649", "1.0", "+-1"}) {
-    EXPECT_EQ(parse_decimals(text).error().render(), kPrefix + "invalid decimals value: " + text);
-  }
-  for (const std::string text : {"-1", "-0", "4294967296", "Inf"}) {
-    EXPECT_EQ(parse_precision(text).error().render(), kPrefix + "invalid precision value: " + text);
-  }
-  EXPECT_EQ(parse_ix_scale("29").error().render(), kPrefix + "scale value 29 out of supported range [-28, 28]");
-  EXPECT_EQ(parse_ix_scale("-2147483648").error().render(),
-            kPrefix + "scale value -2147483648 out of supported range [-28, 28]");
-  EXPECT_EQ(parse_ix_scale("2147483648").error().render(), kPrefix + "invalid scale value: 2147483648");
-  EXPECT_EQ(parse_ix_scale("3.0").error().render(), kPrefix + "invalid scale value: 3.0");
-}
-
-TEST(Rendering, ErrorMessagesAndQualifiedNames) {
-  EXPECT_EQ(XbrlError::xml_parse(std::nullopt, "x").render(), "XML parse error at byte None: x");
-  EXPECT_EQ(XbrlError::xml_parse(57, "x").render(), "XML parse error at byte Some(57): x");
-  EXPECT_EQ(XbrlError::missing_context("c1").render(), "missing context: c1");
-  EXPECT_EQ(XbrlError::missing_unit("u1").render(), "missing unit: u1");
-  EXPECT_EQ(XbrlError::invalid_decimal("   ").render(), "invalid decimal value:    ");
-  EXPECT_EQ(XbrlError::unsupported_transform("ixt:x").render(), "unsupported inline transform: ixt:x");
-  EXPECT_EQ(XbrlError::ixds_conflict("target", "t1").render(), "conflicting target 't1' across IXDS members");
-  EXPECT_EQ(XbrlError::not_implemented("x").render(), "not implemented: x");
-  EXPECT_EQ(XbrlError::io("No such file").render(), "I/O error: No such file");
-  EXPECT_EQ(XbrlError::xml("bad").render(), "XML error: bad");
-  EXPECT_EQ(XbrlError::xml_attribute("bad").render(), "XML attribute error: bad");
   EXPECT_EQ((QName{"a", "urn:x", "p"}).to_string(), "p:a");
   EXPECT_EQ((QName{"a", "urn:x", std::nullopt}).to_string(), "{urn:x}a");
   EXPECT_EQ((QName{"a", std::nullopt, ""}).to_string(), ":a");

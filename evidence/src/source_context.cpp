@@ -192,12 +192,12 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
   const std::vector<core::RawFact>& facts = context.document.facts;
   context.index = FactIndex(facts);
 
-  const core::FactResolver resolver(context.document);
+  const core::ReferenceIndex references(context.document);
   context.values.reserve(facts.size());
   for (const core::RawFact& fact : facts) {
-    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
-    if (number && *number) {
-      context.values.push_back(canonical_value(**number));
+    const std::expected<core::ResolvedFact, core::XbrlError> resolved = core::normalize_fact(references, fact);
+    if (resolved && resolved->number) {
+      context.values.push_back(canonical_value(*resolved->number));
     } else {
       context.values.emplace_back(std::nullopt);
     }
@@ -213,15 +213,15 @@ std::expected<std::vector<Receipt>, EvidenceError> build_receipts(const core::In
   std::vector<Receipt> receipts;
   Sha256 sha;
   std::string body;
-  const core::FactResolver resolver(document);
+  const core::ReferenceIndex references(document);
   for (const core::RawFact& fact : document.facts) {
-    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
-    if (!number || !*number) continue;  // failed normalization, or a text or nil value
+    const std::expected<core::ResolvedFact, core::XbrlError> resolved = core::normalize_fact(references, fact);
+    if (!resolved || !resolved->number) continue;  // failed normalization, or a text or nil value
     if (!fact.byte_range) continue;
 
     Receipt receipt;
     receipt.schema = std::string(kSchema);
-    append_canonical_text(**number, receipt.claim.value);
+    append_canonical_text(*resolved->number, receipt.claim.value);
     receipt.claim.unit = fact.unit_ref;
     receipt.claim.kind = ClaimKind::Stated;
     receipt.claim.doc_id = std::string(doc_id);
@@ -299,18 +299,18 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
   std::size_t held = 0;  // bodies written and not yet hashed
   Digest digests[2]{};
   std::string concept_text;
-  const core::FactResolver resolver(document);
+  const core::ReferenceIndex references(document);
   for (const core::RawFact& fact : document.facts) {
     if (!fact.byte_range) continue;
-    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
-    if (!number || !*number) continue;  // failed normalization, or a text or nil value
+    const std::expected<core::ResolvedFact, core::XbrlError> resolved = core::normalize_fact(references, fact);
+    if (!resolved || !resolved->number) continue;  // failed normalization, or a text or nil value
 
     Body& next = bodies[held];
     std::string& body = next.text;
     body.assign(body_head);
     next.claim_begin = body.size();
     body.append("{\"value\":\"");
-    append_canonical_text(**number, body);
+    append_canonical_text(*resolved->number, body);
     body.push_back('"');
     if (fact.unit_ref) {
       body.append(",\"unit\":");

@@ -1,12 +1,10 @@
 // Test-only calculator over quorrel::core::Decimal for the differential test.
 // Reads one operation per line on stdin and writes one result line:
-//   parse TEXT         the rendered value, or "invalid"
 //   add|sub|mul|div A B the rendered result, or "overflow"
 //   round A N          the rendered result of rounding A to N places
 //   normalize A        the rendered normalized value
 //   cmp A B            -1, 0 or 1
 // Operands A and B are decimal texts; one that does not parse prints "bad operand".
-// "parse" takes the rest of the line after one space, so its text may hold spaces.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -44,11 +42,6 @@ int main() {
   while (std::getline(std::cin, line)) {
     std::string_view rest = line;
     const std::string_view op = next_word(rest);
-    if (op == "parse") {
-      print(out, Decimal::parse(rest), "invalid");
-      out += '\n';
-      continue;
-    }
     const auto a = Decimal::parse(next_word(rest));
     const std::string_view second = next_word(rest);
     if (!a) {

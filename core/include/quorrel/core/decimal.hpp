@@ -75,9 +75,9 @@ class Decimal {
   [[nodiscard]] std::optional<Decimal> mul(const Decimal& o) const noexcept;
   [[nodiscard]] std::optional<Decimal> div(const Decimal& o) const noexcept;
 
-  // The result of n multiplications by ten one after another, each rounding
-  // as mul does, nullopt as soon as one does not fit; a product below 2^96 is
-  // found in one step.
+  // The value times 10^n, exactly: the mantissa grows while it stays below
+  // 2^96 and the scale drops by one for each further power (what n
+  // multiplications by ten in turn give); nullopt when the scale runs out.
   [[nodiscard]] std::optional<Decimal> mul_pow10(std::uint32_t n) const noexcept;
 
   // Rounded to dp fractional digits, ties away from zero; unchanged when the

@@ -2,8 +2,10 @@
 // The one error type of the core library (parser and normalization).
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace quorrel::core {
 
@@ -54,3 +56,22 @@ class XbrlError {
 };
 
 }  // namespace quorrel::core
+
+// Error propagation for functions returning std::expected.
+// QUORREL_TRY(var, expr) evaluates expr once; on an error it returns that
+// error from the enclosing function as std::unexpected, else it declares
+// `auto var` holding the value. QUORREL_TRY_VOID(expr) does the same for an
+// expected that holds no value.
+#define QUORREL_TRY_JOIN_(a, b) a##b
+#define QUORREL_TRY_NAME_(n) QUORREL_TRY_JOIN_(quorrel_try_, n)
+#define QUORREL_TRY(var, ...) QUORREL_TRY_WITH_(QUORREL_TRY_NAME_(__COUNTER__), var, __VA_ARGS__)
+#define QUORREL_TRY_WITH_(result, var, ...)                       \
+  auto result = (__VA_ARGS__);                                    \
+  if (!result) return std::unexpected(std::move(result.error())); \
+  auto var = std::move(*result)
+#define QUORREL_TRY_VOID(...)                                         \
+  do {                                                                \
+    if (auto quorrel_try_void_ = (__VA_ARGS__); !quorrel_try_void_) { \
+      return std::unexpected(std::move(quorrel_try_void_.error()));   \
+    }                                                                 \
+  } while (false)

@@ -17,7 +17,7 @@
 
 namespace quorrel::core {
 
-// Source of concept labels. Normalization asks once per successfully valued fact.
+// Source of concept labels. Normalization asks once per fact that normalizes.
 class TaxonomyResolver {
  public:
   virtual ~TaxonomyResolver() = default;
@@ -72,36 +72,17 @@ struct NormalizedFact {
 
 using NormalizeResult = std::expected<NormalizedFact, XbrlError>;
 
-[[nodiscard]] NormalizeResult normalize_fact(const InstanceDocument& document, const TaxonomyResolver& resolver,
-                                             std::string_view doc_id, const RawFact& fact);
-
-// One result per fact of the document, in fact order; a failing fact does not stop the others.
-[[nodiscard]] std::vector<NormalizeResult> normalize_facts(const InstanceDocument& document,
-                                                           const TaxonomyResolver& resolver, std::string_view doc_id);
-
-// The numeric value alone, with the same checks in the same order as
-// normalize_fact (context, unit, value) but without copying the fact's
-// identity or transforming text. Text and nil facts give no number. For many
-// facts of one document, FactResolver answers the same with cheaper lookups.
-[[nodiscard]] std::expected<std::optional<NumericValue>, XbrlError> normalize_number(
-    const InstanceDocument& document, const RawFact& fact);
-
-// The contexts and units of one document by id, for normalizing many of its
-// facts: each is found by a binary search over 64-bit digests of the ids
-// rather than by string comparisons down a tree. It answers exactly as the
-// document's own maps do, and refers to the document, which must outlive it
-// and stay unchanged.
-class FactResolver {
+// The contexts and units of one document by id, indexed once for normalizing
+// its facts: each is found by a binary search over 64-bit digests of the ids
+// rather than by string comparisons down a tree. It refers to the document,
+// which must outlive it and stay unchanged.
+class ReferenceIndex {
  public:
-  explicit FactResolver(const InstanceDocument& document);
-  explicit FactResolver(const InstanceDocument&& document) = delete;
+  explicit ReferenceIndex(const InstanceDocument& document);
+  explicit ReferenceIndex(const InstanceDocument&& document) = delete;
 
   [[nodiscard]] const Context* context(std::string_view id) const noexcept;
   [[nodiscard]] const Unit* unit(std::string_view id) const noexcept;
-
-  // What normalize_number answers for a fact of this document, the same error
-  // or the same decimal, without copying the fact's text.
-  [[nodiscard]] std::expected<std::optional<Decimal>, XbrlError> decimal(const RawFact& fact) const;
 
  private:
   // Sorted by digest, then id.
@@ -118,9 +99,27 @@ class FactResolver {
   std::vector<Entry<Unit>> units_;
 };
 
-// The numeric value of a fact text: cleaning, sign, decimal parse and scale.
-// The error is InvalidDecimal carrying the untouched text.
-[[nodiscard]] std::expected<Decimal, XbrlError> normalize_numeric(std::string_view raw_text,
-                                                                  const std::optional<InlineMeta>& inline_meta);
+// What normalizing one fact resolved, pointing into its document.
+struct ResolvedFact {
+  const Context* context = nullptr;
+  const Unit* unit = nullptr;     // null when the fact names no unit
+  std::optional<Decimal> number;  // numeric facts only
+};
+
+// Normalizes one fact of the indexed document, checking in this order: its
+// context exists, its unit exists when it names one, and a numeric fact's
+// text gives a decimal (cleaning, sign, parse, then scale). The first check
+// that fails is the error: MissingContext, MissingUnit, or InvalidDecimal
+// with the untouched text. This is all a caller that needs only the numbers
+// pays for; normalize_facts copies the rest out.
+[[nodiscard]] std::expected<ResolvedFact, XbrlError> normalize_fact(const ReferenceIndex& index,
+                                                                    const RawFact& fact);
+
+// Every fact of a document through normalize_fact, then copied out in full
+// (identity, entity, period, dimensions, unit, value, label; text facts
+// transformed), one result per fact in fact order. A failing fact does not
+// stop the others.
+[[nodiscard]] std::vector<NormalizeResult> normalize_facts(const InstanceDocument& document,
+                                                           const TaxonomyResolver& labels, std::string_view doc_id);
 
 }  // namespace quorrel::core

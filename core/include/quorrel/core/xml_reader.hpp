@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,28 +23,6 @@ struct XmlAttribute {
   std::string_view name;
   std::string_view raw_value;
   std::uint64_t value_offset = 0;  // offset of the value's first byte
-};
-
-// Walks the attributes of one start tag in document order. A malformed
-// attribute list yields the reader's description of the fault.
-class XmlAttributeIterator {
- public:
-  XmlAttributeIterator() = default;
-  // Parses the raw attribute span of a tag as it goes.
-  XmlAttributeIterator(std::string_view span, std::uint64_t span_offset) noexcept
-      : span_(span), offset_(span_offset) {}
-  // Walks attributes the reader already split while finding the end of the tag.
-  explicit XmlAttributeIterator(const std::vector<XmlAttribute>* parsed) noexcept : parsed_(parsed) {}
-
-  // The next attribute, nothing after the last one, or an error.
-  [[nodiscard]] std::expected<std::optional<XmlAttribute>, std::string> next();
-
- private:
-  const std::vector<XmlAttribute>* parsed_ = nullptr;
-  std::string_view span_;
-  std::uint64_t offset_ = 0;
-  std::size_t pos_ = 0;
-  bool failed_ = false;
 };
 
 // Decodes the five predefined entities and character references of raw text,
@@ -75,29 +52,18 @@ class XmlReader {
   std::uint64_t text_offset() const noexcept { return text_offset_; }
   // Text: whether it holds an "&", so that it may need decoding.
   bool text_escaped() const noexcept { return text_escaped_; }
-  // Attributes of the current start or empty tag.
-  XmlAttributeIterator attributes() const noexcept {
-    return attrs_split_ ? XmlAttributeIterator(&split_) : XmlAttributeIterator(attrs_, attrs_offset_);
-  }
-  // The attributes already split while reading the tag, or null when the
-  // list needs the general iterator (which reports malformed attributes).
-  const std::vector<XmlAttribute>* split_attributes() const noexcept { return attrs_split_ ? &split_ : nullptr; }
-  // For attributes split while reading the tag: whether any value holds an
-  // "&", so that it may need decoding.
-  bool split_values_escaped() const noexcept { return values_escaped_; }
-  // Hands over the attributes already split while reading the tag by swapping
-  // them with out (the reader reuses out's old storage for the next tag), or
-  // answers false when the list needs the general iterator (which reports
-  // malformed attributes). After a hand-over attributes() parses the tag again.
-  bool take_split_attributes(std::vector<XmlAttribute>& out) noexcept {
-    if (!attrs_split_) return false;
-    out.swap(split_);
-    attrs_split_ = false;
-    return true;
-  }
-  // The raw text of the current tag's attribute list, between its name and
-  // its ">" or "/>".
-  std::string_view attribute_text() const noexcept { return attrs_; }
+  // Attributes of the current start or empty tag in document order, up to
+  // the first malformed one.
+  const std::vector<XmlAttribute>& attributes() const noexcept { return attrs_; }
+  // The fault that ended the attribute list early, with its byte offset, or
+  // empty. A malformed list is no error of next(), which still finds the end
+  // of the tag: whoever reads the attributes reports it.
+  std::string_view attribute_error() const noexcept { return attribute_error_; }
+  // False when no value of the list holds an "&", which would need decoding.
+  bool attribute_values_escaped() const noexcept { return values_escaped_; }
+  // Hands the attributes over by swapping them with out: the reader reuses
+  // out's old storage for the next tag.
+  void swap_attributes(std::vector<XmlAttribute>& out) noexcept { attrs_.swap(out); }
   // Number of open elements.
   std::size_t depth() const noexcept { return open_.size(); }
 
@@ -116,7 +82,8 @@ class XmlReader {
   Markup read_markup();
   Markup fail(std::string message);
   std::expected<void, std::string> skip_doctype();
-  bool split_attribute_list(std::size_t name_end, std::size_t& gt);
+  template <bool kFindEnd>
+  const char* scan_attributes(const char* p, const char* end);
 
   std::string_view data_;
   std::size_t pos_ = 0;
@@ -125,12 +92,10 @@ class XmlReader {
   std::uint64_t event_start_ = 0;
   std::string_view text_;
   std::uint64_t text_offset_ = 0;
-  std::string_view attrs_;
-  std::uint64_t attrs_offset_ = 0;
-  bool attrs_split_ = false;
   bool values_escaped_ = false;
   bool text_escaped_ = false;
-  std::vector<XmlAttribute> split_;
+  std::vector<XmlAttribute> attrs_;
+  std::string attribute_error_;
   std::string error_;
 };
 
