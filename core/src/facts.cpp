@@ -125,6 +125,34 @@ void InstanceParser::locator() {
   locators_.insert_or_assign(std::string(*label), std::string(href->substr(hash + 1)));
 }
 
+namespace {
+
+// Fact elements written inside a footnote are part of its raw content and
+// never read as facts; they are counted, read with the same reader, so that
+// a summary can say what was left unread.
+std::size_t fact_elements_in(std::string_view content) {
+  if (content.find("non") == std::string_view::npos) return 0;
+  XmlReader reader(content);
+  std::size_t count = 0;
+  for (;;) {
+    const auto event = reader.next();
+    if (!event || *event == XmlEvent::Eof) return count;
+    if (*event != XmlEvent::Start && *event != XmlEvent::Empty) continue;
+    const std::string_view local = local_part(reader.name());
+    if (local != "nonFraction" && local != "nonNumeric") continue;
+    bool context_ref = false;
+    bool name = false;
+    for (const XmlAttribute& attribute : reader.attributes()) {
+      const std::string_view attribute_name = attribute.name.substr(attribute.name.rfind(':') + 1);
+      context_ref = context_ref || attribute_name == "contextRef";
+      name = name || attribute_name == "name";
+    }
+    if (context_ref && name) ++count;
+  }
+}
+
+}  // namespace
+
 std::expected<void, XbrlError> InstanceParser::footnote(bool is_empty) {
   std::optional<std::string> label = attrs_.get_string("label");
   std::string content;
@@ -132,6 +160,7 @@ std::expected<void, XbrlError> InstanceParser::footnote(bool is_empty) {
     auto raw = reader_.read_raw_inner();
     if (!raw) return std::unexpected(XbrlError::xml(std::move(raw.error())));
     content = std::string(*raw);
+    doc_.counts.facts_in_footnotes += fact_elements_in(content);
   }
   if (label) footnote_labels_.insert_or_assign(std::move(*label), doc_.footnotes.size());
   Footnote note;

@@ -39,24 +39,28 @@ std::expected<FactTable, std::string> fact_table(std::string_view source_bytes, 
   counts.contexts = document.contexts.size();
   counts.units = document.units.size();
   counts.footnotes = document.footnotes.size();
+  counts.continuations = document.counts.continuations;
+  counts.facts_in_footnotes = document.counts.facts_in_footnotes;
+  counts.open_facts_dropped = document.counts.open_facts;
+  counts.open_elements = document.counts.open_elements;
 
-  const core::FactResolver resolver(document);
+  const core::ReferenceIndex references(document);
   std::string_view lines = table.receipts;
   if (with_rows) table.rows.reserve(document.facts.size());
   for (const core::RawFact& fact : document.facts) {
     FactRow row;
     row.fact = &fact;
-    row.context = resolver.context(fact.context_ref);
-    if (fact.unit_ref) row.unit = resolver.unit(*fact.unit_ref);
+    row.context = references.context(fact.context_ref);
+    if (fact.unit_ref) row.unit = references.unit(*fact.unit_ref);
     if (std::holds_alternative<core::NumericText>(fact.value)) {
       ++counts.numeric_facts;
-      std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
-      if (number && *number) {
+      std::expected<core::ResolvedFact, core::XbrlError> number = core::normalize_fact(references, fact);
+      if (number && number->number) {
         ++counts.receipts;
         const std::size_t end = lines.find('\n');
         row.receipt_id = std::string(id_of_line(lines.substr(0, end)));
         lines.remove_prefix(end + 1);
-        row.value = canonical_value(**number).text;
+        row.value = canonical_value(*number->number).text;
       } else if (!number) {
         switch (number.error().kind()) {
           case core::XbrlError::Kind::MissingContext: ++counts.missing_context; break;

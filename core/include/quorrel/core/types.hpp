@@ -212,12 +212,21 @@ struct Footnote {
   bool operator==(const Footnote&) const = default;
 };
 
+// What a parse met that the document's records do not hold.
+struct ParseCounts {
+  std::size_t continuations = 0;       // continuation elements read
+  std::size_t facts_in_footnotes = 0;  // fact elements inside footnote content, never read as facts
+  std::size_t open_facts = 0;          // facts still open at the end of input, dropped
+  std::size_t open_elements = 0;       // elements still open at the end of input
+};
+
 struct InstanceDocument {
   std::vector<std::string> schema_refs;
   std::vector<RawFact> facts;  // in the order the fact elements close
   std::vector<Footnote> footnotes;
   std::map<std::string, Context> contexts;  // byte-wise id order
   std::map<std::string, Unit> units;
+  ParseCounts counts;
 };
 
 }  // namespace quorrel::core
