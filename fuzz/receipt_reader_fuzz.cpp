@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto into = quorrel::evidence::read_receipt_into(line, reused, &slices);
   FUZZ_CHECK(into.has_value() == receipt.has_value(), "the direct path disagrees on success");
   if (!receipt) {
-    FUZZ_CHECK(into.error() == receipt.error() && !slices.present(), into.error());
+    FUZZ_CHECK(into.error() == receipt.error() && !slices.present(), into.error().render());
   } else {
     FUZZ_CHECK(reused == *receipt, "the direct path reads another receipt");
     if (slices.present()) {
@@ -60,27 +60,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (!receipt) {
-    std::string_view message = receipt.error();
+    const std::string rendered = receipt.error().render();
+    std::string_view message = rendered;
     std::uint64_t line_no = 0, column = 0;
     bool shaped = take_trailing_number(message, column) && message.ends_with(" column ");
     if (shaped) {
       message.remove_suffix(std::string_view(" column ").size());
       shaped = take_trailing_number(message, line_no) && message.ends_with(" at line ");
     }
-    FUZZ_CHECK(shaped, receipt.error());
+    FUZZ_CHECK(shaped, rendered);
     message.remove_suffix(std::string_view(" at line ").size());
-    FUZZ_CHECK(!message.empty(), receipt.error());
+    FUZZ_CHECK(!message.empty(), rendered);
     std::uint64_t line_feeds = 0;
     for (const char c : line) line_feeds += c == '\n';
-    FUZZ_CHECK(line_no >= 1 && line_no <= line_feeds + 1, receipt.error());
-    FUZZ_CHECK(column <= size, receipt.error());
+    FUZZ_CHECK(line_no >= 1 && line_no <= line_feeds + 1, rendered);
+    FUZZ_CHECK(column <= size, rendered);
     return 0;
   }
 
   std::string written;
   quorrel::evidence::write_receipt(*receipt, written);
   const auto again = quorrel::evidence::read_receipt(written);
-  FUZZ_CHECK(again.has_value(), "written receipt does not read: " + (again ? std::string() : again.error()) +
+  FUZZ_CHECK(again.has_value(), "written receipt does not read: " + (again ? std::string() : again.error().render()) +
                                     "\n  " + written);
   FUZZ_CHECK(*again == *receipt, "written receipt reads differently: " + written);
   std::string rewritten;

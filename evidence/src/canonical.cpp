@@ -21,29 +21,17 @@ void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evid
   out.push_back(']');
 }
 
-std::expected<std::string, EvidenceError> canonical_body(
-    const Claim& claim, const std::vector<Evidence>& evidence,
-    const std::optional<Derivation>& derivation) {
-  // Writing into memory cannot fail; the error side exists for callers that
-  // treat a serialization failure as their own.
+std::string canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
+                           const std::optional<Derivation>& derivation) {
   std::string body;
   append_canonical_body(claim, evidence, derivation, body);
   return body;
 }
 
-std::expected<std::string, EvidenceError> receipt_id_for(
-    const Claim& claim, const std::vector<Evidence>& evidence,
-    const std::optional<Derivation>& derivation) {
+std::string receipt_id_for(const Claim& claim, const std::vector<Evidence>& evidence,
+                           const std::optional<Derivation>& derivation) {
   Sha256 sha;
-  return receipt_id_for(claim, evidence, derivation, sha);
-}
-
-std::expected<std::string, EvidenceError> receipt_id_for(
-    const Claim& claim, const std::vector<Evidence>& evidence,
-    const std::optional<Derivation>& derivation, Sha256& sha) {
-  auto body = canonical_body(claim, evidence, derivation);
-  if (!body) return std::unexpected(std::move(body.error()));
-  return receipt_id_of_body(*body, sha);
+  return receipt_id_of_body(canonical_body(claim, evidence, derivation), sha);
 }
 
 std::string receipt_id_of_body(std::string_view body, Sha256& sha) {
@@ -56,17 +44,6 @@ std::string receipt_id_of_body(std::string_view body, Sha256& sha) {
 void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& out) {
   out.assign("er_");
   sha.append_hex(body, out);
-}
-
-void receipt_ids_of_bodies_into(std::string_view a, std::string_view b, Sha256& sha, std::string& a_out,
-                                std::string& b_out) {
-  Digest a_digest{};
-  Digest b_digest{};
-  sha.digest_pair(a, b, a_digest, b_digest);
-  a_out.assign("er_");
-  append_hex(a_digest.data(), a_digest.size(), a_out);
-  b_out.assign("er_");
-  append_hex(b_digest.data(), b_digest.size(), b_out);
 }
 
 std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value) {

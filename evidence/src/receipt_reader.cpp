@@ -221,20 +221,16 @@ class Reader {
     return true;
   }
 
-  std::string message() const {
-    std::size_t line = 1;
+  ReceiptReadError error() const {
+    ReceiptReadError out{error_, 1, 0};
     std::size_t line_start = 0;
     for (std::size_t i = 0; i < error_offset_; ++i) {
       if (s_[i] == '\n') {
-        ++line;
+        ++out.line;
         line_start = i + 1;
       }
     }
-    std::string out = error_;
-    out.append(" at line ");
-    out.append(std::to_string(line));
-    out.append(" column ");
-    out.append(std::to_string(error_offset_ - line_start));
+    out.column = error_offset_ - line_start;
     return out;
   }
 
@@ -1389,14 +1385,23 @@ class PlainReader {
 
 }  // namespace
 
-std::expected<Receipt, std::string> read_receipt(std::string_view json_text) {
+std::string ReceiptReadError::render() const {
+  std::string out = description;
+  out.append(" at line ");
+  out.append(std::to_string(line));
+  out.append(" column ");
+  out.append(std::to_string(column));
+  return out;
+}
+
+std::expected<Receipt, ReceiptReadError> read_receipt(std::string_view json_text) {
   Reader reader(json_text);
   Receipt receipt;
-  if (!reader.read_document(receipt)) return std::unexpected(reader.message());
+  if (!reader.read_document(receipt)) return std::unexpected(reader.error());
   return receipt;
 }
 
-std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out,
+std::expected<void, ReceiptReadError> read_receipt_into(std::string_view json_text, Receipt& out,
                                                    CanonicalSlices* slices) {
   if (slices != nullptr) {
     *slices = CanonicalSlices{};
@@ -1404,7 +1409,7 @@ std::expected<void, std::string> read_receipt_into(std::string_view json_text, R
     *slices = CanonicalSlices{};
   }
   Reader reader(json_text);
-  if (!reader.read_document(out)) return std::unexpected(reader.message());
+  if (!reader.read_document(out)) return std::unexpected(reader.error());
   return {};
 }
 

@@ -223,6 +223,10 @@ VerificationReport report_of(const SourceContext& context, const Receipt& receip
 
 }  // namespace
 
+std::string render(const VerifyError& error) {
+  return std::visit([](const auto& e) { return e.render(); }, error);
+}
+
 std::string render_byte_range(const std::optional<core::ByteRange>& range) {
   if (!range) return "None";
   return "Some((" + std::to_string(range->first) + ", " + std::to_string(range->second) + "))";
@@ -237,33 +241,8 @@ VerificationReport verify_in(const SourceContext& context, const Receipt& receip
   return report_of(context, receipt, examine(context, receipt, scratch));
 }
 
-std::expected<std::string, std::string> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,
-                                                       std::string_view uri,
-                                                       const std::optional<std::string_view>& authority) {
-  std::expected<core::InstanceDocument, core::XbrlError> document = core::parse_instance(source_bytes);
-  if (!document) return std::unexpected(document.error().render());
-
-  SourceArtifact artifact;
-  artifact.uri = std::string(uri);
-  artifact.sha256 = sha256_hex(source_bytes);
-  if (authority) artifact.authority = std::string(*authority);
-
-  std::string out;
-  // A line is about 400 bytes besides its texts. Reserving a line for every
-  // fact saves regrowing the buffer and costs nothing for pages never written;
-  // the reservation is capped by a multiple of the input so that a huge uri
-  // cannot make it absurd (the buffer still grows as needed).
-  const std::size_t per_line = 512 + uri.size() + doc_id.size() + (authority ? authority->size() : 0);
-  const std::size_t cap = 8 * source_bytes.size() + per_line;
-  const std::size_t facts = document->facts.size();
-  out.reserve(facts != 0 && per_line > cap / facts ? cap : facts * per_line);
-  append_receipt_lines(*document, doc_id, artifact, out);
-  return out;
-}
-
-std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_text, std::string_view source_bytes) {
-  std::expected<SourceContext, EvidenceError> context = SourceContext::load(source_bytes);
-  if (!context) return std::unexpected(context.error().render());
+std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_text, std::string_view source_bytes) {
+  QUORREL_EV_TRY(context, SourceContext::load(source_bytes));
 
   // Receipts without a derivation are checked as they are read, into two
   // reused slots; only a report for a failing one is built. A receipt written
@@ -312,15 +291,15 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
   const auto check = [&](Slot& slot) {
     const StatedParts parts = slot.plain ? parts_of(slot.view) : parts_of(slot.receipt);
     StatedFindings found =
-        examine_hashed(*context, parts, scratch, slot.body, is_id_of(slot.digest, parts.receipt_id));
+        examine_hashed(context, parts, scratch, slot.body, is_id_of(slot.digest, parts.receipt_id));
     seen[slot.position].intact = found.hashes_to_id ? 1 : 0;
     if (found.all_pass()) {
       ++pass;
     } else if (slot.plain) {
       slot.view.to_receipt(failed);
-      failures.emplace_back(slot.position, report_of(*context, failed, std::move(found)));
+      failures.emplace_back(slot.position, report_of(context, failed, std::move(found)));
     } else {
-      failures.emplace_back(slot.position, report_of(*context, slot.receipt, std::move(found)));
+      failures.emplace_back(slot.position, report_of(context, slot.receipt, std::move(found)));
     }
   };
   for (std::size_t position = 0; position < lines.size(); ++position) {
@@ -334,7 +313,7 @@ std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_t
       write_body(slot.view.slices, slot.body);
     } else {
       Receipt& receipt = slot.receipt;
-      if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slot.slices); !read) {
+      if (std::expected<void, ReceiptReadError> read = read_receipt_into(lines[position], receipt, &slot.slices); !read) {
         return std::unexpected(std::move(read.error()));
       }
       if (receipt.derivation) {

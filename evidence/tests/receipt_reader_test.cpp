@@ -26,7 +26,7 @@ std::string written_of(const ev::Receipt& r) {
 // The outcome as one text: "ok" or the error message.
 std::string outcome(std::string_view json) {
   const auto r = ev::read_receipt(json);
-  return r ? "ok" : r.error();
+  return r ? "ok" : r.error().render();
 }
 
 const std::string kClaim = R"({"value":"1","kind":"stated","doc_id":"d"})";
@@ -91,7 +91,7 @@ TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
   };
   for (const std::string& text : texts) {
     const auto r = ev::read_receipt(text);
-    ASSERT_TRUE(r.has_value()) << r.error();
+    ASSERT_TRUE(r.has_value()) << r.error().render();
     EXPECT_EQ(*r, full_receipt()) << text;
   }
   // Null optional members read as absent, and texts are not judged.
@@ -100,7 +100,7 @@ TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
       R"([{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":null,"authority":null},)"
       R"("locator":{"profile":"xbrl","concept":"c","context_ref":"x","unit_ref":null,"byte_range":null},"extraction":{"engine":"e"}}])",
       R"(,"derivation":null,"attestation":null)"));
-  ASSERT_TRUE(nulls.has_value()) << nulls.error();
+  ASSERT_TRUE(nulls.has_value()) << nulls.error().render();
   EXPECT_EQ(written_of(*nulls), receipt_with(R"({"value":"abc","kind":"stated","doc_id":""})", "[" + kEvidence + "]"));
   EXPECT_EQ(ev::read_receipt(with_operation(R"({"op":"ratio","round_dp":null})"))->derivation->operation,
             (ev::Operation{ev::OperationKind::Ratio, std::nullopt}));
@@ -115,7 +115,7 @@ TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
 
 TEST(ReadReceipt, StringsRoundTripThroughTheWriter) {
   const auto r = ev::read_receipt(with_value(R"("\"\\\/\b\f\n\r\t\u00e9\u20AC\ud83d\ude00\u0000\u007f")"));
-  ASSERT_TRUE(r.has_value()) << r.error();
+  ASSERT_TRUE(r.has_value()) << r.error().render();
   EXPECT_EQ(r->claim.value, std::string("\"\\/\b\f\n\r\t\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", 17) + '\0' + "\x7f");
   const std::string nasty = std::string("q\"b\\s/c\x01\x1f\t\n\r\b\f\x7f\xc3\xa9", 17) + '\0' + "end";
   ev::Receipt all = full_receipt();
@@ -126,7 +126,7 @@ TEST(ReadReceipt, StringsRoundTripThroughTheWriter) {
   all.attestation = ev::Attestation{nasty, nasty, nasty};
   const std::string line = written_of(all);
   const auto back = ev::read_receipt(line);
-  ASSERT_TRUE(back.has_value()) << back.error();
+  ASSERT_TRUE(back.has_value()) << back.error().render();
   EXPECT_EQ(*back, all);
   EXPECT_EQ(written_of(*back), line);
   // Unknown members at every level are skipped and not written again.
@@ -136,7 +136,7 @@ TEST(ReadReceipt, StringsRoundTripThroughTheWriter) {
       R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","y":1},)"
       R"("locator":{"profile":"xbrl","concept":"c","context_ref":"x","z":[{"profile":"XBRL"}]},)"
       R"("extraction":{"engine":"e","w":"v"},"q":null}],"note":{"schema":5,"schema":6},"note":[1e99999,-0]})");
-  ASSERT_TRUE(noisy.has_value()) << noisy.error();
+  ASSERT_TRUE(noisy.has_value()) << noisy.error().render();
   EXPECT_EQ(written_of(*noisy), receipt_with(kClaim, "[" + kEvidence + "]"));
 }
 
@@ -324,14 +324,14 @@ TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
     }
     const auto r = ev::read_receipt(text);
     if (!r) {
-      EXPECT_NE(r.error().find(" at line "), std::string::npos) << r.error();
+      EXPECT_NE(r.error().render().find(" at line "), std::string::npos) << r.error().render();
       continue;
     }
     ++accepted;
     std::string out;
     ev::write_receipt(*r, out);
     const auto back = ev::read_receipt(out);
-    ASSERT_TRUE(back.has_value()) << back.error() << "\n" << text;
+    ASSERT_TRUE(back.has_value()) << back.error().render() << "\n" << text;
     EXPECT_EQ(*back, *r) << text;
   }
   EXPECT_GT(accepted, 0);

@@ -2,6 +2,7 @@
 // of stated receipts: checked against the step-by-step algorithm over full
 // fact normalization, on a small document and on every filing of the corpus.
 
+#include "quorrel/evidence/receipts.hpp"
 #include "quorrel/evidence/source_context.hpp"
 
 #include <gtest/gtest.h>
@@ -86,9 +87,7 @@ std::vector<ev::Receipt> expected_receipts(const core::InstanceDocument& documen
     r.evidence.push_back({source_artifact,
                           {fact.concept_name.to_string(), fact.context_ref, fact.unit_ref, fact.byte_range},
                           {"quorrel-evidence@0.1.0"}});
-    auto id = ev::receipt_id_for(r.claim, r.evidence, std::nullopt);
-    EXPECT_TRUE(id.has_value());
-    r.receipt_id = id ? *id : std::string();
+    r.receipt_id = ev::receipt_id_for(r.claim, r.evidence, std::nullopt);
     receipts.push_back(std::move(r));
   }
   return receipts;
@@ -241,15 +240,14 @@ TEST(BuildReceipts, OneStatedReceiptPerNumericFactWithARange) {
   core::InstanceDocument document = parse_ok(kDocument);
   const ev::SourceArtifact source = artifact();
   auto receipts = ev::build_receipts(document, "doc-1", source);
-  ASSERT_TRUE(receipts.has_value());
-  std::vector<std::string> claims;
-  for (const ev::Receipt& r : *receipts) claims.push_back(r.claim.value + " " + r.evidence.at(0).locator.concept_name);
+    std::vector<std::string> claims;
+  for (const ev::Receipt& r : receipts) claims.push_back(r.claim.value + " " + r.evidence.at(0).locator.concept_name);
   EXPECT_EQ(claims, (std::vector<std::string>{"1500 ex:A", "7 ex:A", "3 ex:A", "-0.5 ex:A", "0 " + kPlain}));
-  EXPECT_EQ(*receipts, expected_receipts(document, "doc-1", source));
+  EXPECT_EQ(receipts, expected_receipts(document, "doc-1", source));
   document.facts[0].byte_range.reset();
   receipts = ev::build_receipts(document, "d", source);
-  ASSERT_EQ(receipts->size(), 4U);
-  EXPECT_EQ(*receipts, expected_receipts(document, "d", source));
+  ASSERT_EQ(receipts.size(), 4U);
+  EXPECT_EQ(receipts, expected_receipts(document, "d", source));
 }
 
 TEST(ReceiptLines, SameBytesAsWritingBuiltRecords) {
@@ -263,11 +261,10 @@ TEST(ReceiptLines, SameBytesAsWritingBuiltRecords) {
   for (const std::string doc_id : {"d", "", "doc \"1\"\\\n\x01\xC3\xA9"}) {
     for (const ev::SourceArtifact& a : artifacts) {
       const auto receipts = ev::build_receipts(document, doc_id, a);
-      ASSERT_TRUE(receipts.has_value());
-      ASSERT_EQ(receipts->size(), 5U);
+            ASSERT_EQ(receipts.size(), 5U);
       std::string direct = "kept:";  // appended to, never replaced
       ev::append_receipt_lines(document, doc_id, a, direct);
-      EXPECT_EQ(direct, "kept:" + lines_from_records(*receipts)) << doc_id << " " << a.uri;
+      EXPECT_EQ(direct, "kept:" + lines_from_records(receipts)) << doc_id << " " << a.uri;
     }
   }
 }
@@ -315,15 +312,14 @@ TEST(CorpusReceipts, BuiltWrittenAndVerified) {
     ++parsed;
     const ev::SourceArtifact source{rel, ev::sha256_hex(bytes), std::nullopt, std::nullopt};
     const auto receipts = ev::build_receipts(*document, rel, source);
-    ASSERT_TRUE(receipts.has_value()) << rel;
-    ASSERT_EQ(*receipts, expected_receipts(*document, rel, source)) << rel;
+        ASSERT_EQ(receipts, expected_receipts(*document, rel, source)) << rel;
     const auto jsonl = ev::receipts_jsonl(bytes, rel, rel, std::nullopt);
     ASSERT_TRUE(jsonl.has_value()) << rel;
-    ASSERT_EQ(*jsonl, lines_from_records(*receipts)) << rel;
+    ASSERT_EQ(*jsonl, lines_from_records(receipts)) << rel;
     EXPECT_EQ(ev::verify_jsonl(*jsonl, bytes).value_or("error"),
-              R"({"fail":0,"failures":[],"pass":)" + std::to_string(receipts->size()) + "}")
+              R"({"fail":0,"failures":[],"pass":)" + std::to_string(receipts.size()) + "}")
         << rel;
-    total += receipts->size();
+    total += receipts.size();
   }
   EXPECT_GT(parsed, 200U);
   EXPECT_GT(total, 5000U);

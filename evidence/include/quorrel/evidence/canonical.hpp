@@ -6,7 +6,6 @@
 // attestation never enter it. The id is "er_" followed by the lower-case
 // hexadecimal SHA-256 of the body (67 characters in all).
 
-#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +15,6 @@
 #include "quorrel/core/normalize.hpp"
 #include "quorrel/evidence/crypto.hpp"
 #include "quorrel/evidence/receipt.hpp"
-#include "quorrel/evidence/report.hpp"
 
 namespace quorrel::evidence {
 
@@ -24,28 +22,17 @@ namespace quorrel::evidence {
 void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
                            const std::optional<Derivation>& derivation, std::string& out);
 
-[[nodiscard]] std::expected<std::string, EvidenceError> canonical_body(
-    const Claim& claim, const std::vector<Evidence>& evidence,
-    const std::optional<Derivation>& derivation);
+[[nodiscard]] std::string canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
+                                         const std::optional<Derivation>& derivation);
 
-[[nodiscard]] std::expected<std::string, EvidenceError> receipt_id_for(
-    const Claim& claim, const std::vector<Evidence>& evidence,
-    const std::optional<Derivation>& derivation);
-
-// As above, hashing with the caller's context so that many receipts share one.
-[[nodiscard]] std::expected<std::string, EvidenceError> receipt_id_for(
-    const Claim& claim, const std::vector<Evidence>& evidence,
-    const std::optional<Derivation>& derivation, Sha256& sha);
+[[nodiscard]] std::string receipt_id_for(const Claim& claim, const std::vector<Evidence>& evidence,
+                                         const std::optional<Derivation>& derivation);
 
 // The id of an already written canonical body: "er_" and its hexadecimal digest.
 [[nodiscard]] std::string receipt_id_of_body(std::string_view body, Sha256& sha);
 // The same id written into a caller's buffer (its content is replaced), so
 // that checking many receipts reuses one allocation.
 void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& out);
-// The ids of two bodies, hashed together (see Sha256::digest_pair), each
-// written into its own buffer.
-void receipt_ids_of_bodies_into(std::string_view a, std::string_view b, Sha256& sha, std::string& a_out,
-                                std::string& b_out);
 
 // The text a receipt claims for a normalized value, with the decimal it came from.
 struct CanonicalValue {

@@ -17,6 +17,7 @@
 // being the first. Skipped members use an explicit stack, so no input makes the
 // reader recurse deeper than the receipt's own fixed shape.
 
+#include <cstddef>
 #include <expected>
 #include <optional>
 #include <string>
@@ -28,9 +29,20 @@ namespace quorrel::evidence {
 
 inline constexpr int kMaxJsonDepth = 128;
 
+// Why a text does not read as a receipt, and where.
+struct ReceiptReadError {
+  std::string description;
+  std::size_t line = 1;
+  std::size_t column = 0;
+
+  // "{description} at line {line} column {column}".
+  std::string render() const;
+  bool operator==(const ReceiptReadError&) const = default;
+};
+
 // Reads exactly one receipt; JSON white space may surround it, anything else
 // after it is "trailing characters".
-[[nodiscard]] std::expected<Receipt, std::string> read_receipt(std::string_view json_text);
+[[nodiscard]] std::expected<Receipt, ReceiptReadError> read_receipt(std::string_view json_text);
 
 // A receipt's claim and evidence list as slices of its text, when the text
 // holds them exactly as write_receipt writes them; both empty otherwise.
@@ -46,7 +58,7 @@ struct CanonicalSlices {
 // write_receipt writes a receipt without derivation or attestation is read
 // by a direct path that also gives the slices; any other text is read as
 // read_receipt reads it, and the slices stay empty.
-[[nodiscard]] std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out,
+[[nodiscard]] std::expected<void, ReceiptReadError> read_receipt_into(std::string_view json_text, Receipt& out,
                                                                  CanonicalSlices* slices = nullptr);
 
 // One evidence item of a receipt read by read_plain_receipt, as slices of its text.

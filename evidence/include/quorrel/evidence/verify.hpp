@@ -1,16 +1,19 @@
 #pragma once
-// Verification of stated receipts against the source, and the two entry
-// points that the Python module exposes.
+// Verification of stated receipts against the source, and of a batch of
+// receipts (verify_bytes).
 
 #include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "quorrel/core/types.hpp"
 #include "quorrel/evidence/crypto.hpp"
+#include "quorrel/evidence/error.hpp"
 #include "quorrel/evidence/receipt.hpp"
+#include "quorrel/evidence/receipt_reader.hpp"
 #include "quorrel/evidence/report.hpp"
 #include "quorrel/evidence/source_context.hpp"
 
@@ -35,14 +38,13 @@ struct VerifyScratch {
 [[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt,
                                            VerifyScratch& scratch);
 
-// receipts_for_bytes: the JSONL of one stated receipt per numeric fact, or
-// the message of the error that stopped it.
-[[nodiscard]] std::expected<std::string, std::string> receipts_jsonl(std::string_view source_bytes,
-                                                                     std::string_view doc_id, std::string_view uri,
-                                                                     const std::optional<std::string_view>& authority);
+// verify_bytes: the summary JSON of the receipts against the source.
+// What stops verify_jsonl: the source does not parse, or a line does not
+// read as a receipt.
+using VerifyError = std::variant<EvidenceError, ReceiptReadError>;
+std::string render(const VerifyError& error);
 
-// verify_bytes: the summary JSON, or the message of the error that stopped it.
-[[nodiscard]] std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_jsonl,
+[[nodiscard]] std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_jsonl,
                                                                    std::string_view source_bytes);
 
 }  // namespace quorrel::evidence

@@ -1,0 +1,50 @@
+#pragma once
+// EvidenceError, the one error type of the evidence library, and the helper
+// that passes an error on from a function returning std::expected.
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+namespace quorrel::evidence {
+
+class EvidenceError {
+ public:
+  enum class Kind { SourceParse, ReceiptSerialization, DerivationFailed, SigningFailed };
+
+  // "source parse failed: {}" around the parse error's rendered text.
+  static EvidenceError source_parse(std::string parse_error_text);
+  // "receipt serialization failed: {}".
+  static EvidenceError receipt_serialization(std::string writer_error_text);
+  // "derivation failed: {}".
+  static EvidenceError derivation_failed(std::string reason);
+  // "signing failed: {}".
+  static EvidenceError signing_failed(std::string reason);
+  // Derivation failures of applying an operation.
+  static EvidenceError operation_arity(std::size_t needed, std::size_t got);
+  static EvidenceError division_by_zero();
+
+  Kind kind() const noexcept { return kind_; }
+  // The variant's payload, without the variant's prefix.
+  const std::string& payload() const noexcept { return payload_; }
+  // The full message, e.g. "derivation failed: division by zero".
+  std::string render() const;
+
+  bool operator==(const EvidenceError&) const = default;
+
+ private:
+  EvidenceError(Kind kind, std::string payload) : kind_(kind), payload_(std::move(payload)) {}
+
+  Kind kind_;
+  std::string payload_;
+};
+
+}  // namespace quorrel::evidence
+
+// Declares `var` holding the value of `expr`, any std::expected, or returns
+// that expected's error from the enclosing function, which must return a
+// std::expected whose error type can be made from it.
+#define QUORREL_EV_TRY(var, expr)                                                 \
+  auto var##_or_error = (expr);                                                   \
+  if (!var##_or_error) return std::unexpected(std::move(var##_or_error).error()); \
+  auto var = std::move(*var##_or_error)
