@@ -74,9 +74,6 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
   write_extraction(Extraction{std::string(kEngine)}, evidence_tail);
   evidence_tail.append("}]");
 
-  // Bodies are hashed two at a time (two consecutive receipts, written into
-  // two buffers), which with the SHA instructions costs little more than one;
-  // their lines then go out in order. An odd last body is hashed alone.
   struct Body {
     std::string text;
     std::size_t claim_begin = 0;
@@ -96,9 +93,7 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
   };
 
   Sha256 sha;
-  Body bodies[2];
-  std::size_t held = 0;  // bodies written and not yet hashed
-  Digest digests[2]{};
+  Body next;
   std::string concept_text;
   const core::FactResolver resolver(document);
   for (const core::RawFact& fact : document.facts) {
@@ -106,7 +101,6 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
     const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
     if (!number || !*number) continue;  // failed normalization, or a text or nil value
 
-    Body& next = bodies[held];
     std::string& body = next.text;
     body.assign(body_head);
     next.claim_begin = body.size();
@@ -139,14 +133,8 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
     next.evidence_end = body.size();
     body.append(",null]");
 
-    if (++held == 2) {
-      sha.digest_pair(bodies[0].text, bodies[1].text, digests[0], digests[1]);
-      emit(bodies[0], digests[0]);
-      emit(bodies[1], digests[1]);
-      held = 0;
-    }
+    emit(next, sha.digest(body));
   }
-  if (held == 1) emit(bodies[0], sha.digest(bodies[0].text));
 }
 
 std::expected<std::string, core::XbrlError> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,

@@ -272,10 +272,6 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
   std::vector<std::pair<std::size_t, VerificationReport>> failures;  // with the receipt's batch position
   std::size_t pass = 0;
   VerifyScratch scratch;
-  // Receipts without a derivation are hashed two at a time: the first one
-  // read waits, body written, in slot 0 until a second arrives in slot 1;
-  // then both are checked in batch order. A last one without a partner is
-  // hashed alone once the batch is read.
   struct Slot {
     bool plain = false;  // read as `view`, else into `receipt`
     PlainReceiptView view;
@@ -285,9 +281,8 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
     Digest digest{};
     std::size_t position = 0;
   };
-  Slot slots[2];
+  Slot slot;
   Receipt failed;  // a plain receipt that fails, as the record its report needs
-  std::size_t waiting = 0;  // stated receipts read and not yet checked: 0 or 1
   const auto check = [&](Slot& slot) {
     const StatedParts parts = slot.plain ? parts_of(slot.view) : parts_of(slot.receipt);
     StatedFindings found =
@@ -303,7 +298,6 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
     }
   };
   for (std::size_t position = 0; position < lines.size(); ++position) {
-    Slot& slot = slots[waiting];
     slot.position = position;
     Seen& entry = seen.emplace_back(Seen{Held::InLine, -1, {}, {}, 0, 0, 0, 0});
     slot.plain = read_plain_receipt(lines[position], slot.view);
@@ -331,18 +325,8 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
       entry.value_end = texts.size();
       write_body(receipt, slot.slices, slot.body);
     }
-    if (waiting == 0) {
-      waiting = 1;
-    } else {
-      scratch.sha.digest_pair(slots[0].body, slots[1].body, slots[0].digest, slots[1].digest);
-      check(slots[0]);
-      check(slots[1]);
-      waiting = 0;
-    }
-  }
-  if (waiting == 1) {
-    slots[0].digest = scratch.sha.digest(slots[0].body);
-    check(slots[0]);
+    slot.digest = scratch.sha.digest(slot.body);
+    check(slot);
   }
 
   if (!derived.empty()) {

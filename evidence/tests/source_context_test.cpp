@@ -269,29 +269,6 @@ TEST(ReceiptLines, SameBytesAsWritingBuiltRecords) {
   }
 }
 
-// Bodies are hashed two at a time: every count of numeric facts, odd or even,
-// gives each line its own id and the lines in document order, on either
-// SHA-256 backend.
-TEST(ReceiptLines, EveryCountOfReceiptsOnEitherBackend) {
-  std::vector<ev::Sha256Backend> backends{ev::Sha256Backend::OpenSsl};
-  if (ev::sha256_instructions_available()) backends.push_back(ev::Sha256Backend::ShaInstructions);
-  const ev::SourceArtifact source = artifact();
-  for (const ev::Sha256Backend backend : backends) {
-    ASSERT_TRUE(ev::set_sha256_backend(backend));
-    core::InstanceDocument document = parse_ok(kDocument);
-    // Facts lose their range from the last one back: 5, 4, ... 0 receipts.
-    for (std::size_t keep = document.facts.size() + 1; keep-- > 0;) {
-      if (keep < document.facts.size()) document.facts[keep].byte_range.reset();
-      const std::vector<ev::Receipt> receipts = expected_receipts(document, "d", source);
-      std::string direct;
-      ev::append_receipt_lines(document, "d", source, direct);
-      EXPECT_EQ(direct, lines_from_records(receipts)) << keep;
-    }
-  }
-  (void)ev::set_sha256_backend(ev::sha256_instructions_available() ? ev::Sha256Backend::ShaInstructions
-                                                                  : ev::Sha256Backend::OpenSsl);
-}
-
 // Every parsed filing: the receipts are the algorithm's, the JSONL is those
 // records written, and every line verifies against its filing.
 TEST(CorpusReceipts, BuiltWrittenAndVerified) {

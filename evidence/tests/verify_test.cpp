@@ -369,22 +369,4 @@ TEST(VerifyJsonl, BatchSummaryIsWhatReportingOnEveryReceiptGives) {
   EXPECT_EQ(ev::verify_jsonl(jsonl_of(stated_only), kDoc).value(), reported(stated_only, nullptr));
   EXPECT_EQ(ev::verify_jsonl(jsonl_of(derived_only), kDoc).value(), reported(derived_only, nullptr));
 
-  // Stated receipts are hashed two at a time. Every run of consecutive
-  // receipts of the batch gives each receipt either place in a pair (or none,
-  // last and alone), with derived receipts between partners or not; on either
-  // SHA-256 backend.
-  std::vector<ev::Sha256Backend> backends{ev::Sha256Backend::OpenSsl};
-  if (ev::sha256_instructions_available()) backends.push_back(ev::Sha256Backend::ShaInstructions);
-  for (const ev::Sha256Backend backend : backends) {
-    ASSERT_TRUE(ev::set_sha256_backend(backend));
-    for (std::size_t from = 0; from < batch.size(); ++from) {
-      for (std::size_t to = from + 1; to <= batch.size(); ++to) {
-        const std::vector<ev::Receipt> run(batch.begin() + static_cast<std::ptrdiff_t>(from),
-                                           batch.begin() + static_cast<std::ptrdiff_t>(to));
-        EXPECT_EQ(ev::verify_jsonl(jsonl_of(run), kDoc).value(), reported(run, nullptr)) << from << ".." << to;
-      }
-    }
-  }
-  (void)ev::set_sha256_backend(ev::sha256_instructions_available() ? ev::Sha256Backend::ShaInstructions
-                                                                  : ev::Sha256Backend::OpenSsl);
 }
