@@ -52,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(reused == *receipt, "the direct path reads another receipt");
     if (slices.present()) {
       std::string claim;
-      quorrel::evidence::write_claim(receipt->claim, claim);
+      quorrel::evidence::write_json(receipt->claim, claim);
       std::string evidence;
-      quorrel::evidence::write_evidence_list(receipt->evidence, evidence);
+      quorrel::evidence::write_json(receipt->evidence, evidence);
       FUZZ_CHECK(slices.claim == claim && slices.evidence == evidence, std::string(line));
     }
   }

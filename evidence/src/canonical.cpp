@@ -1,25 +1,6 @@
 #include "quorrel/evidence/canonical.hpp"
 
-#include "quorrel/evidence/json_writer.hpp"
-
 namespace quorrel::evidence {
-
-void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
-                           const std::optional<Derivation>& derivation, std::string& out) {
-  out.push_back('[');
-  write_json_string(kSchema, out);
-  out.push_back(',');
-  write_claim(claim, out);
-  out.push_back(',');
-  write_evidence_list(evidence, out);
-  out.push_back(',');
-  if (derivation) {
-    write_derivation(*derivation, out);
-  } else {
-    out.append("null");
-  }
-  out.push_back(']');
-}
 
 std::string canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
                            const std::optional<Derivation>& derivation) {

@@ -9,132 +9,73 @@
 
 namespace quorrel::evidence {
 
+namespace {
+
+// The stated receipts of a document, in fact order: each handed to `emit` as
+// its id, its claim and locator as views, and its claim and evidence list as
+// its canonical body holds them. The source artifact and the extraction are
+// the same for every receipt, so they are written once.
+template <class Emit>
+void for_each_stated_receipt(const core::InstanceDocument& document, std::string_view doc_id,
+                             const SourceArtifact& source_artifact, Emit&& emit) {
+  std::string artifact;
+  write_json(source_artifact, artifact);
+  std::string extraction;
+  write_json(BasicExtraction<std::string_view>{kEngine}, extraction);
+
+  Sha256 sha;
+  std::string value, concept_text, body, id;
+  const core::FactResolver resolver(document);
+  for (const core::RawFact& fact : document.facts) {
+    if (!fact.byte_range) continue;
+    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
+    if (!number || !*number) continue;  // failed normalization, or a text or nil value
+
+    value.clear();
+    append_canonical_text(**number, value);
+    fact.concept_name.render_into(concept_text);
+    std::optional<std::string_view> unit_ref;
+    if (fact.unit_ref) unit_ref = *fact.unit_ref;
+    const ClaimView claim{value, unit_ref, ClaimKind::Stated, doc_id};
+    const LocatorView locator{concept_text, fact.context_ref, unit_ref, fact.byte_range};
+
+    body.clear();
+    const BodyParts written = append_canonical_body(
+        claim, OneEvidence{WrittenJson{artifact}, locator, WrittenJson{extraction}}, std::nullopt, body);
+    receipt_id_of_body_into(body, sha, id);
+    emit(id, claim, locator, written.claim, written.evidence);
+  }
+}
+
+}  // namespace
+
 std::vector<Receipt> build_receipts(const core::InstanceDocument& document, std::string_view doc_id,
                                     const SourceArtifact& source_artifact) {
   std::vector<Receipt> receipts;
-  Sha256 sha;
-  std::string body;
-  const core::FactResolver resolver(document);
-  for (const core::RawFact& fact : document.facts) {
-    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
-    if (!number || !*number) continue;  // failed normalization, or a text or nil value
-    if (!fact.byte_range) continue;
-
-    Receipt receipt;
-    receipt.schema = std::string(kSchema);
-    append_canonical_text(**number, receipt.claim.value);
-    receipt.claim.unit = fact.unit_ref;
-    receipt.claim.kind = ClaimKind::Stated;
-    receipt.claim.doc_id = std::string(doc_id);
-
-    Evidence& evidence = receipt.evidence.emplace_back();
-    evidence.source_artifact = source_artifact;
-    evidence.locator.concept_name = fact.concept_name.to_string();
-    evidence.locator.context_ref = fact.context_ref;
-    evidence.locator.unit_ref = fact.unit_ref;
-    evidence.locator.byte_range = fact.byte_range;
-    evidence.extraction.engine = std::string(kEngine);
-
-    body.clear();
-    append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
-    receipt.receipt_id = receipt_id_of_body(body, sha);
-    receipts.push_back(std::move(receipt));
-  }
+  for_each_stated_receipt(document, doc_id, source_artifact,
+                          [&](std::string_view id, const ClaimView& claim, const LocatorView& locator, WrittenJson,
+                              WrittenJson) {
+                            Receipt& r = receipts.emplace_back();
+                            r.schema = kSchema;
+                            r.receipt_id = id;
+                            r.claim = with_texts<std::string>(claim);
+                            r.evidence.push_back(with_texts<std::string>(EvidenceView{
+                                {source_artifact.uri, source_artifact.sha256, source_artifact.retrieved_at,
+                                 source_artifact.authority},
+                                locator,
+                                {kEngine}}));
+                          });
   return receipts;
 }
 
 void append_receipt_lines(const core::InstanceDocument& document, std::string_view doc_id,
                           const SourceArtifact& source_artifact, std::string& out) {
-  // A stated receipt's line holds its canonical body's claim and evidence list
-  // verbatim: {"schema":"er/0.2","receipt_id":"er_…","claim":C,"evidence":E}
-  // against the body ["er/0.2",C,E,null]. So each body is written once into
-  // one of two reused buffers, hashed, and its two slices copied into the
-  // line. Everything that is the same for every receipt of the call is
-  // written once up front.
-  std::string body_head;  // ["er/0.2",
-  body_head.push_back('[');
-  write_json_string(kSchema, body_head);
-  body_head.push_back(',');
-  std::string line_head;  // {"schema":"er/0.2","receipt_id":"er_
-  line_head.append("{\"schema\":");
-  write_json_string(kSchema, line_head);
-  line_head.append(",\"receipt_id\":\"er_");
-  std::string claim_tail;  // ,"kind":"stated","doc_id":"…"}
-  claim_tail.append(",\"kind\":\"");
-  claim_tail.append(claim_kind_name(ClaimKind::Stated));
-  claim_tail.append("\",\"doc_id\":");
-  write_json_string(doc_id, claim_tail);
-  claim_tail.push_back('}');
-  std::string evidence_head;  // [{"source_artifact":{…},"locator":{"profile":"xbrl","concept":
-  evidence_head.append("[{\"source_artifact\":");
-  write_source_artifact(source_artifact, evidence_head);
-  evidence_head.append(",\"locator\":{\"profile\":\"xbrl\",\"concept\":");
-  std::string evidence_tail;  // },"extraction":{"engine":"…"}}]
-  evidence_tail.append("},\"extraction\":");
-  write_extraction(Extraction{std::string(kEngine)}, evidence_tail);
-  evidence_tail.append("}]");
-
-  struct Body {
-    std::string text;
-    std::size_t claim_begin = 0;
-    std::size_t claim_end = 0;
-    std::size_t evidence_begin = 0;
-    std::size_t evidence_end = 0;
-  };
-  const auto emit = [&](const Body& body, const Digest& digest) {
-    const std::string_view written(body.text);
-    out.append(line_head);
-    append_hex(digest.data(), digest.size(), out);
-    out.append("\",\"claim\":");
-    out.append(written.substr(body.claim_begin, body.claim_end - body.claim_begin));
-    out.append(",\"evidence\":");
-    out.append(written.substr(body.evidence_begin, body.evidence_end - body.evidence_begin));
-    out.append("}\n");
-  };
-
-  Sha256 sha;
-  Body next;
-  std::string concept_text;
-  const core::FactResolver resolver(document);
-  for (const core::RawFact& fact : document.facts) {
-    if (!fact.byte_range) continue;
-    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
-    if (!number || !*number) continue;  // failed normalization, or a text or nil value
-
-    std::string& body = next.text;
-    body.assign(body_head);
-    next.claim_begin = body.size();
-    body.append("{\"value\":\"");
-    append_canonical_text(**number, body);
-    body.push_back('"');
-    if (fact.unit_ref) {
-      body.append(",\"unit\":");
-      write_json_string(*fact.unit_ref, body);
-    }
-    body.append(claim_tail);
-    next.claim_end = body.size();
-    body.push_back(',');
-    next.evidence_begin = body.size();
-    body.append(evidence_head);
-    fact.concept_name.render_into(concept_text);
-    write_json_string(concept_text, body);
-    body.append(",\"context_ref\":");
-    write_json_string(fact.context_ref, body);
-    if (fact.unit_ref) {
-      body.append(",\"unit_ref\":");
-      write_json_string(*fact.unit_ref, body);
-    }
-    body.append(",\"byte_range\":[");
-    write_json_uint(fact.byte_range->first, body);
-    body.push_back(',');
-    write_json_uint(fact.byte_range->second, body);
-    body.push_back(']');
-    body.append(evidence_tail);
-    next.evidence_end = body.size();
-    body.append(",null]");
-
-    emit(next, sha.digest(body));
-  }
+  for_each_stated_receipt(document, doc_id, source_artifact,
+                          [&](std::string_view id, const ClaimView&, const LocatorView&, WrittenJson claim,
+                              WrittenJson evidence) {
+                            write_receipt(kSchema, id, claim, evidence, out);
+                            out.push_back('\n');
+                          });
 }
 
 std::expected<std::string, core::XbrlError> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,

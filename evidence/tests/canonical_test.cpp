@@ -91,13 +91,13 @@ TEST(CanonicalBody, DerivationsAndAbsentMembers) {
                         R"("round_dp":4294967295},"inputs":[]},"attestation":{"alg":"ed25519","public_key":"ab","sig":"cd"}})");
   // Absent optional members are left out; present empty texts are written.
   std::string out;
-  ev::write_source_artifact({"", "", "", ""}, out);
+  ev::write_json(ev::SourceArtifact{"", "", "", ""}, out);
   EXPECT_EQ(out, R"({"uri":"","sha256":"","retrieved_at":"","authority":""})");
   out.clear();
-  ev::write_locator({"c", "x", std::nullopt, ev::ByteRange{0, 18446744073709551615ull}}, out);
+  ev::write_json(ev::Locator{"c", "x", std::nullopt, ev::ByteRange{0, 18446744073709551615ull}}, out);
   EXPECT_EQ(out, R"({"profile":"xbrl","concept":"c","context_ref":"x","byte_range":[0,18446744073709551615]})");
   out.clear();
-  ev::write_locator({"c", "x", std::nullopt, std::nullopt}, out);
+  ev::write_json(ev::Locator{"c", "x", std::nullopt, std::nullopt}, out);
   EXPECT_EQ(out, R"({"profile":"xbrl","concept":"c","context_ref":"x"})");
 }
 

@@ -431,9 +431,9 @@ TEST(ReadReceiptInto, AgreesWithAFreshReadOnEveryNearbyText) {
     }
     ++direct;
     std::string claim;
-    ev::write_claim(fresh->claim, claim);
+    ev::write_json(fresh->claim, claim);
     std::string evidence;
-    ev::write_evidence_list(fresh->evidence, evidence);
+    ev::write_json(fresh->evidence, evidence);
     EXPECT_EQ(slices.claim, claim) << text;
     EXPECT_EQ(slices.evidence, evidence) << text;
     EXPECT_FALSE(fresh->attestation.has_value()) << text;

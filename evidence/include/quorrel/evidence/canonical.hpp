@@ -9,18 +9,57 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "quorrel/core/decimal.hpp"
 #include "quorrel/core/normalize.hpp"
 #include "quorrel/evidence/crypto.hpp"
+#include "quorrel/evidence/json_writer.hpp"
 #include "quorrel/evidence/receipt.hpp"
 
 namespace quorrel::evidence {
 
-// Appends the canonical body to out.
-void append_canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
-                           const std::optional<Derivation>& derivation, std::string& out);
+// Where a body's claim and evidence list were written: views into the
+// buffer, valid until it changes.
+struct BodyParts {
+  WrittenJson claim;
+  WrittenJson evidence;
+};
+
+// Appends the canonical body to out. The claim and the evidence list are
+// records, views or WrittenJson (as a receipt line holds them); the
+// derivation is an optional record or view, or std::nullopt.
+template <class ClaimPart, class EvidencePart, class DerivationPart>
+BodyParts append_canonical_body(const ClaimPart& claim, const EvidencePart& evidence,
+                                const DerivationPart& derivation, std::string& out) {
+  out.push_back('[');
+  write_json_string(kSchema, out);
+  out.push_back(',');
+  const std::size_t claim_begin = out.size();
+  write_json(claim, out);
+  const std::size_t claim_end = out.size();
+  out.push_back(',');
+  write_json(evidence, out);
+  const std::size_t evidence_end = out.size();
+  out.push_back(',');
+  if constexpr (std::is_same_v<DerivationPart, std::nullopt_t>) {
+    out.append("null");
+  } else if (derivation) {
+    write_json(*derivation, out);
+  } else {
+    out.append("null");
+  }
+  out.push_back(']');
+  const std::string_view written(out);
+  return {{written.substr(claim_begin, claim_end - claim_begin)},
+          {written.substr(claim_end + 1, evidence_end - claim_end - 1)}};
+}
+
+template <class Text>
+BodyParts append_canonical_body(const BasicReceipt<Text>& receipt, std::string& out) {
+  return append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, out);
+}
 
 [[nodiscard]] std::string canonical_body(const Claim& claim, const std::vector<Evidence>& evidence,
                                          const std::optional<Derivation>& derivation);
