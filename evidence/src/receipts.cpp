@@ -40,7 +40,7 @@ void for_each_stated_receipt(const core::InstanceDocument& document, std::string
     const LocatorView locator{concept_text, fact.context_ref, unit_ref, fact.byte_range};
 
     body.clear();
-    const BodyParts written = append_canonical_body(
+    const WrittenParts written = append_canonical_body(
         claim, OneEvidence{WrittenJson{artifact}, locator, WrittenJson{extraction}}, std::nullopt, body);
     receipt_id_of_body_into(body, sha, id);
     emit(id, claim, locator, written.claim, written.evidence);

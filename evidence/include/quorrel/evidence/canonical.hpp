@@ -20,18 +20,13 @@
 
 namespace quorrel::evidence {
 
-// Where a body's claim and evidence list were written: views into the
-// buffer, valid until it changes.
-struct BodyParts {
-  WrittenJson claim;
-  WrittenJson evidence;
-};
-
 // Appends the canonical body to out. The claim and the evidence list are
 // records, views or WrittenJson (as a receipt line holds them); the
-// derivation is an optional record or view, or std::nullopt.
+// derivation is an optional record or view, or std::nullopt. Gives where the
+// claim and the evidence list were written, as views into out that are
+// valid until it changes.
 template <class ClaimPart, class EvidencePart, class DerivationPart>
-BodyParts append_canonical_body(const ClaimPart& claim, const EvidencePart& evidence,
+WrittenParts append_canonical_body(const ClaimPart& claim, const EvidencePart& evidence,
                                 const DerivationPart& derivation, std::string& out) {
   out.push_back('[');
   write_json_string(kSchema, out);
@@ -57,7 +52,7 @@ BodyParts append_canonical_body(const ClaimPart& claim, const EvidencePart& evid
 }
 
 template <class Text>
-BodyParts append_canonical_body(const BasicReceipt<Text>& receipt, std::string& out) {
+WrittenParts append_canonical_body(const BasicReceipt<Text>& receipt, std::string& out) {
   return append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, out);
 }
 

@@ -32,6 +32,12 @@ struct WrittenJson {
 };
 inline void write_json(WrittenJson json, std::string& out) { out.append(json.text); }
 
+// A receipt's claim and evidence list as written.
+struct WrittenParts {
+  WrittenJson claim;
+  WrittenJson evidence;
+};
+
 template <class Text>
 void write_json(const BasicClaim<Text>& claim, std::string& out);
 template <class Text>

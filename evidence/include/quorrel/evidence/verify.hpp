@@ -22,9 +22,6 @@ namespace quorrel::evidence {
 // "Some((120, 245))" or "None".
 std::string render_byte_range(const std::optional<core::ByteRange>& range);
 
-// Checks one receipt without a derivation against the loaded source.
-[[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt);
-
 // What checking one receipt needs besides the receipt and the source: a
 // hashing context and buffers. Verifying a batch reuses one, so that a
 // receipt costs no fresh context and no fresh buffers.
@@ -35,15 +32,25 @@ struct VerifyScratch {
   std::string id;   // the id the receipt's body hashes to
   std::size_t next_position = 0;  // just past the last fact found: where the next is looked for first
 };
-[[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt,
-                                           VerifyScratch& scratch);
 
-// verify_bytes: the summary JSON of the receipts against the source.
+// Checks one receipt without a derivation against the loaded source, writing
+// its report into `report` (whose buffers are reused). The canonical body is
+// put together from `receipt.written` when it is given. Returns whether the
+// body hashes to the stated id, whatever the schema: what a derived receipt
+// naming this one asks of it.
+bool verify_in(const SourceContext& context, const ViewedReceipt& receipt, VerifyScratch& scratch,
+               VerificationReport& report);
+
+// The same for a receipt record.
+[[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt);
+
 // What stops verify_jsonl: the source does not parse, or a line does not
 // read as a receipt.
 using VerifyError = std::variant<EvidenceError, ReceiptReadError>;
 std::string render(const VerifyError& error);
 
+// verify_bytes: the summary JSON of the receipts of a JSONL text (one per
+// non-blank line) against the source.
 [[nodiscard]] std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_jsonl,
                                                                    std::string_view source_bytes);
 
