@@ -1,7 +1,6 @@
 // The receipt reader: every member, named or positional; the exact message
 // and position of every kind of error; skipped members; depth and size
-// limits; and reading into a reused receipt, by the direct path for the
-// writer's own form or not.
+// limits; and view mode, with the claim and evidence list as written.
 
 #include "quorrel/evidence/receipt_reader.hpp"
 
@@ -293,15 +292,55 @@ TEST(ReadReceiptHostile, NeverReadsPastTheEnd) {
   }
 }
 
-TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
-  // Deterministic byte mutations of a receipt that uses every member: each
-  // result is an error or a receipt whose written form reads back equal.
-  const std::string seed =
+// View mode gives the claim and evidence list as the line holds them exactly
+// when they are in the writer's form: a change to either that the writer
+// would not make leaves them out, whatever else the line holds.
+TEST(ReadReceiptViews, WrittenPartsOnlyInTheWritersForm) {
+  const std::string claim = R"({"value":"1","unit":"u","kind":"stated","doc_id":"d"})";
+  const std::string item = R"({"source_artifact":{"uri":"u","sha256":"h","authority":""},)"
+                           R"("locator":{"profile":"xbrl","concept":"c","context_ref":"x","byte_range":[0,18]},)"
+                           R"("extraction":{"engine":"e"}})";
+  const auto replaced = [](std::string text, std::string_view from, std::string_view to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
+  const std::pair<std::string, bool> cases[] = {
+      {receipt_with(claim, "[" + item + "]"), true},
+      {receipt_with(claim, "[" + item + "," + item + "]"), true},
+      {receipt_with(claim, "[]", R"(,"attestation":{"alg":"a","public_key":"k","sig":"s"})"), true},
+      {"\n{ \"receipt_id\":\"er_x\" ,\"schema\":\"s\",\"evidence\":[]  ,\"claim\":" + claim + "}\t", true},
+      {replaced(receipt_with(claim, "[]"), R"("unit":"u")", R"("unit":null)"), false},
+      {replaced(receipt_with(claim, "[]"), R"("kind":)", R"("kind" :)"), false},
+      {replaced(receipt_with(claim, "[]"), R"("d")", R"("\u0064")"), false},
+      {replaced(receipt_with(claim, "[]"), R"("value":"1",)", R"("note":0,"value":"1",)"), false},
+      {replaced(receipt_with(claim, "[" + item + "]"), R"("uri":"u","sha256":"h")", R"("sha256":"h","uri":"u")"), false},
+      {replaced(receipt_with(claim, "[" + item + "]"), "[0,18]", "[0, 18]"), false},
+      {replaced(receipt_with(claim, "[" + item + "]"), R"({"engine":"e"})", R"(["e"])"), false},
+      {receipt_with(R"(["1","u","stated","d"])", "[]"), false},
+  };
+  for (const auto& [text, written] : cases) {
+    ev::ViewedReceipt viewed;
+    ASSERT_TRUE(ev::read_receipt(text, viewed).has_value()) << text;
+    EXPECT_EQ(viewed.written.has_value(), written) << text;
+  }
+}
+
+TEST(ReadReceiptHostile, MutatedReceiptsReadAlikeInBothModesAndRoundTrip) {
+  // Deterministic byte mutations of a receipt that uses every member and of
+  // a stated receipt in the writer's form (an escaped id): each result is an
+  // error, the same in both modes, or a receipt that reads alike in both
+  // modes, whose written form reads back equal, and whose claim and
+  // evidence list, when view mode gives them as written, are what the writer
+  // writes. One reused view is read over every text.
+  const std::string seeds[] = {
       R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"1.5","unit":"u\u00e9","kind":"derived","doc_id":"d\n"},)"
       R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":"t","authority":null},)"
       R"("locator":["xbrl","c","x",null,[1,2]],"extraction":{"engine":"e"}}],)"
       R"("derivation":{"operation":{"round_dp":3,"op":"ratio"},"inputs":[["a","1","r"]]},"note":[{"a":[1e5,-0.5]}],)"
-      R"("attestation":{"alg":"a","public_key":"k","sig":"\ud83d\ude00"}})";
+      R"("attestation":{"alg":"a","public_key":"k","sig":"\ud83d\ude00"}})",
+      R"({"schema":"er/0.2","receipt_id":"er_\u0030\t","claim":{"value":"-1.5","unit":"u","kind":"stated","doc_id":"d"},)"
+      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","authority":"a"},"locator":{"profile":"xbrl",)"
+      R"("concept":"p:c","context_ref":"x","unit_ref":"u","byte_range":[10,200]},"extraction":{"engine":"e"}}]})",
+  };
   const std::string alphabet = "{}[],:\"\\-+.0123456789eEnulltruefalsexbrl \t\nu";
   std::uint64_t state = 0x9E3779B97F4A7C15ull;
   auto next = [&state] {
@@ -311,8 +350,10 @@ TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
     return state;
   };
   int accepted = 0;
+  int written = 0;
+  ev::ViewedReceipt viewed;
   for (int round = 0; round < 20000; ++round) {
-    std::string text = seed;
+    std::string text = seeds[round % 2];
     const int edits = 1 + static_cast<int>(next() % 3);
     for (int e = 0; e < edits; ++e) {
       const std::size_t pos = next() % text.size();
@@ -323,16 +364,29 @@ TEST(ReadReceiptHostile, MutatedReceiptsEitherFailOrRoundTrip) {
       if (kind == 2) text.erase(pos, 1);
     }
     const auto r = ev::read_receipt(text);
+    const auto v = ev::read_receipt(text, viewed);
+    ASSERT_EQ(r.has_value(), v.has_value()) << text;
     if (!r) {
+      EXPECT_EQ(r.error(), v.error()) << text;
       EXPECT_NE(r.error().render().find(" at line "), std::string::npos) << r.error().render();
       continue;
     }
     ++accepted;
+    EXPECT_EQ(ev::with_texts<std::string>(viewed.receipt), *r) << text;
+    if (viewed.written) {
+      ++written;
+      std::string claim, evidence;
+      ev::write_json(r->claim, claim);
+      ev::write_json(r->evidence, evidence);
+      EXPECT_EQ(viewed.written->claim.text, claim) << text;
+      EXPECT_EQ(viewed.written->evidence.text, evidence) << text;
+    }
     std::string out;
     ev::write_receipt(*r, out);
     const auto back = ev::read_receipt(out);
     ASSERT_TRUE(back.has_value()) << back.error().render() << "\n" << text;
     EXPECT_EQ(*back, *r) << text;
   }
-  EXPECT_GT(accepted, 0);
+  EXPECT_GT(accepted, 1000);
+  EXPECT_GT(written, 100);
 }
