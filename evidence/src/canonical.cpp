@@ -27,19 +27,6 @@ void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& ou
   sha.append_hex(body, out);
 }
 
-std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value) {
-  const auto* numeric = std::get_if<core::NumericValue>(&value);
-  if (numeric == nullptr) return std::nullopt;
-  return canonical_value(*numeric);
-}
-
-CanonicalValue canonical_value(const core::NumericValue& value) {
-  if (!value.value) return CanonicalValue{value.raw, std::nullopt};
-  return canonical_value(*value.value);
-}
-
-CanonicalValue canonical_value(const core::Decimal& value) { return CanonicalValue{value.normalize().render(), value}; }
-
 void append_canonical_text(const core::Decimal& value, std::string& out) { value.normalize().append_to(out); }
 
 }  // namespace quorrel::evidence

@@ -18,12 +18,8 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
   const core::FactResolver resolver(context.document);
   context.values.reserve(facts.size());
   for (const core::RawFact& fact : facts) {
-    const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
-    if (number && *number) {
-      context.values.push_back(canonical_value(**number));
-    } else {
-      context.values.emplace_back(std::nullopt);
-    }
+    std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
+    context.values.push_back(number ? *number : std::nullopt);  // a fact that fails to normalize has none
   }
 
   context.sha256 = sha256_hex(source_bytes);

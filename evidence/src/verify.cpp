@@ -57,17 +57,21 @@ bool verify_in(const SourceContext& context, const ViewedReceipt& viewed, Verify
       check(CheckName::ByteRange, locator.byte_range && fact_range && *locator.byte_range == *fact_range, [&] {
         return "recorded " + render_byte_range(locator.byte_range) + ", re-parsed " + render_byte_range(fact_range);
       });
-      const std::optional<CanonicalValue>& entry = context.values[match.first];
-      if (!entry) {
+      const std::optional<core::Decimal>& number = context.values[match.first];
+      if (!number) {
         check(CheckName::ValueMatch, false,
               [] { return std::string("located fact has no re-derivable numeric value"); });
       } else {
-        // Decimals compare by value; a claim or an entry that is no decimal compares as text.
+        // A claim that is a decimal compares by value, any other text with the
+        // fact's canonical text.
+        const auto canonical = [&number] {
+          std::string text;
+          append_canonical_text(*number, text);
+          return text;
+        };
         const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.claim.value);
-        const bool matches =
-            claimed && entry->decimal ? *claimed == *entry->decimal : receipt.claim.value == entry->text;
-        check(CheckName::ValueMatch, matches,
-              [&] { return "claimed " + std::string(receipt.claim.value) + ", source has " + entry->text; });
+        check(CheckName::ValueMatch, claimed ? *claimed == *number : receipt.claim.value == canonical(),
+              [&] { return "claimed " + std::string(receipt.claim.value) + ", source has " + canonical(); });
       }
     }
   }

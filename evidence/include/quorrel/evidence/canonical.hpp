@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "quorrel/core/decimal.hpp"
-#include "quorrel/core/normalize.hpp"
 #include "quorrel/evidence/crypto.hpp"
 #include "quorrel/evidence/json_writer.hpp"
 #include "quorrel/evidence/receipt.hpp"
@@ -68,20 +67,10 @@ WrittenParts append_canonical_body(const BasicReceipt<Text>& receipt, std::strin
 // that checking many receipts reuses one allocation.
 void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& out);
 
-// The text a receipt claims for a normalized value, with the decimal it came from.
-struct CanonicalValue {
-  std::string text;
-  std::optional<core::Decimal> decimal;  // as held before normalizing
-};
-
-// Numeric values only: the normalized decimal rendered in plain positional
-// notation (1500000.00 gives 1500000, -0.50 gives -0.5, any zero gives 0), or
-// the raw text when a numeric value carries no decimal. Text and nil: none.
-[[nodiscard]] std::optional<CanonicalValue> canonical_value(const core::NormalizedValue& value);
-[[nodiscard]] CanonicalValue canonical_value(const core::NumericValue& value);
-// A decimal's: its normalized text with the decimal itself.
-[[nodiscard]] CanonicalValue canonical_value(const core::Decimal& value);
-// Appends that text alone, which never needs escaping in JSON.
+// The canonical text of a number, which a stated receipt claims: the
+// normalized decimal in plain positional notation (1500000.00 gives 1500000,
+// -0.50 gives -0.5, any zero gives 0), appended to out. It never needs
+// escaping in JSON.
 void append_canonical_text(const core::Decimal& value, std::string& out);
 
 }  // namespace quorrel::evidence

@@ -1,6 +1,6 @@
 #pragma once
 // What verification needs from the source bytes: their digest, the parsed
-// document, every fact's canonical value and the index of the facts.
+// document, every fact's number and the index of the facts.
 
 #include <expected>
 #include <optional>
@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quorrel/core/decimal.hpp"
 #include "quorrel/core/types.hpp"
-#include "quorrel/evidence/canonical.hpp"
 #include "quorrel/evidence/error.hpp"
 #include "quorrel/evidence/fact_index.hpp"
 
@@ -21,7 +21,10 @@ class SourceContext {
 
   std::string sha256;
   core::InstanceDocument document;
-  std::vector<std::optional<CanonicalValue>> values;  // one per fact position
+  // One per fact position: the fact's number, as normalization gives it, when
+  // the fact normalizes to one. Its canonical text is written only where a
+  // check needs it.
+  std::vector<std::optional<core::Decimal>> values;
   FactIndex index;
 };
 
