@@ -1,5 +1,8 @@
 #include "quorrel/evidence/receipts.hpp"
 
+#include <array>
+#include <span>
+
 #include "quorrel/core/normalize.hpp"
 #include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/canonical.hpp"
@@ -14,7 +17,8 @@ namespace {
 // The stated receipts of a document, in fact order: each handed to `emit` as
 // its id, its claim and locator as views, and its claim and evidence list as
 // its canonical body holds them. The source artifact and the extraction are
-// the same for every receipt, so they are written once.
+// the same for every receipt, so they are written once. Receipts go through
+// a batch at a time, so that their bodies are hashed together.
 template <class Emit>
 void for_each_stated_receipt(const core::InstanceDocument& document, std::string_view doc_id,
                              const SourceArtifact& source_artifact, Emit&& emit) {
@@ -23,28 +27,56 @@ void for_each_stated_receipt(const core::InstanceDocument& document, std::string
   std::string extraction;
   write_json(BasicExtraction<std::string_view>{kEngine}, extraction);
 
+  struct Pending {
+    const core::RawFact* fact = nullptr;
+    std::string value;
+    std::string concept_text;
+    std::string body;
+    WrittenParts written;
+  };
+  constexpr std::size_t kBatch = 16;
+  std::array<Pending, kBatch> batch;
+  std::array<std::string_view, kBatch> bodies;
+  std::array<Digest, kBatch> digests;
+  std::size_t held = 0;
+  const auto views = [doc_id](const Pending& p) {
+    std::optional<std::string_view> unit_ref;
+    if (p.fact->unit_ref) unit_ref = *p.fact->unit_ref;
+    return std::pair{ClaimView{p.value, unit_ref, ClaimKind::Stated, doc_id},
+                     LocatorView{p.concept_text, p.fact->context_ref, unit_ref, p.fact->byte_range}};
+  };
   Sha256 sha;
-  std::string value, concept_text, body, id;
+  std::string id;
+  const auto hand_on = [&] {
+    for (std::size_t i = 0; i < held; ++i) bodies[i] = batch[i].body;
+    sha.digest_batch(std::span(bodies).first(held), digests.data());
+    for (std::size_t i = 0; i < held; ++i) {
+      id.assign("er_");
+      append_hex(digests[i].data(), digests[i].size(), id);
+      const auto [claim, locator] = views(batch[i]);
+      emit(id, claim, locator, batch[i].written.claim, batch[i].written.evidence);
+    }
+    held = 0;
+  };
+
   const core::FactResolver resolver(document);
   for (const core::RawFact& fact : document.facts) {
     if (!fact.byte_range) continue;
     const std::expected<std::optional<core::Decimal>, core::XbrlError> number = resolver.decimal(fact);
     if (!number || !*number) continue;  // failed normalization, or a text or nil value
 
-    value.clear();
-    append_canonical_text(**number, value);
-    fact.concept_name.render_into(concept_text);
-    std::optional<std::string_view> unit_ref;
-    if (fact.unit_ref) unit_ref = *fact.unit_ref;
-    const ClaimView claim{value, unit_ref, ClaimKind::Stated, doc_id};
-    const LocatorView locator{concept_text, fact.context_ref, unit_ref, fact.byte_range};
-
-    body.clear();
-    const WrittenParts written = append_canonical_body(
-        claim, OneEvidence{WrittenJson{artifact}, locator, WrittenJson{extraction}}, std::nullopt, body);
-    receipt_id_of_body_into(body, sha, id);
-    emit(id, claim, locator, written.claim, written.evidence);
+    Pending& p = batch[held];
+    p.fact = &fact;
+    p.value.clear();
+    append_canonical_text(**number, p.value);
+    fact.concept_name.render_into(p.concept_text);
+    const auto [claim, locator] = views(p);
+    p.body.clear();
+    p.written = append_canonical_body(claim, OneEvidence{WrittenJson{artifact}, locator, WrittenJson{extraction}},
+                                      std::nullopt, p.body);
+    if (++held == kBatch) hand_on();
   }
+  hand_on();
 }
 
 }  // namespace

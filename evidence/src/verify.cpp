@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "quorrel/evidence/attestation.hpp"
 #include "quorrel/evidence/canonical.hpp"
@@ -19,25 +20,19 @@ std::string render_byte_range(const std::optional<core::ByteRange>& range) {
   return "Some((" + std::to_string(range->first) + ", " + std::to_string(range->second) + "))";
 }
 
-bool verify_in(const SourceContext& context, const ViewedReceipt& viewed, VerifyScratch& scratch,
-               VerificationReport& report) {
-  const ReceiptView& receipt = viewed.receipt;
-  scratch.body.clear();
-  if (viewed.written && !receipt.derivation) {
-    append_canonical_body(viewed.written->claim, viewed.written->evidence, std::nullopt, scratch.body);
-  } else {
-    append_canonical_body(receipt, scratch.body);
-  }
-  receipt_id_of_body_into(scratch.body, scratch.sha, scratch.id);
-  const bool intact = scratch.id == receipt.receipt_id;
+namespace {
 
+// The checks of one receipt whose body is written and hashed, into its outcome.
+void check_stated(const SourceContext& context, const ReceiptView& receipt, std::string_view body,
+                  StatedOutcome& outcome, VerifyScratch& scratch) {
+  VerificationReport& report = outcome.report;
   // Detail texts are written only for checks that fail.
   std::vector<Check>& checks = report.checks;
   checks.clear();
   const auto check = [&checks](CheckName name, bool pass, const auto& detail) {
     checks.push_back(pass ? Check::passed(name) : Check::failed(name, detail()));
   };
-  check(CheckName::ReceiptId, intact && receipt.schema == kSchema,
+  check(CheckName::ReceiptId, outcome.intact && receipt.schema == kSchema,
         [] { return std::string("receipt body does not hash to receipt_id"); });
   const std::size_t n = receipt.evidence.size();
   check(CheckName::EvidenceShape, n == 1,
@@ -75,30 +70,58 @@ bool verify_in(const SourceContext& context, const ViewedReceipt& viewed, Verify
       }
     }
   }
-  if (std::optional<Check> attestation = attestation_check(receipt, scratch.body)) {
+  if (std::optional<Check> attestation = attestation_check(receipt, body)) {
     checks.push_back(std::move(*attestation));
   }
   report.receipt_id.assign(receipt.receipt_id);
   report.status = std::all_of(checks.begin(), checks.end(), [](const Check& c) { return c.pass; })
                       ? ValidationStatus::Verified
                       : ValidationStatus::Failed;
-  return intact;
+}
+
+}  // namespace
+
+void verify_in(const SourceContext& context, std::span<const ViewedReceipt> receipts, VerifyScratch& scratch,
+               std::span<StatedOutcome> out) {
+  // The bodies first, hashed together; then each receipt's checks.
+  const std::size_t n = receipts.size();
+  if (scratch.bodies.size() < n) scratch.bodies.resize(n);
+  scratch.views.resize(n);
+  scratch.digests.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const ViewedReceipt& viewed = receipts[i];
+    std::string& body = scratch.bodies[i];
+    body.clear();
+    if (viewed.written && !viewed.receipt.derivation) {
+      append_canonical_body(viewed.written->claim, viewed.written->evidence, std::nullopt, body);
+    } else {
+      append_canonical_body(viewed.receipt, body);
+    }
+    scratch.views[i] = body;
+  }
+  scratch.sha.digest_batch(scratch.views, scratch.digests.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    scratch.id.assign("er_");
+    append_hex(scratch.digests[i].data(), scratch.digests[i].size(), scratch.id);
+    out[i].intact = scratch.id == receipts[i].receipt.receipt_id;
+    check_stated(context, receipts[i].receipt, scratch.views[i], out[i], scratch);
+  }
 }
 
 VerificationReport verify_in(const SourceContext& context, const Receipt& receipt) {
   const ViewedReceipt viewed{with_texts<std::string_view>(receipt), std::nullopt, {}};
   VerifyScratch scratch;
-  VerificationReport report;
-  verify_in(context, viewed, scratch, report);
-  return report;
+  StatedOutcome outcome;
+  verify_in(context, std::span(&viewed, 1), scratch, std::span(&outcome, 1));
+  return std::move(outcome.report);
 }
 
 std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_text, std::string_view source_bytes) {
   QUORREL_EV_TRY(context, SourceContext::load(source_bytes));
 
-  // Receipts without a derivation are checked as they are read. Derived
-  // receipts may name any receipt of the batch, later ones included, so they
-  // are kept and checked once every line is read, against what each receipt
+  // Receipts without a derivation are checked as they are read, a few at a
+  // time. Derived receipts may name any receipt of the batch, later ones
+  // included, so they are kept and checked once every line is read, against what each receipt
   // left behind: its stated id and claimed value (copied, since a line's
   // decoded texts last only until the next line is read) and, for one
   // already checked, whether its body hashes to its id.
@@ -106,8 +129,8 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
     std::size_t id_begin;
     std::size_t value_begin;
     std::size_t value_end;
-    std::int8_t intact;             // -1 for a derived receipt: worked out when named
-    const Receipt* derived;         // the kept derived receipt, once the batch is read
+    std::int8_t intact;      // -1 for a derived receipt: worked out when named
+    const Receipt* derived;  // the kept derived receipt, once the batch is read
   };
   const std::vector<std::string_view> lines = jsonl_records(receipts_text);
   std::vector<Seen> seen;
@@ -116,12 +139,31 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
   std::vector<std::pair<std::size_t, Receipt>> derived;  // with the receipt's batch position
   std::vector<std::pair<std::size_t, VerificationReport>> failures;
   std::size_t pass = 0;
-  ViewedReceipt line;
+  // Stated receipts are checked sixteen at a time, so that their bodies are
+  // hashed together.
+  constexpr std::size_t kBatch = 16;
+  std::vector<ViewedReceipt> batch(kBatch);
+  std::vector<StatedOutcome> outcomes(kBatch);
+  std::size_t positions[kBatch];
+  std::size_t held = 0;
   VerifyScratch scratch;
-  VerificationReport report;
+  const auto check_batch = [&] {
+    verify_in(context, std::span(batch).first(held), scratch, std::span(outcomes).first(held));
+    for (std::size_t i = 0; i < held; ++i) {
+      seen[positions[i]].intact = outcomes[i].intact ? 1 : 0;
+      if (outcomes[i].report.status == ValidationStatus::Verified) {
+        ++pass;
+      } else {
+        failures.emplace_back(positions[i], std::move(outcomes[i].report));
+      }
+    }
+    held = 0;
+  };
   for (std::size_t position = 0; position < lines.size(); ++position) {
-    if (auto read = read_receipt(lines[position], line); !read) return std::unexpected(std::move(read.error()));
-    const ReceiptView& receipt = line.receipt;
+    if (auto read = read_receipt(lines[position], batch[held]); !read) {
+      return std::unexpected(std::move(read.error()));
+    }
+    const ReceiptView& receipt = batch[held].receipt;
     Seen& entry = seen.emplace_back(Seen{texts.size(), 0, 0, -1, nullptr});
     texts.append(receipt.receipt_id);
     entry.value_begin = texts.size();
@@ -131,13 +173,10 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
       derived.emplace_back(position, with_texts<std::string>(receipt));
       continue;
     }
-    entry.intact = verify_in(context, line, scratch, report) ? 1 : 0;
-    if (report.status == ValidationStatus::Verified) {
-      ++pass;
-    } else {
-      failures.emplace_back(position, std::move(report));
-    }
+    positions[held] = position;
+    if (++held == kBatch) check_batch();
   }
+  check_batch();
 
   if (!derived.empty()) {
     for (const auto& [position, receipt] : derived) seen[position].derived = &receipt;
@@ -160,8 +199,7 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
       }
     }
     // The summary lists failures in batch order.
-    std::stable_sort(failures.begin(), failures.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(failures.begin(), failures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   }
 
   std::vector<VerificationReport> reports;

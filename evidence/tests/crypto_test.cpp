@@ -1,6 +1,6 @@
-// SHA-256 against OpenSSL's own one-shot digest (where the processor has the
-// SHA instructions this compares the library's own code with OpenSSL), and
-// the hexadecimal spelling of digests.
+// SHA-256 against OpenSSL's own one-shot digest, one message at a time and
+// in batches (where the processor has the SHA instructions, batches run the
+// library's own code), and the hexadecimal spelling of digests.
 
 #include "quorrel/evidence/crypto.hpp"
 
@@ -54,6 +54,22 @@ TEST(Sha256, KnownDigestsAndEveryLengthAgainstOpenSsl) {
     for (const std::size_t at : {0, 1}) {
       const std::string_view m = std::string_view(bytes).substr(at, n);
       EXPECT_EQ(hex(sha.digest(m)), reference_hex(m)) << "length " << n << " at " << at;
+    }
+  }
+
+  // A batch hashes its messages in pairs: each length meets partners shorter
+  // and longer than itself (the order below pairs n with 301 - n and, shifted
+  // by one, with others), and an odd batch leaves one alone.
+  for (const std::size_t shift : {0, 1}) {
+    std::vector<std::string_view> batch;
+    for (std::size_t i = shift; i < sizes.size(); ++i) {
+      const std::size_t n = i % 2 == 0 ? sizes[i / 2] : sizes[sizes.size() - 1 - i / 2];
+      batch.push_back(std::string_view(bytes).substr(i % 7, n));
+    }
+    std::vector<ev::Digest> digests(batch.size());
+    sha.digest_batch(batch, digests.data());
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      EXPECT_EQ(hex(digests[i]), reference_hex(batch[i])) << "batch " << shift << " length " << batch[i].size();
     }
   }
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,8 @@ class Sha256 {
   Sha256& operator=(const Sha256&) = delete;
 
   Digest digest(std::string_view bytes);
+  // out[i] is the digest of messages[i]; `out` has room for all of them.
+  void digest_batch(std::span<const std::string_view> messages, Digest* out);
   // 64 lower-case hexadecimal digits.
   std::string hex(std::string_view bytes);
   // Appends the 64 hexadecimal digits to out.

@@ -4,6 +4,7 @@
 
 #include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -22,24 +23,31 @@ namespace quorrel::evidence {
 // "Some((120, 245))" or "None".
 std::string render_byte_range(const std::optional<core::ByteRange>& range);
 
-// What checking one receipt needs besides the receipt and the source: a
-// hashing context and buffers. Verifying a batch reuses one, so that a
-// receipt costs no fresh context and no fresh buffers.
+// What checking stated receipts needs besides the receipts and the source:
+// a hashing context and buffers, reused from receipt to receipt.
 struct VerifyScratch {
   Sha256 sha;
-  std::string body;
+  std::vector<std::string> bodies;
+  std::vector<std::string_view> views;
+  std::vector<Digest> digests;
   std::string key;  // a locator's fact key, as the index compares it
-  std::string id;   // the id the receipt's body hashes to
+  std::string id;   // the id a receipt's body hashes to
   std::size_t next_position = 0;  // just past the last fact found: where the next is looked for first
 };
 
-// Checks one receipt without a derivation against the loaded source, writing
-// its report into `report` (whose buffers are reused). The canonical body is
-// put together from `receipt.written` when it is given. Returns whether the
-// body hashes to the stated id, whatever the schema: what a derived receipt
-// naming this one asks of it.
-bool verify_in(const SourceContext& context, const ViewedReceipt& receipt, VerifyScratch& scratch,
-               VerificationReport& report);
+// What checking one receipt without a derivation gives: its report, and
+// whether its body hashes to its stated id whatever its schema (what a
+// derived receipt naming it asks of it).
+struct StatedOutcome {
+  VerificationReport report;
+  bool intact = false;
+};
+
+// Checks receipts without a derivation against the loaded source, out[i]
+// for receipts[i] (its buffers reused). A receipt's canonical body is put
+// together from `written` when it is given; the bodies are hashed together.
+void verify_in(const SourceContext& context, std::span<const ViewedReceipt> receipts, VerifyScratch& scratch,
+               std::span<StatedOutcome> out);
 
 // The same for a receipt record.
 [[nodiscard]] VerificationReport verify_in(const SourceContext& context, const Receipt& receipt);

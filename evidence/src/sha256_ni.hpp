@@ -1,0 +1,23 @@
+#pragma once
+// SHA-256 of two messages at once with the x86-64 SHA instructions (SHA-NI),
+// the fast path of Sha256::digest_batch. sha256_ni_pair may only be called
+// when sha_ni_supported() says so; elsewhere (another processor, another
+// architecture) it does nothing and crypto.cpp uses OpenSSL alone.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorrel::evidence::detail {
+
+// Whether this build has the SHA-NI code and this processor runs it: the SHA
+// extensions (CPUID leaf 7, EBX bit 29) with SSSE3 and SSE4.1 (leaf 1, ECX).
+// Worked out once.
+bool sha_ni_supported() noexcept;
+
+// The 32-byte digests of two messages, computed in one loop: the two
+// compressions are independent, so the processor overlaps their rounds,
+// whose instructions would otherwise mostly wait on each other's results.
+void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
+                    std::uint8_t* a_out, std::uint8_t* b_out) noexcept;
+
+}  // namespace quorrel::evidence::detail
