@@ -2,10 +2,9 @@
 // The receipt reader on single JSON lines. A rejected line gives a message
 // "{description} at line {n} column {m}" whose position lies inside the
 // input; an accepted line, written back with the receipt writer, reads again
-// as an equal receipt, and writing that one gives the same text. Reading
-// over a reused receipt with the direct path for the writer's own form gives
-// the same receipt or the same error, and any slices it gives are what the
-// writer writes for the claim and the evidence list.
+// as an equal receipt, and writing that one gives the same text. View mode,
+// reading over a reused view, gives the same receipt or the same error, and
+// the claim and evidence list it gives as written are what the writer writes.
 
 #include <cstdint>
 #include <string>
@@ -36,26 +35,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view line(reinterpret_cast<const char*>(data), size);
   const auto receipt = quorrel::evidence::read_receipt(line);
 
-  // A reused receipt that starts out full, so that nothing left over can pass unnoticed.
-  quorrel::evidence::Receipt reused;
-  reused.claim.unit = "stale";
-  reused.evidence.resize(3);
-  reused.evidence[0].locator.byte_range = quorrel::evidence::ByteRange{1, 2};
-  reused.evidence[0].source_artifact.authority = "stale";
-  reused.attestation = quorrel::evidence::Attestation{"a", "b", "c"};
-  quorrel::evidence::CanonicalSlices slices;
-  const auto into = quorrel::evidence::read_receipt_into(line, reused, &slices);
-  FUZZ_CHECK(into.has_value() == receipt.has_value(), "the direct path disagrees on success");
+  // A reused view that holds another receipt first, so that nothing left over can pass unnoticed.
+  static quorrel::evidence::ViewedReceipt viewed;
+  (void)quorrel::evidence::read_receipt(
+      R"({"schema":"s","receipt_id":"r","claim":{"value":"1","unit":"\u0075","kind":"stated","doc_id":"d"},)"
+      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","authority":"a"},"locator":{"profile":"xbrl",)"
+      R"("concept":"c","context_ref":"x","byte_range":[1,2]},"extraction":{"engine":"e"}}],)"
+      R"("attestation":{"alg":"a","public_key":"b","sig":"c"}})",
+      viewed);
+  const auto view = quorrel::evidence::read_receipt(line, viewed);
+  FUZZ_CHECK(view.has_value() == receipt.has_value(), "view mode disagrees on success");
   if (!receipt) {
-    FUZZ_CHECK(into.error() == receipt.error() && !slices.present(), into.error().render());
+    FUZZ_CHECK(view.error() == receipt.error(), view.error().render());
   } else {
-    FUZZ_CHECK(reused == *receipt, "the direct path reads another receipt");
-    if (slices.present()) {
+    FUZZ_CHECK(quorrel::evidence::with_texts<std::string>(viewed.receipt) == *receipt, "view mode reads another receipt");
+    if (viewed.written) {
       std::string claim;
       quorrel::evidence::write_json(receipt->claim, claim);
       std::string evidence;
       quorrel::evidence::write_json(receipt->evidence, evidence);
-      FUZZ_CHECK(slices.claim == claim && slices.evidence == evidence, std::string(line));
+      FUZZ_CHECK(viewed.written->claim.text == claim && viewed.written->evidence.text == evidence, std::string(line));
     }
   }
 
