@@ -102,7 +102,7 @@ void append_quoted_for_message(std::string_view text, std::string& out) {
   out.push_back('"');
 }
 
-// A finite double as error messages show it: plain positional notation with
+// A finite double as error messages show it: positional notation with
 // the shortest digits that read back to the same value, and ".0" when the text
 // has no fraction ("1.5", "100000000000000000000.0", "-0.0").
 void append_float_for_message(double value, std::string& out) {
@@ -200,8 +200,9 @@ std::optional<std::uint64_t> literal_to_u64(std::string_view digits) {
 }
 
 // A record's member: its key, whether it is required, and the key as the
-// writer writes it, quoted and followed by its colon, kept in a fixed room so
-// that it can be compared a machine word at a time.
+// writer writes it, quoted and followed by its colon, kept in a fixed room
+// (keys are at most 21 bytes) so that it can be compared a machine word at a
+// time.
 struct Field {
   constexpr Field(std::string_view key, bool is_required) : name(key), required(is_required) {
     written[0] = '"';
@@ -218,7 +219,7 @@ struct Field {
 };
 
 // Whether the n bytes at `input` (all of them readable) are the key as
-// written, n being 6 to 24: compared as overlapping four- or eight-byte words
+// written, n being 4 to 24: compared as overlapping four- or eight-byte words
 // read in place rather than through a library call.
 inline bool same_key(const char* input, const Field& field, std::size_t n) noexcept {
   const auto word_at = [&](std::size_t at, auto word) {
@@ -337,7 +338,7 @@ class Reader {
     return true;
   }
 
-  // The first byte at or after i that ends a run of plain string content, or n_.
+  // The first byte at or after i that ends a run of string content needing no escapes, or n_.
   std::size_t find_string_special(std::size_t i) const { return i + detail::find_json_special(s_ + i, n_ - i); }
 
   // Four hexadecimal digits of a \u escape.
@@ -363,38 +364,38 @@ class Reader {
   bool read_escape() {
     if (i_ == n_) return fail_here("EOF while parsing a string");
     const char c = s_[i_++];
-    char plain = 0;
+    char unescaped = 0;
     switch (c) {
       case '"':
-        plain = '"';
+        unescaped = '"';
         break;
       case '\\':
-        plain = '\\';
+        unescaped = '\\';
         break;
       case '/':
-        plain = '/';
+        unescaped = '/';
         break;
       case 'b':
-        plain = '\b';
+        unescaped = '\b';
         break;
       case 'f':
-        plain = '\f';
+        unescaped = '\f';
         break;
       case 'n':
-        plain = '\n';
+        unescaped = '\n';
         break;
       case 'r':
-        plain = '\r';
+        unescaped = '\r';
         break;
       case 't':
-        plain = '\t';
+        unescaped = '\t';
         break;
       case 'u':
         return read_unicode_escape<kDecode>();
       default:
         return fail_here("invalid escape");
     }
-    if constexpr (kDecode) scratch_.push_back(plain);
+    if constexpr (kDecode) scratch_.push_back(unescaped);
     return true;
   }
 
@@ -904,7 +905,7 @@ class Reader {
     const int c = peek_ws();
     if (c < 0) return fail_peek("EOF while parsing a value");
     if (c != '-' && !is_digit(static_cast<unsigned char>(c))) return invalid_type(type_name);
-    // Plain digits without a leading zero that end the number and fit (as
+    // Digits without a leading zero that end the number and fit (as
     // the writer writes every integer) are taken in one pass; anything else
     // is read again below as a number token.
     std::size_t end = i_;
@@ -1397,12 +1398,6 @@ std::expected<Receipt, ReceiptReadError> read_receipt(std::string_view json_text
   Receipt receipt;
   if (!reader.read_document(receipt)) return std::unexpected(reader.error());
   return receipt;
-}
-
-std::expected<void, ReceiptReadError> read_receipt(std::string_view json_text, Receipt& out) {
-  Reader<std::string> reader(json_text);
-  if (!reader.read_document(out)) return std::unexpected(reader.error());
-  return {};
 }
 
 std::expected<void, ReceiptReadError> read_receipt(std::string_view json_text, ViewedReceipt& out) {

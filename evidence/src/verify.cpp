@@ -160,9 +160,7 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
     held = 0;
   };
   for (std::size_t position = 0; position < lines.size(); ++position) {
-    if (auto read = read_receipt(lines[position], batch[held]); !read) {
-      return std::unexpected(std::move(read.error()));
-    }
+    QUORREL_EV_TRY(read, read_receipt(lines[position], batch[held]));
     const ReceiptView& receipt = batch[held].receipt;
     Seen& entry = seen.emplace_back(Seen{texts.size(), 0, 0, -1, nullptr});
     texts.append(receipt.receipt_id);

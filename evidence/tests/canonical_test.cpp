@@ -118,7 +118,7 @@ TEST(JsonString, EveryByteHasItsEscapedOrLiteralForm) {
   EXPECT_NE(written(r).find(member), std::string::npos);
 }
 
-TEST(CanonicalText, NormalizedDecimalInPlainNotationAfterWhatTheBufferHolds) {
+TEST(CanonicalText, NormalizedDecimalWithoutExponentAfterWhatTheBufferHolds) {
   const std::pair<const char*, const char*> cases[] = {
       {"1500000.00", "1500000"}, {"-0.50", "-0.5"}, {"-0.000", "0"}, {"100", "100"}, {"1.5e-2", "0.015"},
       {"79228162514264337593543950335", "79228162514264337593543950335"},

@@ -102,7 +102,7 @@ TEST(Apply, RatioDifferenceGrowthRoundingAndFailures) {
   const Case cases[] = {
       {ratio(), {"1", "4"}, "0.25"}, {ratio(4), {"2", "3"}, "0.6667"}, {ratio(), {"2", "3"}, "0.6666666666666666666666666667"},
       {ratio(4294967295u), {"1", "3"}, "0.3333333333333333333333333333"},  // beyond every scale: unchanged
-      // Ties go away from zero; a result rounding to zero is a plain 0; trailing zeros go.
+      // Ties go away from zero; a result rounding to zero is 0; trailing zeros go.
       {ratio(2), {"1", "-8"}, "-0.13"}, {ratio(1), {"-0.04", "1"}, "0"}, {ratio(3), {"2.000", "1.000"}, "2"},
       {difference(), {"5.50", "2.50"}, "3"},
       {{ev::OperationKind::Difference, 0}, {"1.25", "0"}, "1.25"},  // a difference carries no rounding

@@ -42,9 +42,9 @@ const std::string kDocument =
     "<ex:A contextRef='c1' unitRef='' decimals='0'>4</ex:A>"
     "<ex:B contextRef='c2' unitRef='u' decimals='0'>12 kg</ex:B>"
     "<ex:A contextRef='c1' unitRef='u' decimals='2'>-0.50</ex:A>"
-    "<Plain contextRef='c\"q' unitRef='u&#10;2' decimals='INF'>-0.000</Plain>"
+    "<Unprefixed contextRef='c\"q' unitRef='u&#10;2' decimals='INF'>-0.000</Unprefixed>"
     "</xbrl>";
-const std::string kPlain = "{http://www.xbrl.org/2003/instance}Plain";
+const std::string kUnprefixed = "{http://www.xbrl.org/2003/instance}Unprefixed";
 
 ev::SourceContext load_ok(std::string_view bytes) {
   auto context = ev::SourceContext::load(bytes);
@@ -76,7 +76,7 @@ TEST(SourceContextLoad, IndexValuesAndHash) {
   EXPECT_EQ(positions("ex:N", "c1", "u"), (Positions{3}));
   EXPECT_EQ(positions("ex:G", "nowhere", "u"), (Positions{4}));
   EXPECT_EQ(positions("ex:B", "c2", "u"), (Positions{7}));
-  EXPECT_EQ(positions(kPlain, "c\"q", "u\n2"), (Positions{9}));
+  EXPECT_EQ(positions(kUnprefixed, "c\"q", "u\n2"), (Positions{9}));
   EXPECT_EQ(context.index.key_count(), 8U);
   // Texts that only run together alike are different keys.
   EXPECT_TRUE(positions("ex:Ac", "1", "u").empty());
@@ -133,17 +133,17 @@ TEST(FactIndex, LocateNarrowsByRangeAndReadsTheLowestPosition) {
   // only where the next search starts: just past the fact read.
   for (const char* concept_text : {"ex:A", "ex:B", "ex:C"}) {
     for (const std::optional<core::ByteRange>& range : ranges) {
-      const ev::FactMatch plain = index.locate({concept_text, "c", std::nullopt}, range, buffer);
+      const ev::FactMatch unhinted = index.locate({concept_text, "c", std::nullopt}, range, buffer);
       for (std::size_t hint = 0; hint <= facts.size() + 1; ++hint) {
         std::size_t next = hint;
         const ev::FactMatch hinted = index.locate({concept_text, "c", std::nullopt}, range, buffer, &next);
-        EXPECT_EQ(hinted.count, plain.count) << concept_text << " hint " << hint;
-        if (plain.count == 0) {
+        EXPECT_EQ(hinted.count, unhinted.count) << concept_text << " hint " << hint;
+        if (unhinted.count == 0) {
           EXPECT_EQ(next, hint);
           continue;
         }
-        EXPECT_EQ(hinted.first, plain.first) << concept_text << " hint " << hint;
-        EXPECT_EQ(next, plain.first + 1);
+        EXPECT_EQ(hinted.first, unhinted.first) << concept_text << " hint " << hint;
+        EXPECT_EQ(next, unhinted.first + 1);
       }
     }
   }
@@ -207,7 +207,7 @@ TEST(BuildReceipts, OneStatedReceiptPerNumericFactWithARangeAsRecordsOrLines) {
       ev::write_receipt(r, lines);
       lines.push_back('\n');
     }
-    std::vector<std::string> expected{"1500 ex:A", "7 ex:A", "3 ex:A", "-0.5 ex:A", "0 " + kPlain};
+    std::vector<std::string> expected{"1500 ex:A", "7 ex:A", "3 ex:A", "-0.5 ex:A", "0 " + kUnprefixed};
     if (!all_ranges) expected.erase(expected.begin());
     EXPECT_EQ(claims, expected);
     std::string written = "kept:";

@@ -68,7 +68,7 @@ WrittenParts append_canonical_body(const BasicReceipt<Text>& receipt, std::strin
 void receipt_id_of_body_into(std::string_view body, Sha256& sha, std::string& out);
 
 // The canonical text of a number, which a stated receipt claims: the
-// normalized decimal in plain positional notation (1500000.00 gives 1500000,
+// normalized decimal in positional notation, no exponent (1500000.00 gives 1500000,
 // -0.50 gives -0.5, any zero gives 0), appended to out. It never needs
 // escaping in JSON.
 void append_canonical_text(const core::Decimal& value, std::string& out);

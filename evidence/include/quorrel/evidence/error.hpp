@@ -3,8 +3,10 @@
 // that passes an error on from a function returning std::expected.
 
 #include <cstddef>
+#include <expected>
 #include <string>
 #include <utility>
+#include <variant>
 
 namespace quorrel::evidence {
 
@@ -41,10 +43,24 @@ class EvidenceError {
 
 }  // namespace quorrel::evidence
 
+namespace quorrel::evidence::detail {
+
+// The value an expected holds, moved out; none (std::monostate) for expected<void>.
+template <class T, class E>
+T value_of(std::expected<T, E>& held) {
+  return std::move(*held);
+}
+template <class E>
+std::monostate value_of(std::expected<void, E>&) {
+  return {};
+}
+
+}  // namespace quorrel::evidence::detail
+
 // Declares `var` holding the value of `expr`, any std::expected, or returns
 // that expected's error from the enclosing function, which must return a
 // std::expected whose error type can be made from it.
 #define QUORREL_EV_TRY(var, expr)                                                 \
   auto var##_or_error = (expr);                                                   \
   if (!var##_or_error) return std::unexpected(std::move(var##_or_error).error()); \
-  auto var = std::move(*var##_or_error)
+  [[maybe_unused]] auto var = ::quorrel::evidence::detail::value_of(var##_or_error)

@@ -46,11 +46,6 @@ struct ReceiptReadError {
 // after it is "trailing characters".
 [[nodiscard]] std::expected<Receipt, ReceiptReadError> read_receipt(std::string_view json_text);
 
-// The same, reading over a receipt the caller reuses for many texts, so that
-// its buffers are kept: on success `out` is what the call above gives; after
-// an error its content is unspecified.
-[[nodiscard]] std::expected<void, ReceiptReadError> read_receipt(std::string_view json_text, Receipt& out);
-
 // A receipt read without copying its text (view mode of the same reader):
 // every text is a slice of the text read, except a text written with
 // escapes, which is decoded into `decoded`. When the text holds the claim and
