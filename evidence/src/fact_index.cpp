@@ -121,7 +121,6 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
       digests_.push_back(order[i].first);
       key_facts_[position] = end - begin;
     }
-    ++key_count_;
     begin = end;
   }
 }
@@ -166,17 +165,6 @@ FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::By
   }
   if (next_position != nullptr) *next_position = entries_[lo].lowest + 1;
   return {hi - lo, entries_[lo].lowest};
-}
-
-std::vector<std::size_t> FactIndex::positions(const FactKeyView& key) const {
-  std::string key_buffer;
-  append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
-  const auto [lo, hi] = run_of(key_buffer);
-  std::vector<std::size_t> out;
-  out.reserve(hi - lo);
-  for (std::size_t i = lo; i < hi; ++i) out.push_back(entries_[i].position);
-  std::sort(out.begin(), out.end());
-  return out;
 }
 
 }  // namespace quorrel::evidence

@@ -55,12 +55,6 @@ class FactIndex {
   [[nodiscard]] FactMatch locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
                                  std::string& key_buffer, std::size_t* next_position = nullptr) const;
 
-  // Every position under the key, ascending.
-  [[nodiscard]] std::vector<std::size_t> positions(const FactKeyView& key) const;
-  // The number of distinct keys.
-  [[nodiscard]] std::size_t key_count() const noexcept { return key_count_; }
-  [[nodiscard]] bool empty() const noexcept { return entries_.empty(); }
-
  private:
   struct Entry {
     std::optional<core::ByteRange> range;
@@ -82,7 +76,6 @@ class FactIndex {
   // position order, one more offset closes the last) and how many facts share it.
   std::vector<std::size_t> key_offsets_;
   std::vector<std::size_t> key_facts_;
-  std::size_t key_count_ = 0;
 };
 
 }  // namespace quorrel::evidence
