@@ -233,6 +233,16 @@ inline bool same_key(const char* input, const Field& field, std::size_t n) noexc
   return word_at(0, std::uint64_t{}) && (n <= 16 || word_at(8, std::uint64_t{})) && word_at(n - 8, std::uint64_t{});
 }
 
+// Whether two short texts are equal, compared byte by byte: the variant
+// names are a few bytes long, shorter than a library call is worth.
+inline bool same_text(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // How a record is read: its name in type errors, its name in positional length
 // errors, its members in declaration order and whether the first member is a
 // tag (a positional form without elements then misses the tag).
@@ -1002,7 +1012,7 @@ class Reader {
     std::string_view text;
     if (!parse_string(text)) return false;
     for (int k = 0; k < count; ++k) {
-      if (names[k] == text) {
+      if (same_text(names[k], text)) {
         out = k;
         return true;
       }
