@@ -1,5 +1,5 @@
 // Derived receipts: the operations, then one table of derived receipts over
-// one batch of parents and the report each must give, then the receipt index.
+// one batch of parents and the report each must give, then hostile batches.
 
 #include "quorrel/evidence/derived.hpp"
 
@@ -212,26 +212,6 @@ TEST(VerifyDerived, EachDerivedReceiptGivesItsReport) {
     EXPECT_EQ(line(report), row.expected) << "row " << i;
     EXPECT_EQ(report.receipt_id, r.receipt_id) << "row " << i;
     EXPECT_EQ(report.status == ev::ValidationStatus::Verified, row.expected.find('=') == std::string::npos) << i;
-  }
-}
-
-TEST(ReceiptIndex, TheLastReceiptWithAnIdCountsAndItsIntegrityIsKept) {
-  const ev::Receipt intact = stated("1", "ex:A");
-  ev::Receipt impostor = intact;
-  impostor.claim.value = "2";  // claims the same id with another body
-  const ev::Receipt four = stated("4", "ex:B");
-  const ev::Receipt r = derived("0.25", ratio(), {input_of(intact), input_of(four)});
-  for (const bool impostor_last : {true, false}) {
-    const std::vector<ev::Receipt> batch =
-        impostor_last ? std::vector<ev::Receipt>{intact, impostor, four} : std::vector<ev::Receipt>{impostor, intact, four};
-    const ev::ReceiptIndex index(batch);
-    EXPECT_EQ(index.find(intact.receipt_id)->position, 1U);
-    EXPECT_EQ(index.intact(intact.receipt_id), !impostor_last);
-    EXPECT_EQ(index.intact(intact.receipt_id), !impostor_last);  // the remembered answer is the same
-    EXPECT_EQ(line(ev::verify_derived(r, index)),
-              impostor_last ? resolution(intact.receipt_id + ": parent fails integrity") : kPass);
-    EXPECT_EQ(index.find("er_missing"), nullptr);
-    EXPECT_FALSE(index.intact("er_missing"));
   }
 }
 
