@@ -18,6 +18,7 @@
 #include <string_view>
 #include <utility>
 
+#include "quorrel/evidence/receipts.hpp"
 #include "quorrel/evidence/verify.hpp"
 
 namespace {
@@ -68,11 +69,16 @@ void raise_text(PyObject* type, std::string_view text) noexcept {
   }
 }
 
+// Library errors are typed until here, where each becomes its rendered text.
+std::string error_text(const quorrel::core::XbrlError& error) { return error.render(); }
+std::string error_text(const quorrel::evidence::VerifyError& error) { return quorrel::evidence::render(error); }
+
 // Every library error surfaces as ValueError carrying its rendered text, no prefix.
 // The library's text result as a str, or its error message as ValueError.
-PyObject* text_result(const std::expected<std::string, std::string>& result) {
+template <class Error>
+PyObject* text_result(const std::expected<std::string, Error>& result) {
   if (!result) {
-    raise_text(PyExc_ValueError, result.error());
+    raise_text(PyExc_ValueError, error_text(result.error()));
     return nullptr;
   }
   return PyUnicode_FromStringAndSize(result->data(), static_cast<Py_ssize_t>(result->size()));
