@@ -34,6 +34,7 @@
 #include "quorrel/core/utf8.hpp"
 #include "quorrel/core/xml_reader.hpp"
 #include "quorrel/evidence/crypto.hpp"
+#include "quorrel/evidence/receipts.hpp"
 #include "quorrel/evidence/source_context.hpp"
 #include "quorrel/evidence/verify.hpp"
 

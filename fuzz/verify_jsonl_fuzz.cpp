@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view jsonl(reinterpret_cast<const char*>(data), size);
   const auto summary = quorrel::evidence::verify_jsonl(jsonl, kDocument);
   if (!summary) {
-    FUZZ_CHECK(!summary.error().empty(), "empty error message");
+    FUZZ_CHECK(!quorrel::evidence::render(summary.error()).empty(), "empty error message");
     return 0;
   }
   const std::string& s = *summary;

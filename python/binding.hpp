@@ -16,6 +16,9 @@
 #include <string_view>
 #include <utility>
 
+#include "quorrel/core/error.hpp"
+#include "quorrel/evidence/verify.hpp"
+
 namespace quorrel::binding {
 
 // Owns one strong reference to a Python object (or none).
@@ -64,11 +67,16 @@ inline void raise_text(PyObject* type, std::string_view text) noexcept {
   }
 }
 
-// Every library error surfaces as ValueError carrying its rendered text, no prefix.
-// The library's text result as a str, or its error message as ValueError.
-inline PyObject* text_result(const std::expected<std::string, std::string>& result) {
+// Library errors are typed until here, where each becomes its rendered text.
+inline std::string error_text(const quorrel::core::XbrlError& error) { return error.render(); }
+inline std::string error_text(const quorrel::evidence::VerifyError& error) { return quorrel::evidence::render(error); }
+inline std::string error_text(const std::string& error) { return error; }
+
+// The library's text result as a str, or its error's text as ValueError, no prefix.
+template <class Error>
+PyObject* text_result(const std::expected<std::string, Error>& result) {
   if (!result) {
-    raise_text(PyExc_ValueError, result.error());
+    raise_text(PyExc_ValueError, error_text(result.error()));
     return nullptr;
   }
   return PyUnicode_FromStringAndSize(result->data(), static_cast<Py_ssize_t>(result->size()));

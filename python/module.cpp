@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "quorrel/evidence/receipts.hpp"
 #include "quorrel/evidence/verify.hpp"
 
 namespace {

@@ -105,18 +105,18 @@ constexpr std::array<const char*, 4> kDocumentParameters{"source", "doc_id", "ur
 
 // One parse without the lock; the source's error text as ValueError.
 [[nodiscard]] std::optional<ev::FactTable> run_table(const DocumentArguments& arguments, bool with_rows) {
-  std::expected<ev::FactTable, std::string> table = std::unexpected(std::string());
+  std::optional<std::expected<ev::FactTable, core::XbrlError>> table;
   if (!without_lock([&] {
         table = ev::fact_table(arguments.source.view(), arguments.doc_id, arguments.uri, arguments.authority,
                                with_rows);
       })) {
     return std::nullopt;
   }
-  if (!table) {
-    raise_text(PyExc_ValueError, table.error());
+  if (!*table) {
+    raise_text(PyExc_ValueError, error_text(table->error()));
     return std::nullopt;
   }
-  return std::move(*table);
+  return std::move(**table);
 }
 
 // ---------------------------------------------------------------------------

@@ -7,9 +7,10 @@
 
 namespace quorrel::evidence {
 
-std::optional<Check> attestation_check(const Receipt& receipt, std::string_view canonical_body) {
+template <class Text>
+std::optional<Check> attestation_check(const BasicReceipt<Text>& receipt, std::string_view canonical_body) {
   if (!receipt.attestation) return std::nullopt;
-  const Attestation& a = *receipt.attestation;
+  const BasicAttestation<Text>& a = *receipt.attestation;
   if (attestation_signature_valid(a.alg, a.public_key, a.sig, canonical_body)) {
     return Check::passed(CheckName::Attestation);
   }
@@ -17,10 +18,13 @@ std::optional<Check> attestation_check(const Receipt& receipt, std::string_view 
   return Check::failed(CheckName::Attestation, "signature invalid over canonical body");
 }
 
+template std::optional<Check> attestation_check(const BasicReceipt<std::string>&, std::string_view);
+template std::optional<Check> attestation_check(const BasicReceipt<std::string_view>&, std::string_view);
+
 std::optional<Check> attestation_check(const Receipt& receipt) {
   if (!receipt.attestation) return std::nullopt;
   std::string body;
-  append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
+  append_canonical_body(receipt, body);
   return attestation_check(receipt, body);
 }
 

@@ -3,8 +3,6 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
-#include <algorithm>
-#include <atomic>
 #include <new>
 
 #if defined(__SSE2__)
@@ -26,29 +24,10 @@ const EVP_MD* sha256_md() {
   return md;
 }
 
-std::atomic<Sha256Backend>& chosen_backend() {
-  static std::atomic<Sha256Backend> backend{detail::sha_ni_supported() ? Sha256Backend::ShaInstructions
-                                                                        : Sha256Backend::OpenSsl};
-  return backend;
-}
-
-bool use_sha_instructions() {
-  return chosen_backend().load(std::memory_order_relaxed) == Sha256Backend::ShaInstructions;
-}
-
-const std::uint8_t* bytes_of(std::string_view s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+// Whether digest_batch runs the SHA-instruction code, asked of the processor once.
+const bool kPairs = detail::sha_ni_supported();
 
 }  // namespace
-
-Sha256Backend sha256_backend() noexcept { return chosen_backend().load(std::memory_order_relaxed); }
-
-bool sha256_instructions_available() noexcept { return detail::sha_ni_supported(); }
-
-bool set_sha256_backend(Sha256Backend backend) noexcept {
-  if (backend == Sha256Backend::ShaInstructions && !detail::sha_ni_supported()) return false;
-  chosen_backend().store(backend, std::memory_order_relaxed);
-  return true;
-}
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
   if (ctx_ == nullptr) throw std::bad_alloc();
@@ -58,10 +37,6 @@ Sha256::~Sha256() { EVP_MD_CTX_free(ctx_); }
 
 Digest Sha256::digest(std::string_view bytes) {
   Digest out{};
-  if (use_sha_instructions()) {
-    detail::sha256_ni(bytes_of(bytes), bytes.size(), out.data());
-    return out;
-  }
   unsigned int len = 0;
   if (EVP_DigestInit_ex2(ctx_, sha256_md(), nullptr) != 1 ||
       EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1 ||
@@ -73,13 +48,16 @@ Digest Sha256::digest(std::string_view bytes) {
   return out;
 }
 
-void Sha256::digest_pair(std::string_view a, std::string_view b, Digest& a_out, Digest& b_out) {
-  if (use_sha_instructions()) {
-    detail::sha256_ni_pair(bytes_of(a), a.size(), bytes_of(b), b.size(), a_out.data(), b_out.data());
-    return;
+void Sha256::digest_batch(std::span<const std::string_view> messages, Digest* out) {
+  std::size_t i = 0;
+  if (kPairs) {
+    const auto bytes = [](std::string_view m) { return reinterpret_cast<const std::uint8_t*>(m.data()); };
+    for (; messages.size() - i >= 2; i += 2) {
+      detail::sha256_ni_pair(bytes(messages[i]), messages[i].size(), bytes(messages[i + 1]), messages[i + 1].size(),
+                             out[i].data(), out[i + 1].data());
+    }
   }
-  a_out = digest(a);
-  b_out = digest(b);
+  for (; i < messages.size(); ++i) out[i] = digest(messages[i]);
 }
 
 std::string Sha256::hex(std::string_view bytes) {

@@ -1,5 +1,5 @@
 #pragma once
-// Finding the bytes that end a run of plain JSON string content: '"', '\'
+// Finding the bytes that end a run of JSON string content needing no escapes: '"', '\'
 // and the controls below 0x20. Writing and reading receipts both copy or
 // skip such runs, sixteen bytes at a time where the processor allows.
 

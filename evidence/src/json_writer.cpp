@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 
 #include "json_special.hpp"
 
@@ -25,26 +26,59 @@ constexpr std::array<char, 256> make_escape_table() {
 
 constexpr std::array<char, 256> kEscape = make_escape_table();
 
-void write_optional_string_member(std::string_view key, const std::optional<std::string>& value,
-                                  std::string& out) {
+template <class Text>
+void write_optional_string_member(std::string_view key, const std::optional<Text>& value, std::string& out) {
   if (!value) return;
   out.append(key);
   write_json_string(*value, out);
+}
+
+// The receipt's members in order; the claim and evidence list as records,
+// views or WrittenJson, the derivation and attestation when present.
+template <class Claim, class EvidenceList, class Derivation, class Attestation>
+void write_receipt_members(std::string_view schema, std::string_view receipt_id, const Claim& claim,
+                           const EvidenceList& evidence, const Derivation* derivation,
+                           const Attestation* attestation, std::string& out) {
+  out.append("{\"schema\":");
+  write_json_string(schema, out);
+  out.append(",\"receipt_id\":");
+  write_json_string(receipt_id, out);
+  out.append(",\"claim\":");
+  write_json(claim, out);
+  out.append(",\"evidence\":");
+  write_json(evidence, out);
+  if (derivation != nullptr) {
+    out.append(",\"derivation\":");
+    write_json(*derivation, out);
+  }
+  if (attestation != nullptr) {
+    out.append(",\"attestation\":");
+    write_json(*attestation, out);
+  }
+  out.push_back('}');
 }
 
 }  // namespace
 
 void write_json_string(std::string_view text, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = p + text.size();
+  // The quote and the run up to the first byte that needs escaping go in as
+  // one step, with the closing quote too when the run is the whole text (as
+  // it nearly always is).
+  const std::size_t run = detail::find_json_special(text.data(), text.size());
+  const bool whole = run == text.size();
+  const std::size_t base = out.size();
+  const std::size_t size = base + 1 + run + (whole ? 1 : 0);
+  out.resize_and_overwrite(size, [&](char* buffer, std::size_t) noexcept {
+    buffer[base] = '"';
+    std::memcpy(buffer + base + 1, text.data(), run);
+    if (whole) buffer[size - 1] = '"';
+    return size;
+  });
+  if (whole) return;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + run;
+  const auto* const end = reinterpret_cast<const unsigned char*>(text.data()) + text.size();
   while (p != end) {
-    // Copy the longest run of bytes that need no escaping in one append.
-    const auto* run = p;
-    p += detail::find_json_special(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
-    if (p != run) out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
-    if (p == end) break;
     const char letter = kEscape[*p];
     if (letter == 'u') {
       const char esc[6] = {'\\', 'u', '0', '0', kHex[*p >> 4], kHex[*p & 0x0f]};
@@ -54,6 +88,10 @@ void write_json_string(std::string_view text, std::string& out) {
       out.append(esc, sizeof esc);
     }
     ++p;
+    // The next run of bytes that need no escaping, in one append.
+    const auto* next = p + detail::find_json_special(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
+    out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(next - p));
+    p = next;
   }
   out.push_back('"');
 }
@@ -64,7 +102,8 @@ void write_json_uint(std::uint64_t value, std::string& out) {
   out.append(buf, static_cast<std::size_t>(res.ptr - buf));
 }
 
-void write_claim(const Claim& claim, std::string& out) {
+template <class Text>
+void write_json(const BasicClaim<Text>& claim, std::string& out) {
   out.append("{\"value\":");
   write_json_string(claim.value, out);
   write_optional_string_member(",\"unit\":", claim.unit, out);
@@ -75,7 +114,8 @@ void write_claim(const Claim& claim, std::string& out) {
   out.push_back('}');
 }
 
-void write_source_artifact(const SourceArtifact& artifact, std::string& out) {
+template <class Text>
+void write_json(const BasicSourceArtifact<Text>& artifact, std::string& out) {
   out.append("{\"uri\":");
   write_json_string(artifact.uri, out);
   out.append(",\"sha256\":");
@@ -85,7 +125,8 @@ void write_source_artifact(const SourceArtifact& artifact, std::string& out) {
   out.push_back('}');
 }
 
-void write_locator(const Locator& locator, std::string& out) {
+template <class Text>
+void write_json(const BasicXbrlLocator<Text>& locator, std::string& out) {
   out.append("{\"profile\":\"xbrl\",\"concept\":");
   write_json_string(locator.concept_name, out);
   out.append(",\"context_ref\":");
@@ -101,32 +142,24 @@ void write_locator(const Locator& locator, std::string& out) {
   out.push_back('}');
 }
 
-void write_extraction(const Extraction& extraction, std::string& out) {
+template <class Text>
+void write_json(const BasicExtraction<Text>& extraction, std::string& out) {
   out.append("{\"engine\":");
   write_json_string(extraction.engine, out);
   out.push_back('}');
 }
 
-void write_evidence(const Evidence& evidence, std::string& out) {
-  out.append("{\"source_artifact\":");
-  write_source_artifact(evidence.source_artifact, out);
-  out.append(",\"locator\":");
-  write_locator(evidence.locator, out);
-  out.append(",\"extraction\":");
-  write_extraction(evidence.extraction, out);
-  out.push_back('}');
-}
-
-void write_evidence_list(const std::vector<Evidence>& evidence, std::string& out) {
+template <class Text>
+void write_json(const std::vector<BasicEvidence<Text>>& evidence, std::string& out) {
   out.push_back('[');
   for (std::size_t i = 0; i < evidence.size(); ++i) {
     if (i != 0) out.push_back(',');
-    write_evidence(evidence[i], out);
+    write_json(evidence[i], out);
   }
   out.push_back(']');
 }
 
-void write_operation(const Operation& operation, std::string& out) {
+void write_json(const Operation& operation, std::string& out) {
   out.append("{\"op\":\"");
   out.append(operation_name(operation.kind));
   out.push_back('"');
@@ -141,28 +174,27 @@ void write_operation(const Operation& operation, std::string& out) {
   out.push_back('}');
 }
 
-void write_derivation_input(const DerivationInput& input, std::string& out) {
-  out.append("{\"receipt_id\":");
-  write_json_string(input.receipt_id, out);
-  out.append(",\"value\":");
-  write_json_string(input.value, out);
-  out.append(",\"role\":");
-  write_json_string(input.role, out);
-  out.push_back('}');
-}
-
-void write_derivation(const Derivation& derivation, std::string& out) {
+template <class Text>
+void write_json(const BasicDerivation<Text>& derivation, std::string& out) {
   out.append("{\"operation\":");
-  write_operation(derivation.operation, out);
+  write_json(derivation.operation, out);
   out.append(",\"inputs\":[");
   for (std::size_t i = 0; i < derivation.inputs.size(); ++i) {
+    const BasicDerivationInput<Text>& input = derivation.inputs[i];
     if (i != 0) out.push_back(',');
-    write_derivation_input(derivation.inputs[i], out);
+    out.append("{\"receipt_id\":");
+    write_json_string(input.receipt_id, out);
+    out.append(",\"value\":");
+    write_json_string(input.value, out);
+    out.append(",\"role\":");
+    write_json_string(input.role, out);
+    out.push_back('}');
   }
   out.append("]}");
 }
 
-void write_attestation(const Attestation& attestation, std::string& out) {
+template <class Text>
+void write_json(const BasicAttestation<Text>& attestation, std::string& out) {
   out.append("{\"alg\":");
   write_json_string(attestation.alg, out);
   out.append(",\"public_key\":");
@@ -172,24 +204,30 @@ void write_attestation(const Attestation& attestation, std::string& out) {
   out.push_back('}');
 }
 
-void write_receipt(const Receipt& receipt, std::string& out) {
-  out.append("{\"schema\":");
-  write_json_string(receipt.schema, out);
-  out.append(",\"receipt_id\":");
-  write_json_string(receipt.receipt_id, out);
-  out.append(",\"claim\":");
-  write_claim(receipt.claim, out);
-  out.append(",\"evidence\":");
-  write_evidence_list(receipt.evidence, out);
-  if (receipt.derivation) {
-    out.append(",\"derivation\":");
-    write_derivation(*receipt.derivation, out);
-  }
-  if (receipt.attestation) {
-    out.append(",\"attestation\":");
-    write_attestation(*receipt.attestation, out);
-  }
-  out.push_back('}');
+template <class Text>
+void write_receipt(const BasicReceipt<Text>& receipt, std::string& out) {
+  write_receipt_members(receipt.schema, receipt.receipt_id, receipt.claim, receipt.evidence,
+                        receipt.derivation ? &*receipt.derivation : nullptr,
+                        receipt.attestation ? &*receipt.attestation : nullptr, out);
 }
+
+void write_receipt(std::string_view schema, std::string_view receipt_id, WrittenJson claim, WrittenJson evidence,
+                   std::string& out) {
+  write_receipt_members(schema, receipt_id, claim, evidence, static_cast<const Derivation*>(nullptr),
+                        static_cast<const Attestation*>(nullptr), out);
+}
+
+#define QUORREL_WRITERS_FOR(Text)                                                       \
+  template void write_json(const BasicClaim<Text>&, std::string&);                       \
+  template void write_json(const BasicSourceArtifact<Text>&, std::string&);              \
+  template void write_json(const BasicXbrlLocator<Text>&, std::string&);                 \
+  template void write_json(const BasicExtraction<Text>&, std::string&);                  \
+  template void write_json(const std::vector<BasicEvidence<Text>>&, std::string&);       \
+  template void write_json(const BasicDerivation<Text>&, std::string&);                  \
+  template void write_json(const BasicAttestation<Text>&, std::string&);                 \
+  template void write_receipt(const BasicReceipt<Text>&, std::string&);
+QUORREL_WRITERS_FOR(std::string)
+QUORREL_WRITERS_FOR(std::string_view)
+#undef QUORREL_WRITERS_FOR
 
 }  // namespace quorrel::evidence

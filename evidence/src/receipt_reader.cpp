@@ -1,5 +1,6 @@
 #include "quorrel/evidence/receipt_reader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -8,6 +9,9 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <type_traits>
+#include <vector>
+
 
 #include "json_special.hpp"
 
@@ -98,7 +102,7 @@ void append_quoted_for_message(std::string_view text, std::string& out) {
   out.push_back('"');
 }
 
-// A finite double as error messages show it: plain positional notation with
+// A finite double as error messages show it: positional notation with
 // the shortest digits that read back to the same value, and ".0" when the text
 // has no fraction ("1.5", "100000000000000000000.0", "-0.0").
 void append_float_for_message(double value, std::string& out) {
@@ -195,10 +199,49 @@ std::optional<std::uint64_t> literal_to_u64(std::string_view digits) {
   return value;
 }
 
+// A record's member: its key, whether it is required, and the key as the
+// writer writes it, quoted and followed by its colon, kept in a fixed room
+// (keys are at most 21 bytes) so that it can be compared a machine word at a
+// time.
 struct Field {
+  constexpr Field(std::string_view key, bool is_required) : name(key), required(is_required) {
+    written[0] = '"';
+    for (std::size_t i = 0; i < key.size(); ++i) written[1 + i] = key[i];
+    written[1 + key.size()] = '"';
+    written[2 + key.size()] = ':';
+    written_size = key.size() + 3;
+  }
+
   std::string_view name;
   bool required;
+  char written[24] = {};
+  std::size_t written_size = 0;
 };
+
+// Whether the n bytes at `input` (all of them readable) are the key as
+// written, n being 4 to 24: compared as overlapping four- or eight-byte words
+// read in place rather than through a library call.
+inline bool same_key(const char* input, const Field& field, std::size_t n) noexcept {
+  const auto word_at = [&](std::size_t at, auto word) {
+    decltype(word) a;
+    decltype(word) b;
+    std::memcpy(&a, input + at, sizeof a);
+    std::memcpy(&b, field.written + at, sizeof b);
+    return a == b;
+  };
+  if (n < 8) return word_at(0, std::uint32_t{}) && word_at(n - 4, std::uint32_t{});
+  return word_at(0, std::uint64_t{}) && (n <= 16 || word_at(8, std::uint64_t{})) && word_at(n - 8, std::uint64_t{});
+}
+
+// Whether two short texts are equal, compared byte by byte: the variant
+// names are a few bytes long, shorter than a library call is worth.
+inline bool same_text(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
 
 // How a record is read: its name in type errors, its name in positional length
 // errors, its members in declaration order and whether the first member is a
@@ -211,30 +254,44 @@ struct Shape {
   bool tagged;
 };
 
+// The one receipt reader. With Text = std::string it fills a record that
+// owns its texts; with Text = std::string_view (view mode) every text is a
+// slice of the input, except a text written with escapes, which is decoded
+// into `decoded`. View mode also notes whether the claim and the evidence
+// list are written exactly as write_json writes them (members in declaration
+// order, absent ones left out, no white space, no escapes), so that a
+// receipt's canonical body can be put together from them as they stand.
+template <class Text>
 class Reader {
- public:
-  explicit Reader(std::string_view text) : s_(text.data()), n_(text.size()) {}
+  static constexpr bool kViews = std::is_same_v<Text, std::string_view>;
 
-  bool read_document(Receipt& receipt) {
+ public:
+  explicit Reader(std::string_view text, std::vector<char>* decoded = nullptr)
+      : s_(text.data()), n_(text.size()), decoded_(decoded) {}
+
+  bool read_document(BasicReceipt<Text>& receipt) {
     if (!read_receipt(receipt)) return false;
     if (peek_ws() >= 0) return fail_peek("trailing characters");
     return true;
   }
 
-  std::string message() const {
-    std::size_t line = 1;
+  // In view mode, after a successful read: the claim and evidence list as
+  // written, when both are in the writer's form.
+  std::optional<WrittenParts> written() const {
+    if (!claim_written_ || !evidence_written_) return std::nullopt;
+    return WrittenParts{*claim_written_, *evidence_written_};
+  }
+
+  ReceiptReadError error() const {
+    ReceiptReadError out{error_, 1, 0};
     std::size_t line_start = 0;
     for (std::size_t i = 0; i < error_offset_; ++i) {
       if (s_[i] == '\n') {
-        ++line;
+        ++out.line;
         line_start = i + 1;
       }
     }
-    std::string out = error_;
-    out.append(" at line ");
-    out.append(std::to_string(line));
-    out.append(" column ");
-    out.append(std::to_string(error_offset_ - line_start));
+    out.column = error_offset_ - line_start;
     return out;
   }
 
@@ -264,9 +321,15 @@ class Reader {
     while (i_ < n_) {
       const char c = s_[i_];
       if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+      unlike_writer();
       ++i_;
     }
     return -1;
+  }
+
+  // The text read is not in the form write_json gives it.
+  void unlike_writer() {
+    if constexpr (kViews) ++unlike_writer_;
   }
 
   bool enter() {
@@ -285,7 +348,7 @@ class Reader {
     return true;
   }
 
-  // The first byte at or after i that ends a run of plain string content, or n_.
+  // The first byte at or after i that ends a run of string content needing no escapes, or n_.
   std::size_t find_string_special(std::size_t i) const { return i + detail::find_json_special(s_ + i, n_ - i); }
 
   // Four hexadecimal digits of a \u escape.
@@ -311,38 +374,38 @@ class Reader {
   bool read_escape() {
     if (i_ == n_) return fail_here("EOF while parsing a string");
     const char c = s_[i_++];
-    char plain = 0;
+    char unescaped = 0;
     switch (c) {
       case '"':
-        plain = '"';
+        unescaped = '"';
         break;
       case '\\':
-        plain = '\\';
+        unescaped = '\\';
         break;
       case '/':
-        plain = '/';
+        unescaped = '/';
         break;
       case 'b':
-        plain = '\b';
+        unescaped = '\b';
         break;
       case 'f':
-        plain = '\f';
+        unescaped = '\f';
         break;
       case 'n':
-        plain = '\n';
+        unescaped = '\n';
         break;
       case 'r':
-        plain = '\r';
+        unescaped = '\r';
         break;
       case 't':
-        plain = '\t';
+        unescaped = '\t';
         break;
       case 'u':
         return read_unicode_escape<kDecode>();
       default:
         return fail_here("invalid escape");
     }
-    if constexpr (kDecode) scratch_.push_back(plain);
+    if constexpr (kDecode) scratch_.push_back(unescaped);
     return true;
   }
 
@@ -368,13 +431,16 @@ class Reader {
 
   // At the opening quote. When decoding, `out` views the text: a slice of the
   // input when it has no escapes, otherwise the scratch buffer (valid until
-  // the next string is read).
+  // the next string is read); `decoded_last_` tells which.
   template <bool kDecode>
   bool scan_string(std::string_view* out) {
     ++i_;
     std::size_t start = i_;
     bool copied = false;
-    if constexpr (kDecode) scratch_.clear();
+    if constexpr (kDecode) {
+      scratch_.clear();
+      decoded_last_ = false;
+    }
     for (;;) {
       i_ = find_string_special(i_);
       if (i_ == n_) return fail_here("EOF while parsing a string");
@@ -384,6 +450,8 @@ class Reader {
           if (copied) {
             scratch_.append(s_ + start, i_ - start);
             *out = scratch_;
+            decoded_last_ = true;
+            unlike_writer();
           } else {
             *out = std::string_view(s_ + start, i_ - start);
           }
@@ -405,7 +473,19 @@ class Reader {
       return fail_here("control character (\\u0000-\\u001F) found while parsing a string");
     }
   }
-  bool parse_string(std::string_view& out) { return scan_string<true>(&out); }
+  bool parse_string(std::string_view& out) {
+    // A string without escapes (nearly every one) is a slice of the input,
+    // found by one scan for its end; any other is read by scan_string.
+    const std::size_t begin = i_ + 1;
+    const std::size_t end = find_string_special(begin);
+    if (end < n_ && s_[end] == '"') {
+      out = std::string_view(s_ + begin, end - begin);
+      decoded_last_ = false;
+      i_ = end + 1;
+      return true;
+    }
+    return scan_string<true>(&out);
+  }
   bool skip_string() { return scan_string<false>(nullptr); }
 
   // At '-' or a digit.
@@ -670,6 +750,31 @@ class Reader {
     return fail_peek("expected `:`");
   }
 
+  // Members mostly come as the writer writes them: in declaration order,
+  // absent optional ones left out, each key quoted without escapes and
+  // followed by its colon, with no white space. Such a member is taken here
+  // by comparing bytes: its index, with the colon consumed, or -1 when the
+  // next bytes are anything else or a member already read (which the general
+  // path reads as usual).
+  int next_member_as_written(const Shape& shape, int last, std::uint32_t seen, bool& first) {
+    std::size_t at = i_;
+    if (!first) {
+      if (at == n_ || s_[at] != ',') return -1;
+      ++at;
+    }
+    for (int k = last + 1; k < shape.count; ++k) {
+      const Field& field = shape.fields[k];
+      if (n_ - at >= field.written_size && same_key(s_ + at, field, field.written_size)) {
+        if ((seen & (1u << k)) != 0) return -1;  // a duplicate, reported by the general path
+        i_ = at + field.written_size;
+        first = false;
+        return k;
+      }
+      if (shape.fields[k].required) break;  // the writer leaves none of these out
+    }
+    return -1;
+  }
+
   // Reads a record in either form. `read_field(k)` reads the value of member k
   // at the current position (white space not yet skipped).
   template <class ReadField>
@@ -679,22 +784,28 @@ class Reader {
       if (!enter()) return false;
       ++i_;
       std::uint32_t seen = 0;
+      int last = -1;  // the member read last, in declaration order
       bool first = true;
       for (;;) {
-        std::string_view key;
-        const int r = next_key(first, key);
-        if (r < 0) return false;
-        if (r == 0) break;
-        int k = 0;
-        while (k < shape.count && shape.fields[k].name != key) ++k;
-        if (k < shape.count && (seen & (1u << k)) != 0) {
-          return fail_here(std::string("duplicate field `").append(shape.fields[k].name).append("`"));
+        int k = next_member_as_written(shape, last, seen, first);
+        if (k < 0) {
+          std::string_view key;
+          const int r = next_key(first, key);
+          if (r < 0) return false;
+          if (r == 0) break;
+          k = 0;
+          while (k < shape.count && shape.fields[k].name != key) ++k;
+          if (k < shape.count && (seen & (1u << k)) != 0) {
+            return fail_here(std::string("duplicate field `").append(shape.fields[k].name).append("`"));
+          }
+          if (!object_colon()) return false;
         }
-        if (!object_colon()) return false;
+        if (k <= last || k == shape.count) unlike_writer();
         if (k == shape.count) {
           if (!skip_value()) return false;
           continue;
         }
+        last = k;
         seen |= 1u << k;
         if (!read_field(k)) return false;
       }
@@ -710,6 +821,7 @@ class Reader {
     if (c == '[') {
       if (!enter()) return false;
       ++i_;
+      unlike_writer();
       bool first = true;
       for (int k = 0; k < shape.count; ++k) {
         const int r = next_element(first);
@@ -741,27 +853,53 @@ class Reader {
   }
 
   // ---- typed values -------------------------------------------------------
-  bool read_text(std::string& out) {
+  bool read_text(Text& out) {
     const int c = peek_ws();
-    if (c == '"') {
-      std::string_view text;
-      if (!parse_string(text)) return false;
-      out.assign(text);
+    if (c != '"') {
+      if (c < 0) return fail_peek("EOF while parsing a value");
+      return invalid_type("a string");
+    }
+    // A text without escapes, found by one scan for its end, is kept as it
+    // stands (assigned straight from the input: handing it over through a
+    // view in memory would cost more than the scan).
+    const std::size_t begin = i_ + 1;
+    const std::size_t end = find_string_special(begin);
+    if (end < n_ && s_[end] == '"') {
+      i_ = end + 1;
+      if constexpr (kViews) {
+        out = std::string_view(s_ + begin, end - begin);
+      } else {
+        out.assign(s_ + begin, end - begin);
+      }
       return true;
     }
-    if (c < 0) return fail_peek("EOF while parsing a value");
-    return invalid_type("a string");
+    std::string_view text;
+    if (!scan_string<true>(&text)) return false;
+    if constexpr (!kViews) {
+      out.assign(text);
+    } else if (!decoded_last_) {
+      out = text;
+    } else {
+      // Decoded texts are kept in `decoded`, whose room is made once for as
+      // many bytes as the input has (no decoded text is longer than its
+      // escaped form), so that it never moves and earlier views stay valid.
+      if (decoded_->empty()) decoded_->reserve(n_);
+      decoded_->insert(decoded_->end(), text.begin(), text.end());
+      out = std::string_view(decoded_->data() + decoded_->size() - text.size(), text.size());
+    }
+    return true;
   }
 
   // Consumes a null if one comes next.
   bool read_null_if_present(bool& was_null) {
     was_null = peek_ws() == 'n';
     if (!was_null) return true;
+    unlike_writer();
     ++i_;
     return expect_ident("ull");
   }
 
-  bool read_optional_text(std::optional<std::string>& out) {
+  bool read_optional_text(std::optional<Text>& out) {
     bool was_null = false;
     if (!read_null_if_present(was_null)) return false;
     if (was_null) {
@@ -777,6 +915,21 @@ class Reader {
     const int c = peek_ws();
     if (c < 0) return fail_peek("EOF while parsing a value");
     if (c != '-' && !is_digit(static_cast<unsigned char>(c))) return invalid_type(type_name);
+    // Digits without a leading zero that end the number and fit (as
+    // the writer writes every integer) are taken in one pass; anything else
+    // is read again below as a number token.
+    std::size_t end = i_;
+    std::uint64_t value = 0;
+    while (end < n_ && is_digit(static_cast<unsigned char>(s_[end])) && value <= (max - 9) / 10) {
+      value = value * 10 + static_cast<std::uint64_t>(s_[end++] - '0');
+    }
+    if (end > i_ && (s_[i_] != '0' || end == i_ + 1) &&
+        (end == n_ || (!is_digit(static_cast<unsigned char>(s_[end])) && s_[end] != '.' && s_[end] != 'e' &&
+                       s_[end] != 'E'))) {
+      i_ = end;
+      out = value;
+      return true;
+    }
     NumberToken token;
     if (!scan_number(token)) return false;
     const bool negative_zero = token.negative && token.text == "-0";
@@ -859,7 +1012,7 @@ class Reader {
     std::string_view text;
     if (!parse_string(text)) return false;
     for (int k = 0; k < count; ++k) {
-      if (names[k] == text) {
+      if (same_text(names[k], text)) {
         out = k;
         return true;
       }
@@ -887,7 +1040,7 @@ class Reader {
   }
 
   // ---- records ------------------------------------------------------------
-  bool read_claim(Claim& out) {
+  bool read_claim(BasicClaim<Text>& out) {
     static constexpr Field kFields[] = {
         {"value", true}, {"unit", false}, {"kind", true}, {"doc_id", true}};
     static constexpr Shape kShape{"struct Claim", "struct Claim with 4 elements", kFields, 4, false};
@@ -906,7 +1059,7 @@ class Reader {
     });
   }
 
-  bool read_source_artifact(SourceArtifact& out) {
+  bool read_source_artifact(BasicSourceArtifact<Text>& out) {
     static constexpr Field kFields[] = {
         {"uri", true}, {"sha256", true}, {"retrieved_at", false}, {"authority", false}};
     static constexpr Shape kShape{"struct SourceArtifact", "struct SourceArtifact with 4 elements",
@@ -927,7 +1080,7 @@ class Reader {
     });
   }
 
-  bool read_locator(Locator& out) {
+  bool read_locator(BasicXbrlLocator<Text>& out) {
     static constexpr Field kFields[] = {{"profile", true},
                                         {"concept", true},
                                         {"context_ref", true},
@@ -955,14 +1108,14 @@ class Reader {
     });
   }
 
-  bool read_extraction(Extraction& out) {
+  bool read_extraction(BasicExtraction<Text>& out) {
     static constexpr Field kFields[] = {{"engine", true}};
     static constexpr Shape kShape{"struct Extraction", "struct Extraction with 1 element", kFields,
                                   1, false};
     return read_record(kShape, [&](int) { return read_text(out.engine); });
   }
 
-  bool read_evidence(Evidence& out) {
+  bool read_evidence(BasicEvidence<Text>& out) {
     static constexpr Field kFields[] = {
         {"source_artifact", true}, {"locator", true}, {"extraction", true}};
     static constexpr Shape kShape{"struct Evidence", "struct Evidence with 3 elements", kFields, 3,
@@ -1121,7 +1274,7 @@ class Reader {
     return true;
   }
 
-  bool read_derivation_input(DerivationInput& out) {
+  bool read_derivation_input(BasicDerivationInput<Text>& out) {
     static constexpr Field kFields[] = {{"receipt_id", true}, {"value", true}, {"role", true}};
     static constexpr Shape kShape{"struct DerivationInput", "struct DerivationInput with 3 elements",
                                   kFields, 3, false};
@@ -1137,17 +1290,17 @@ class Reader {
     });
   }
 
-  bool read_derivation(Derivation& out) {
+  bool read_derivation(BasicDerivation<Text>& out) {
     static constexpr Field kFields[] = {{"operation", true}, {"inputs", true}};
     static constexpr Shape kShape{"struct Derivation", "struct Derivation with 2 elements", kFields,
                                   2, false};
     return read_record(kShape, [&](int k) {
       if (k == 0) return read_operation(out.operation);
-      return read_list(out.inputs, [&](DerivationInput& input) { return read_derivation_input(input); });
+      return read_list(out.inputs, [&](BasicDerivationInput<Text>& input) { return read_derivation_input(input); });
     });
   }
 
-  bool read_attestation(Attestation& out) {
+  bool read_attestation(BasicAttestation<Text>& out) {
     static constexpr Field kFields[] = {{"alg", true}, {"public_key", true}, {"sig", true}};
     static constexpr Shape kShape{"struct Attestation", "struct Attestation with 3 elements", kFields,
                                   3, false};
@@ -1175,7 +1328,7 @@ class Reader {
     return read_inner(*out);
   }
 
-  bool read_receipt(Receipt& out) {
+  bool read_receipt(BasicReceipt<Text>& out) {
     static constexpr Field kFields[] = {{"schema", true},      {"receipt_id", true},
                                         {"claim", true},       {"evidence", true},
                                         {"derivation", false}, {"attestation", false}};
@@ -1190,17 +1343,39 @@ class Reader {
         case 1:
           return read_text(out.receipt_id);
         case 2:
-          return read_claim(out.claim);
+          return read_written(claim_written_, [&] { return read_claim(out.claim); });
         case 3:
-          return read_list(out.evidence, [&](Evidence& e) { return read_evidence(e); });
+          return read_written(evidence_written_, [&] {
+            return read_list(out.evidence, [&](BasicEvidence<Text>& e) { return read_evidence(e); });
+          });
         case 4:
           return read_optional_record(out.derivation,
-                                      [&](Derivation& d) { return read_derivation(d); });
+                                      [&](BasicDerivation<Text>& d) { return read_derivation(d); });
         default:
           return read_optional_record(out.attestation,
-                                      [&](Attestation& a) { return read_attestation(a); });
+                                      [&](BasicAttestation<Text>& a) { return read_attestation(a); });
       }
     });
+  }
+
+  // Reads a member's value with `read`; in view mode, `written` is then the
+  // value's text when it is in the writer's form, else empty.
+  template <class Read>
+  bool read_written(std::optional<WrittenJson>& written, Read&& read) {
+    if constexpr (kViews) {
+      peek_ws();
+      const std::size_t begin = i_;
+      const std::size_t unlike = unlike_writer_;
+      if (!read()) return false;
+      if (unlike_writer_ == unlike) {
+        written = WrittenJson{std::string_view(s_ + begin, i_ - begin)};
+      } else {
+        written.reset();
+      }
+      return true;
+    } else {
+      return read();
+    }
   }
 
   const char* s_;
@@ -1208,226 +1383,39 @@ class Reader {
   std::size_t i_ = 0;
   int depth_ = 0;
   std::string scratch_;
+  bool decoded_last_ = false;  // the last string read came through scratch_
+  std::vector<char>* decoded_;  // view mode: where decoded texts are kept
+  std::size_t unlike_writer_ = 0;  // view mode: places where the text is not in the writer's form
+  std::optional<WrittenJson> claim_written_;
+  std::optional<WrittenJson> evidence_written_;
   std::string error_;
   std::size_t error_offset_ = 0;
 };
 
-// Reads a receipt without derivation or attestation written exactly as
-// write_receipt writes one: members in declaration order, absent optional
-// members left out, no white space, strings without escapes or controls,
-// integers as plain digits. At anything else it gives up, and the
-// schema-driven reader reads the text from the start (so every error, and
-// every other form, is that reader's). Every string it reads is a slice of
-// the text; a text it accepts reads to the same receipt as there, and its
-// claim and evidence list are byte for byte what the writer writes for them.
-class PlainReader {
- public:
-  explicit PlainReader(std::string_view text) : s_(text.data()), n_(text.size()) {}
-
-  // Into a receipt record; `out` is left in no particular state on failure.
-  bool read(Receipt& out, CanonicalSlices& slices) {
-    PlainReceiptView head;
-    if (!receipt_head(head)) return false;
-    const std::size_t evidence_begin = i_;
-    if (!literal("[")) return false;
-    std::size_t count = 0;
-    if (!literal("]")) {
-      PlainEvidenceView item;
-      do {
-        if (!evidence(item)) return false;
-        if (count == out.evidence.size()) out.evidence.emplace_back();
-        assign(item, out.evidence[count]);
-        ++count;
-      } while (literal(","));
-      if (!literal("]")) return false;
-    }
-    out.evidence.resize(count);
-    if (!receipt_end(head, evidence_begin)) return false;
-    assign(head, out);
-    slices = head.slices;
-    return true;
-  }
-
-  // Into slices of the text, for a receipt with exactly one evidence item.
-  bool read(PlainReceiptView& out) {
-    if (!receipt_head(out)) return false;
-    const std::size_t evidence_begin = i_;
-    return literal("[") && evidence(out.evidence) && literal("]") && receipt_end(out, evidence_begin);
-  }
-
- private:
-  static void assign(std::string_view from, std::string& to) { to.assign(from.data(), from.size()); }
-  static void assign(const std::optional<std::string_view>& from, std::optional<std::string>& to) {
-    if (!from) {
-      to.reset();
-      return;
-    }
-    if (!to) to.emplace();
-    assign(*from, *to);
-  }
-  static void assign(const PlainEvidenceView& from, Evidence& to) {
-    assign(from.uri, to.source_artifact.uri);
-    assign(from.sha256, to.source_artifact.sha256);
-    assign(from.retrieved_at, to.source_artifact.retrieved_at);
-    assign(from.authority, to.source_artifact.authority);
-    assign(from.concept_name, to.locator.concept_name);
-    assign(from.context_ref, to.locator.context_ref);
-    assign(from.unit_ref, to.locator.unit_ref);
-    to.locator.byte_range = from.byte_range;
-    assign(from.engine, to.extraction.engine);
-  }
-  static void assign(const PlainReceiptView& from, Receipt& to) {
-    assign(from.schema, to.schema);
-    assign(from.receipt_id, to.receipt_id);
-    assign(from.value, to.claim.value);
-    assign(from.unit, to.claim.unit);
-    to.claim.kind = from.kind;
-    assign(from.doc_id, to.claim.doc_id);
-    to.derivation.reset();
-    to.attestation.reset();
-  }
-
-  // Everything up to the evidence list.
-  bool receipt_head(PlainReceiptView& out) {
-    if (!literal("{\"schema\":") || !text(out.schema) || !literal(",\"receipt_id\":") || !text(out.receipt_id) ||
-        !literal(",\"claim\":")) {
-      return false;
-    }
-    const std::size_t claim_begin = i_;
-    if (!claim(out)) return false;
-    out.slices.claim = std::string_view(s_ + claim_begin, i_ - claim_begin);
-    return literal(",\"evidence\":");
-  }
-
-  // After the evidence list: the receipt's end, which must be the text's.
-  bool receipt_end(PlainReceiptView& out, std::size_t evidence_begin) {
-    out.slices.evidence = std::string_view(s_ + evidence_begin, i_ - evidence_begin);
-    return literal("}") && i_ == n_;
-  }
-
-  // The literal's length is known here, so the comparison compiles to a few
-  // word compares rather than a library call.
-  template <std::size_t N>
-  bool literal(const char (&expected)[N]) {
-    constexpr std::size_t size = N - 1;
-    if (n_ - i_ < size || std::memcmp(s_ + i_, expected, size) != 0) return false;
-    i_ += size;
-    return true;
-  }
-
-  bool text(std::string_view& out) {
-    if (i_ == n_ || s_[i_] != '"') return false;
-    const std::size_t begin = i_ + 1;
-    const std::size_t end = begin + detail::find_json_special(s_ + begin, n_ - begin);
-    if (end == n_ || s_[end] != '"') return false;
-    out = std::string_view(s_ + begin, end - begin);
-    i_ = end + 1;
-    return true;
-  }
-
-  // An optional member: present as `key` and a string, or left out.
-  template <std::size_t N>
-  bool optional_text(const char (&key)[N], std::optional<std::string_view>& out) {
-    if (!literal(key)) {
-      out.reset();
-      return true;
-    }
-    return text(out.emplace());
-  }
-
-  // Digits without a leading zero that fit 64 bits.
-  bool integer(std::uint64_t& out) {
-    const std::size_t begin = i_;
-    std::uint64_t value = 0;
-    for (; i_ < n_ && is_digit(static_cast<unsigned char>(s_[i_])); ++i_) {
-      const auto d = static_cast<std::uint64_t>(s_[i_] - '0');
-      if (value > (std::numeric_limits<std::uint64_t>::max() - d) / 10) return false;
-      value = value * 10 + d;
-    }
-    if (i_ == begin || (s_[begin] == '0' && i_ - begin > 1)) return false;
-    out = value;
-    return true;
-  }
-
-  bool claim(PlainReceiptView& out) {
-    if (!literal("{\"value\":") || !text(out.value) || !optional_text(",\"unit\":", out.unit)) return false;
-    if (literal(",\"kind\":\"stated\"")) {
-      out.kind = ClaimKind::Stated;
-    } else if (literal(",\"kind\":\"derived\"")) {
-      out.kind = ClaimKind::Derived;
-    } else {
-      return false;
-    }
-    return literal(",\"doc_id\":") && text(out.doc_id) && literal("}");
-  }
-
-  bool evidence(PlainEvidenceView& out) {
-    if (!literal("{\"source_artifact\":{\"uri\":") || !text(out.uri) || !literal(",\"sha256\":") ||
-        !text(out.sha256) || !optional_text(",\"retrieved_at\":", out.retrieved_at) ||
-        !optional_text(",\"authority\":", out.authority) || !literal("}")) {
-      return false;
-    }
-    if (!literal(",\"locator\":{\"profile\":\"xbrl\",\"concept\":") || !text(out.concept_name) ||
-        !literal(",\"context_ref\":") || !text(out.context_ref) ||
-        !optional_text(",\"unit_ref\":", out.unit_ref)) {
-      return false;
-    }
-    if (literal(",\"byte_range\":[")) {
-      std::uint64_t bounds[2] = {0, 0};
-      if (!integer(bounds[0]) || !literal(",") || !integer(bounds[1]) || !literal("]")) return false;
-      out.byte_range = ByteRange{bounds[0], bounds[1]};
-    } else {
-      out.byte_range.reset();
-    }
-    return literal("},\"extraction\":{\"engine\":") && text(out.engine) && literal("}}");
-  }
-
-  const char* s_;
-  std::size_t n_;
-  std::size_t i_ = 0;
-};
-
 }  // namespace
 
-std::expected<Receipt, std::string> read_receipt(std::string_view json_text) {
-  Reader reader(json_text);
+std::string ReceiptReadError::render() const {
+  std::string out = description;
+  out.append(" at line ");
+  out.append(std::to_string(line));
+  out.append(" column ");
+  out.append(std::to_string(column));
+  return out;
+}
+
+std::expected<Receipt, ReceiptReadError> read_receipt(std::string_view json_text) {
+  Reader<std::string> reader(json_text);
   Receipt receipt;
-  if (!reader.read_document(receipt)) return std::unexpected(reader.message());
+  if (!reader.read_document(receipt)) return std::unexpected(reader.error());
   return receipt;
 }
 
-std::expected<void, std::string> read_receipt_into(std::string_view json_text, Receipt& out,
-                                                   CanonicalSlices* slices) {
-  if (slices != nullptr) {
-    *slices = CanonicalSlices{};
-    if (PlainReader(json_text).read(out, *slices)) return {};
-    *slices = CanonicalSlices{};
-  }
-  Reader reader(json_text);
-  if (!reader.read_document(out)) return std::unexpected(reader.message());
+std::expected<void, ReceiptReadError> read_receipt(std::string_view json_text, ViewedReceipt& out) {
+  out.decoded.clear();
+  Reader<std::string_view> reader(json_text, &out.decoded);
+  if (!reader.read_document(out.receipt)) return std::unexpected(reader.error());
+  out.written = reader.written();
   return {};
-}
-
-bool read_plain_receipt(std::string_view json_text, PlainReceiptView& out) { return PlainReader(json_text).read(out); }
-
-void PlainReceiptView::to_receipt(Receipt& out) const {
-  out = Receipt{};
-  out.schema = schema;
-  out.receipt_id = receipt_id;
-  out.claim.value = value;
-  if (unit) out.claim.unit = std::string(*unit);
-  out.claim.kind = kind;
-  out.claim.doc_id = doc_id;
-  Evidence& item = out.evidence.emplace_back();
-  item.source_artifact.uri = evidence.uri;
-  item.source_artifact.sha256 = evidence.sha256;
-  if (evidence.retrieved_at) item.source_artifact.retrieved_at = std::string(*evidence.retrieved_at);
-  if (evidence.authority) item.source_artifact.authority = std::string(*evidence.authority);
-  item.locator.concept_name = evidence.concept_name;
-  item.locator.context_ref = evidence.context_ref;
-  if (evidence.unit_ref) item.locator.unit_ref = std::string(*evidence.unit_ref);
-  item.locator.byte_range = evidence.byte_range;
-  item.extraction.engine = evidence.engine;
 }
 
 }  // namespace quorrel::evidence

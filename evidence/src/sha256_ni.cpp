@@ -139,16 +139,6 @@ class Blocks {
   std::uint8_t tail_[128];
 };
 
-QUORREL_SHA_NI_TARGET void run_one(const std::uint8_t* data, std::size_t size, std::uint8_t* out) {
-  const Blocks blocks(data, size);
-  State s = initial_state();
-  for (std::size_t i = 0; i < blocks.count(); ++i) {
-    const std::uint8_t* block = blocks[i];
-    compress<1>(&s, &block);
-  }
-  store_digest(s, out);
-}
-
 QUORREL_SHA_NI_TARGET void run_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b,
                                     std::size_t b_size, std::uint8_t* a_out, std::uint8_t* b_out) {
   const Blocks a_blocks(a, a_size);
@@ -189,8 +179,6 @@ bool sha_ni_supported() noexcept {
   return supported;
 }
 
-void sha256_ni(const std::uint8_t* data, std::size_t size, std::uint8_t* out) noexcept { run_one(data, size, out); }
-
 void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
                     std::uint8_t* a_out, std::uint8_t* b_out) noexcept {
   run_pair(a, a_size, b, b_size, a_out, b_out);
@@ -201,7 +189,6 @@ void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_
 bool sha_ni_supported() noexcept { return false; }
 
 // Never reached: callers check sha_ni_supported() first.
-void sha256_ni(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept {}
 void sha256_ni_pair(const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t, std::uint8_t*,
                     std::uint8_t*) noexcept {}
 

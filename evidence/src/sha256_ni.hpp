@@ -1,8 +1,8 @@
 #pragma once
-// SHA-256 with the x86-64 SHA instructions (SHA-NI), one message or two at
-// once. The functions here may only be called when sha_ni_supported() says
-// so; elsewhere (another processor, another architecture) they do not exist
-// in any usable form and crypto.cpp uses OpenSSL instead.
+// SHA-256 of two messages at once with the x86-64 SHA instructions (SHA-NI),
+// the fast path of Sha256::digest_batch. sha256_ni_pair may only be called
+// when sha_ni_supported() says so; elsewhere (another processor, another
+// architecture) it does nothing and crypto.cpp uses OpenSSL alone.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,12 +14,9 @@ namespace quorrel::evidence::detail {
 // Worked out once.
 bool sha_ni_supported() noexcept;
 
-// The 32-byte digest of size bytes at data into out.
-void sha256_ni(const std::uint8_t* data, std::size_t size, std::uint8_t* out) noexcept;
-
-// The digests of two messages, computed in one loop: the two compressions are
-// independent, so the processor overlaps their rounds, whose instructions
-// would otherwise mostly wait on each other's results.
+// The 32-byte digests of two messages, computed in one loop: the two
+// compressions are independent, so the processor overlaps their rounds,
+// whose instructions would otherwise mostly wait on each other's results.
 void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
                     std::uint8_t* a_out, std::uint8_t* b_out) noexcept;
 

@@ -1,424 +1,208 @@
 #include "quorrel/evidence/verify.hpp"
 
 #include <algorithm>
-#include <cstring>
-#include <tuple>
-#include <iterator>
+#include <cstdint>
+#include <span>
 
-#include "quorrel/core/parser.hpp"
 #include "quorrel/evidence/attestation.hpp"
 #include "quorrel/evidence/canonical.hpp"
-#include "quorrel/evidence/crypto.hpp"
 #include "quorrel/evidence/derived.hpp"
-#include "quorrel/evidence/json_writer.hpp"
 #include "quorrel/evidence/jsonl.hpp"
-#include "quorrel/evidence/receipt_reader.hpp"
 
 namespace quorrel::evidence {
-namespace {
 
-// What the checks of one receipt without a derivation found, before any
-// detail text is written: a receipt that passes every check costs no report.
-struct StatedFindings {
-  bool hashes_to_id = false;
-  bool schema_known = false;
-  std::size_t evidence_count = 0;
-  bool artifact_matches = false;
-  FactMatch match;
-  bool range_matches = false;
-  enum class Value { Absent, Matches, Differs } value = Value::Absent;
-  std::optional<Check> attestation;
-
-  bool all_pass() const noexcept {
-    return hashes_to_id && schema_known && evidence_count == 1 && artifact_matches && match.count == 1 &&
-           range_matches && value == Value::Matches && (!attestation || attestation->pass);
-  }
-};
-
-// The start of every canonical body: ["er/0.2",
-constexpr std::string_view kBodyHead = "[\"er/0.2\",";
-static_assert(kSchema == "er/0.2");
-
-void write_body(const CanonicalSlices& slices, std::string& body);
-
-// Writes the receipt's canonical body into `body` (replacing its content).
-// `slices`, when present, are the receipt's claim and evidence list exactly
-// as the canonical writer writes them, so the body is put together from them.
-void write_body(const Receipt& receipt, const CanonicalSlices& slices, std::string& body) {
-  body.clear();
-  if (slices.present() && !receipt.derivation) {
-    write_body(slices, body);
-  } else {
-    append_canonical_body(receipt.claim, receipt.evidence, receipt.derivation, body);
-  }
+std::string render(const VerifyError& error) {
+  return std::visit([](const auto& e) { return e.render(); }, error);
 }
-
-// What the checks of a receipt without a derivation read from it, as views
-// of a receipt record or of the receipt's text.
-struct StatedParts {
-  std::string_view schema;
-  std::string_view receipt_id;
-  std::string_view value;
-  std::size_t evidence_count = 0;
-  // Of the first evidence item; empty when there is none.
-  std::string_view artifact_sha256;
-  std::string_view concept_name;
-  std::string_view context_ref;
-  std::optional<std::string_view> unit_ref;
-  std::optional<core::ByteRange> byte_range;
-  const Receipt* record = nullptr;  // the receipt record, when there is one: its attestation is checked
-};
-
-StatedParts parts_of(const Receipt& receipt) {
-  StatedParts parts;
-  parts.schema = receipt.schema;
-  parts.receipt_id = receipt.receipt_id;
-  parts.value = receipt.claim.value;
-  parts.evidence_count = receipt.evidence.size();
-  if (!receipt.evidence.empty()) {
-    const Evidence& evidence = receipt.evidence.front();
-    parts.artifact_sha256 = evidence.source_artifact.sha256;
-    parts.concept_name = evidence.locator.concept_name;
-    parts.context_ref = evidence.locator.context_ref;
-    if (evidence.locator.unit_ref) parts.unit_ref = *evidence.locator.unit_ref;
-    parts.byte_range = evidence.locator.byte_range;
-  }
-  parts.record = &receipt;
-  return parts;
-}
-
-StatedParts parts_of(const PlainReceiptView& receipt) {
-  StatedParts parts;
-  parts.schema = receipt.schema;
-  parts.receipt_id = receipt.receipt_id;
-  parts.value = receipt.value;
-  parts.evidence_count = 1;
-  parts.artifact_sha256 = receipt.evidence.sha256;
-  parts.concept_name = receipt.evidence.concept_name;
-  parts.context_ref = receipt.evidence.context_ref;
-  parts.unit_ref = receipt.evidence.unit_ref;
-  parts.byte_range = receipt.evidence.byte_range;
-  return parts;
-}
-
-// Whether `receipt_id` is the id of a body with this digest: "er_" and the
-// digest's 64 lower-case hexadecimal digits, compared without writing a string.
-bool is_id_of(const Digest& digest, std::string_view receipt_id) noexcept {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  constexpr std::string_view kPrefix = "er_";
-  if (receipt_id.size() != kPrefix.size() + 2 * digest.size() || !receipt_id.starts_with(kPrefix)) return false;
-  char hex[2 * std::tuple_size_v<Digest>];
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    hex[2 * i] = kDigits[digest[i] >> 4];
-    hex[2 * i + 1] = kDigits[digest[i] & 0x0F];
-  }
-  return std::memcmp(hex, receipt_id.data() + kPrefix.size(), sizeof hex) == 0;
-}
-
-// The checks of a receipt whose canonical body is written and hashed, given
-// whether it hashes to the receipt's id.
-StatedFindings examine_hashed(const SourceContext& context, const StatedParts& receipt, VerifyScratch& scratch,
-                              std::string_view body, bool hashes_to_id) {
-  StatedFindings found;
-  found.hashes_to_id = hashes_to_id;
-  found.schema_known = receipt.schema == kSchema;
-  found.evidence_count = receipt.evidence_count;
-
-  if (found.evidence_count > 0) {
-    found.artifact_matches = receipt.artifact_sha256 == context.sha256;
-    found.match = context.index.locate(FactKeyView{receipt.concept_name, receipt.context_ref, receipt.unit_ref},
-                                       receipt.byte_range, scratch.key, &scratch.next_position);
-    if (found.match.count > 0) {
-      const std::optional<core::ByteRange>& fact_range = context.document.facts[found.match.first].byte_range;
-      found.range_matches = receipt.byte_range && fact_range && *receipt.byte_range == *fact_range;
-      if (const std::optional<CanonicalValue>& entry = context.values[found.match.first]) {
-        const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.value);
-        const bool matches = (claimed && entry->decimal) ? *claimed == *entry->decimal
-                                                         : receipt.value == entry->text;
-        found.value = matches ? StatedFindings::Value::Matches : StatedFindings::Value::Differs;
-      }
-    }
-  }
-  if (receipt.record != nullptr) found.attestation = attestation_check(*receipt.record, body);
-  return found;
-}
-
-// The canonical body of a receipt without derivation whose claim and evidence
-// list are `slices`, written into `body` (replacing its content).
-void write_body(const CanonicalSlices& slices, std::string& body) {
-  body.clear();
-  body.append(kBodyHead);
-  body.append(slices.claim);
-  body.push_back(',');
-  body.append(slices.evidence);
-  body.append(",null]");
-}
-
-StatedFindings examine(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
-  write_body(receipt, CanonicalSlices{}, scratch.body);
-  receipt_id_of_body_into(scratch.body, scratch.sha, scratch.id);
-  return examine_hashed(context, parts_of(receipt), scratch, scratch.body, receipt.receipt_id == scratch.id);
-}
-
-// The full report of what examine found, every check in the order performed.
-VerificationReport report_of(const SourceContext& context, const Receipt& receipt, StatedFindings found) {
-  std::vector<Check> checks;
-  checks.reserve(7);
-  if (found.hashes_to_id && found.schema_known) {
-    checks.push_back(Check::passed(CheckName::ReceiptId));
-  } else {
-    checks.push_back(Check::failed(CheckName::ReceiptId, "receipt body does not hash to receipt_id"));
-  }
-
-  const std::size_t n = found.evidence_count;
-  if (n == 1) {
-    checks.push_back(Check::passed(CheckName::EvidenceShape));
-  } else {
-    checks.push_back(Check::failed(CheckName::EvidenceShape, std::to_string(n) + " evidence items, expected exactly 1"));
-  }
-
-  if (n > 0) {
-    const Evidence& evidence = receipt.evidence.front();
-    if (found.artifact_matches) {
-      checks.push_back(Check::passed(CheckName::ArtifactHash));
-    } else {
-      checks.push_back(Check::failed(CheckName::ArtifactHash,
-                                     "expected " + evidence.source_artifact.sha256 + ", got " + context.sha256));
-    }
-
-    if (found.match.count == 1) {
-      checks.push_back(Check::passed(CheckName::Locate));
-    } else {
-      checks.push_back(Check::failed(CheckName::Locate,
-                                     "matched " + std::to_string(found.match.count) + " facts, expected exactly 1"));
-    }
-
-    if (found.match.count > 0) {
-      if (found.range_matches) {
-        checks.push_back(Check::passed(CheckName::ByteRange));
-      } else {
-        checks.push_back(Check::failed(
-            CheckName::ByteRange, "recorded " + render_byte_range(evidence.locator.byte_range) + ", re-parsed " +
-                                      render_byte_range(context.document.facts[found.match.first].byte_range)));
-      }
-
-      switch (found.value) {
-        case StatedFindings::Value::Absent:
-          checks.push_back(Check::failed(CheckName::ValueMatch, "located fact has no re-derivable numeric value"));
-          break;
-        case StatedFindings::Value::Matches:
-          checks.push_back(Check::passed(CheckName::ValueMatch));
-          break;
-        case StatedFindings::Value::Differs:
-          checks.push_back(Check::failed(CheckName::ValueMatch, "claimed " + receipt.claim.value + ", source has " +
-                                                                    context.values[found.match.first]->text));
-          break;
-      }
-    }
-  }
-
-  if (found.attestation) checks.push_back(std::move(*found.attestation));
-  return VerificationReport::from_checks(receipt.receipt_id, std::move(checks));
-}
-
-}  // namespace
 
 std::string render_byte_range(const std::optional<core::ByteRange>& range) {
   if (!range) return "None";
   return "Some((" + std::to_string(range->first) + ", " + std::to_string(range->second) + "))";
 }
 
+namespace {
+
+// The checks of one receipt whose body is written and hashed, into its outcome.
+void check_stated(const SourceContext& context, const ReceiptView& receipt, std::string_view body,
+                  StatedOutcome& outcome, VerifyScratch& scratch) {
+  VerificationReport& report = outcome.report;
+  // Detail texts are written only for checks that fail.
+  std::vector<Check>& checks = report.checks;
+  checks.clear();
+  const auto check = [&checks](CheckName name, bool pass, const auto& detail) {
+    checks.push_back(pass ? Check::passed(name) : Check::failed(name, detail()));
+  };
+  check(CheckName::ReceiptId, outcome.intact && receipt.schema == kSchema,
+        [] { return std::string("receipt body does not hash to receipt_id"); });
+  const std::size_t n = receipt.evidence.size();
+  check(CheckName::EvidenceShape, n == 1,
+        [n] { return std::to_string(n) + " evidence items, expected exactly 1"; });
+  if (n > 0) {
+    const EvidenceView& evidence = receipt.evidence.front();
+    const LocatorView& locator = evidence.locator;
+    check(CheckName::ArtifactHash, evidence.source_artifact.sha256 == context.sha256, [&] {
+      return "expected " + std::string(evidence.source_artifact.sha256) + ", got " + context.sha256;
+    });
+    const FactMatch match = context.index.locate({locator.concept_name, locator.context_ref, locator.unit_ref},
+                                                  locator.byte_range, scratch.key, &scratch.next_position);
+    check(CheckName::Locate, match.count == 1,
+          [&] { return "matched " + std::to_string(match.count) + " facts, expected exactly 1"; });
+    if (match.count > 0) {
+      const std::optional<core::ByteRange>& fact_range = context.document.facts[match.first].byte_range;
+      check(CheckName::ByteRange, locator.byte_range && fact_range && *locator.byte_range == *fact_range, [&] {
+        return "recorded " + render_byte_range(locator.byte_range) + ", re-parsed " + render_byte_range(fact_range);
+      });
+      const std::optional<core::Decimal>& number = context.values[match.first];
+      if (!number) {
+        check(CheckName::ValueMatch, false,
+              [] { return std::string("located fact has no re-derivable numeric value"); });
+      } else {
+        // A claim that is a decimal compares by value, any other text with the
+        // fact's canonical text.
+        const auto canonical = [&number] {
+          std::string text;
+          append_canonical_text(*number, text);
+          return text;
+        };
+        const std::optional<core::Decimal> claimed = core::Decimal::parse(receipt.claim.value);
+        check(CheckName::ValueMatch, claimed ? *claimed == *number : receipt.claim.value == canonical(),
+              [&] { return "claimed " + std::string(receipt.claim.value) + ", source has " + canonical(); });
+      }
+    }
+  }
+  if (std::optional<Check> attestation = attestation_check(receipt, body)) {
+    checks.push_back(std::move(*attestation));
+  }
+  report.receipt_id.assign(receipt.receipt_id);
+  report.status = std::all_of(checks.begin(), checks.end(), [](const Check& c) { return c.pass; })
+                      ? ValidationStatus::Verified
+                      : ValidationStatus::Failed;
+}
+
+}  // namespace
+
+void verify_in(const SourceContext& context, std::span<const ViewedReceipt> receipts, VerifyScratch& scratch,
+               std::span<StatedOutcome> out) {
+  // The bodies first, hashed together; then each receipt's checks.
+  const std::size_t n = receipts.size();
+  if (scratch.bodies.size() < n) scratch.bodies.resize(n);
+  scratch.views.resize(n);
+  scratch.digests.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const ViewedReceipt& viewed = receipts[i];
+    std::string& body = scratch.bodies[i];
+    body.clear();
+    if (viewed.written && !viewed.receipt.derivation) {
+      append_canonical_body(viewed.written->claim, viewed.written->evidence, std::nullopt, body);
+    } else {
+      append_canonical_body(viewed.receipt, body);
+    }
+    scratch.views[i] = body;
+  }
+  scratch.sha.digest_batch(scratch.views, scratch.digests.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    scratch.id.assign("er_");
+    append_hex(scratch.digests[i].data(), scratch.digests[i].size(), scratch.id);
+    out[i].intact = scratch.id == receipts[i].receipt.receipt_id;
+    check_stated(context, receipts[i].receipt, scratch.views[i], out[i], scratch);
+  }
+}
+
 VerificationReport verify_in(const SourceContext& context, const Receipt& receipt) {
+  const ViewedReceipt viewed{with_texts<std::string_view>(receipt), std::nullopt, {}};
   VerifyScratch scratch;
-  return verify_in(context, receipt, scratch);
+  StatedOutcome outcome;
+  verify_in(context, std::span(&viewed, 1), scratch, std::span(&outcome, 1));
+  return std::move(outcome.report);
 }
 
-VerificationReport verify_in(const SourceContext& context, const Receipt& receipt, VerifyScratch& scratch) {
-  return report_of(context, receipt, examine(context, receipt, scratch));
-}
+std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_text, std::string_view source_bytes) {
+  QUORREL_TRY(context, SourceContext::load(source_bytes));
 
-std::expected<std::string, std::string> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,
-                                                       std::string_view uri,
-                                                       const std::optional<std::string_view>& authority) {
-  std::expected<core::InstanceDocument, core::XbrlError> document = core::parse_instance(source_bytes);
-  if (!document) return std::unexpected(document.error().render());
-
-  SourceArtifact artifact;
-  artifact.uri = std::string(uri);
-  artifact.sha256 = sha256_hex(source_bytes);
-  if (authority) artifact.authority = std::string(*authority);
-
-  std::string out;
-  // A line is about 400 bytes besides its texts. Reserving a line for every
-  // fact saves regrowing the buffer and costs nothing for pages never written;
-  // the reservation is capped by a multiple of the input so that a huge uri
-  // cannot make it absurd (the buffer still grows as needed).
-  const std::size_t per_line = 512 + uri.size() + doc_id.size() + (authority ? authority->size() : 0);
-  const std::size_t cap = 8 * source_bytes.size() + per_line;
-  const std::size_t facts = document->facts.size();
-  out.reserve(facts != 0 && per_line > cap / facts ? cap : facts * per_line);
-  append_receipt_lines(*document, doc_id, artifact, out);
-  return out;
-}
-
-std::expected<std::string, std::string> verify_jsonl(std::string_view receipts_text, std::string_view source_bytes) {
-  std::expected<SourceContext, EvidenceError> context = SourceContext::load(source_bytes);
-  if (!context) return std::unexpected(context.error().render());
-
-  // Receipts without a derivation are checked as they are read, into two
-  // reused slots; only a report for a failing one is built. A receipt written
-  // as this library writes stated ones is read as views of its line, without
-  // copying; any other is read into a receipt record. Derived receipts may
-  // name any receipt of the batch, later ones included, so they are kept
-  // whole and checked once the batch is read, against what every receipt
-  // left behind: its id and claimed value (views of its line, or copies in
-  // one buffer) and, for the ones already checked, whether its body hashes to
-  // its id.
-  enum class Held : std::uint8_t { InLine, InTexts, Derived };
+  // Receipts without a derivation are checked as they are read, a few at a
+  // time. Derived receipts may name any receipt of the batch, later ones
+  // included, so they are kept and checked once every line is read, against what each receipt
+  // left behind: its stated id and claimed value (copied, since a line's
+  // decoded texts last only until the next line is read) and, for one
+  // already checked, whether its body hashes to its id.
   struct Seen {
-    Held held;
-    std::int8_t intact;  // -1 for derived receipts: worked out when named
-    std::string_view id;     // InLine
-    std::string_view value;  // InLine
-    std::size_t id_begin;     // InTexts
-    std::size_t value_begin;  // InTexts
-    std::size_t value_end;    // InTexts
-    std::size_t derived_slot;  // Derived: into `derived`
+    std::size_t id_begin;
+    std::size_t value_begin;
+    std::size_t value_end;
+    std::int8_t intact;      // -1 for a derived receipt: worked out when named
+    const Receipt* derived;  // the kept derived receipt, once the batch is read
   };
   const std::vector<std::string_view> lines = jsonl_records(receipts_text);
   std::vector<Seen> seen;
   seen.reserve(lines.size());
   std::string texts;
-  std::vector<Receipt> derived;
-  std::vector<std::pair<std::size_t, VerificationReport>> failures;  // with the receipt's batch position
+  std::vector<std::pair<std::size_t, Receipt>> derived;  // with the receipt's batch position
+  std::vector<std::pair<std::size_t, VerificationReport>> failures;
   std::size_t pass = 0;
+  // Stated receipts are checked sixteen at a time, so that their bodies are
+  // hashed together.
+  constexpr std::size_t kBatch = 16;
+  std::vector<ViewedReceipt> batch(kBatch);
+  std::vector<StatedOutcome> outcomes(kBatch);
+  std::size_t positions[kBatch];
+  std::size_t held = 0;
   VerifyScratch scratch;
-  // Receipts without a derivation are hashed two at a time: the first one
-  // read waits, body written, in slot 0 until a second arrives in slot 1;
-  // then both are checked in batch order. A last one without a partner is
-  // hashed alone once the batch is read.
-  struct Slot {
-    bool plain = false;  // read as `view`, else into `receipt`
-    PlainReceiptView view;
-    Receipt receipt;
-    CanonicalSlices slices;
-    std::string body;
-    Digest digest{};
-    std::size_t position = 0;
-  };
-  Slot slots[2];
-  Receipt failed;  // a plain receipt that fails, as the record its report needs
-  std::size_t waiting = 0;  // stated receipts read and not yet checked: 0 or 1
-  const auto check = [&](Slot& slot) {
-    const StatedParts parts = slot.plain ? parts_of(slot.view) : parts_of(slot.receipt);
-    StatedFindings found =
-        examine_hashed(*context, parts, scratch, slot.body, is_id_of(slot.digest, parts.receipt_id));
-    seen[slot.position].intact = found.hashes_to_id ? 1 : 0;
-    if (found.all_pass()) {
-      ++pass;
-    } else if (slot.plain) {
-      slot.view.to_receipt(failed);
-      failures.emplace_back(slot.position, report_of(*context, failed, std::move(found)));
-    } else {
-      failures.emplace_back(slot.position, report_of(*context, slot.receipt, std::move(found)));
+  const auto check_batch = [&] {
+    verify_in(context, std::span(batch).first(held), scratch, std::span(outcomes).first(held));
+    for (std::size_t i = 0; i < held; ++i) {
+      seen[positions[i]].intact = outcomes[i].intact ? 1 : 0;
+      if (outcomes[i].report.status == ValidationStatus::Verified) {
+        ++pass;
+      } else {
+        failures.emplace_back(positions[i], std::move(outcomes[i].report));
+      }
     }
+    held = 0;
   };
   for (std::size_t position = 0; position < lines.size(); ++position) {
-    Slot& slot = slots[waiting];
-    slot.position = position;
-    Seen& entry = seen.emplace_back(Seen{Held::InLine, -1, {}, {}, 0, 0, 0, 0});
-    slot.plain = read_plain_receipt(lines[position], slot.view);
-    if (slot.plain) {
-      entry.id = slot.view.receipt_id;
-      entry.value = slot.view.value;
-      write_body(slot.view.slices, slot.body);
-    } else {
-      Receipt& receipt = slot.receipt;
-      if (std::expected<void, std::string> read = read_receipt_into(lines[position], receipt, &slot.slices); !read) {
-        return std::unexpected(std::move(read.error()));
-      }
-      if (receipt.derivation) {
-        entry.held = Held::Derived;
-        entry.derived_slot = derived.size();
-        derived.push_back(std::move(receipt));
-        receipt = Receipt{};
-        continue;
-      }
-      entry.held = Held::InTexts;
-      entry.id_begin = texts.size();
-      texts.append(receipt.receipt_id);
-      entry.value_begin = texts.size();
-      texts.append(receipt.claim.value);
-      entry.value_end = texts.size();
-      write_body(receipt, slot.slices, slot.body);
+    QUORREL_TRY_VOID(read_receipt(lines[position], batch[held]));
+    const ReceiptView& receipt = batch[held].receipt;
+    Seen& entry = seen.emplace_back(Seen{texts.size(), 0, 0, -1, nullptr});
+    texts.append(receipt.receipt_id);
+    entry.value_begin = texts.size();
+    texts.append(receipt.claim.value);
+    entry.value_end = texts.size();
+    if (receipt.derivation) {
+      derived.emplace_back(position, with_texts<std::string>(receipt));
+      continue;
     }
-    if (waiting == 0) {
-      waiting = 1;
-    } else {
-      scratch.sha.digest_pair(slots[0].body, slots[1].body, slots[0].digest, slots[1].digest);
-      check(slots[0]);
-      check(slots[1]);
-      waiting = 0;
-    }
+    positions[held] = position;
+    if (++held == kBatch) check_batch();
   }
-  if (waiting == 1) {
-    slots[0].digest = scratch.sha.digest(slots[0].body);
-    check(slots[0]);
-  }
+  check_batch();
 
   if (!derived.empty()) {
+    for (const auto& [position, receipt] : derived) seen[position].derived = &receipt;
     std::vector<ReceiptIndex::Parent> parents;
     parents.reserve(seen.size());
-    std::vector<std::size_t> derived_positions;
-    derived_positions.reserve(derived.size());
     const std::string_view all(texts);
     for (std::size_t position = 0; position < seen.size(); ++position) {
       const Seen& entry = seen[position];
-      ReceiptIndex::Parent& parent = parents.emplace_back();
-      parent.position = position;
-      parent.intact = entry.intact;
-      switch (entry.held) {
-        case Held::InLine:
-          parent.receipt_id = entry.id;
-          parent.claimed_value = entry.value;
-          break;
-        case Held::InTexts:
-          parent.receipt_id = all.substr(entry.id_begin, entry.value_begin - entry.id_begin);
-          parent.claimed_value = all.substr(entry.value_begin, entry.value_end - entry.value_begin);
-          break;
-        case Held::Derived: {
-          const Receipt& receipt = derived[entry.derived_slot];
-          parent.receipt_id = receipt.receipt_id;
-          parent.claimed_value = receipt.claim.value;
-          parent.receipt = &receipt;
-          derived_positions.push_back(position);
-          break;
-        }
-      }
+      parents.push_back({all.substr(entry.id_begin, entry.value_begin - entry.id_begin),
+                         all.substr(entry.value_begin, entry.value_end - entry.value_begin), position, entry.intact,
+                         entry.derived});
     }
     const ReceiptIndex index(std::move(parents));
-    const std::size_t stated_failures = failures.size();
-    for (std::size_t k = 0; k < derived.size(); ++k) {
-      VerificationReport report = verify_derived(derived[k], index);
-      if (report.status == ValidationStatus::Verified) {
+    for (const auto& [position, receipt] : derived) {
+      VerificationReport derived_report = verify_derived(receipt, index);
+      if (derived_report.status == ValidationStatus::Verified) {
         ++pass;
       } else {
-        failures.emplace_back(derived_positions[k], std::move(report));
+        failures.emplace_back(position, std::move(derived_report));
       }
     }
-    // Both runs of failures are in batch order; the summary lists them as the batch does.
-    const auto middle = failures.begin() + static_cast<std::ptrdiff_t>(stated_failures);
-    std::vector<std::pair<std::size_t, VerificationReport>> merged;
-    merged.reserve(failures.size());
-    std::merge(std::make_move_iterator(failures.begin()), std::make_move_iterator(middle),
-               std::make_move_iterator(middle), std::make_move_iterator(failures.end()), std::back_inserter(merged),
-               [](const auto& a, const auto& b) { return a.first < b.first; });
-    failures = std::move(merged);
+    // The summary lists failures in batch order.
+    std::sort(failures.begin(), failures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   }
 
   std::vector<VerificationReport> reports;
   reports.reserve(failures.size());
-  for (auto& [position, report] : failures) reports.push_back(std::move(report));
+  for (auto& [position, failed] : failures) reports.push_back(std::move(failed));
   std::string out;
   write_summary_json(pass, reports, out);
   return out;

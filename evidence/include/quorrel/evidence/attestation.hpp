@@ -13,6 +13,8 @@ namespace quorrel::evidence {
 [[nodiscard]] std::optional<Check> attestation_check(const Receipt& receipt);
 
 // The same, given the receipt's canonical body already built by the caller.
-[[nodiscard]] std::optional<Check> attestation_check(const Receipt& receipt, std::string_view canonical_body);
+template <class Text>
+[[nodiscard]] std::optional<Check> attestation_check(const BasicReceipt<Text>& receipt,
+                                                     std::string_view canonical_body);
 
 }  // namespace quorrel::evidence

@@ -1,11 +1,12 @@
 #pragma once
-// SHA-256. On x86-64 processors with the SHA instructions the library's own
-// compression runs them, one message or two at once; elsewhere OpenSSL's
-// libcrypto does the work, its implementation fetched once per process and
-// one context reused by each Sha256 object for many messages.
+// SHA-256 through OpenSSL's libcrypto, its implementation fetched once per
+// process and one context reused by each Sha256 object for many messages.
+// On x86-64 processors with the SHA instructions, digest() runs the library's
+// own compression instead, chosen once per process.
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,10 +24,8 @@ class Sha256 {
   Sha256& operator=(const Sha256&) = delete;
 
   Digest digest(std::string_view bytes);
-  // The digests of two messages. With the SHA instructions the two are
-  // hashed in one interleaved loop, which for receipt-sized messages costs
-  // little more than one of them alone.
-  void digest_pair(std::string_view a, std::string_view b, Digest& a_out, Digest& b_out);
+  // out[i] is the digest of messages[i]; `out` has room for all of them.
+  void digest_batch(std::span<const std::string_view> messages, Digest* out);
   // 64 lower-case hexadecimal digits.
   std::string hex(std::string_view bytes);
   // Appends the 64 hexadecimal digits to out.
@@ -35,20 +34,6 @@ class Sha256 {
  private:
   evp_md_ctx_st* ctx_;
 };
-
-// What computes the digests: OpenSSL, or the library's own code with the
-// processor's SHA instructions.
-enum class Sha256Backend { OpenSsl, ShaInstructions };
-
-// The backend in use: ShaInstructions wherever this build and the processor
-// have them, unless a test or benchmark chose otherwise.
-[[nodiscard]] Sha256Backend sha256_backend() noexcept;
-// Whether this build and processor can run the SHA-instruction backend.
-[[nodiscard]] bool sha256_instructions_available() noexcept;
-// For tests and benchmarks: makes every Sha256 use the given backend. Asking
-// for ShaInstructions where they are unavailable changes nothing and gives
-// false.
-bool set_sha256_backend(Sha256Backend backend) noexcept;
 
 // Lower-case hexadecimal SHA-256 of the bytes.
 std::string sha256_hex(std::string_view bytes);

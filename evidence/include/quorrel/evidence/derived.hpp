@@ -11,6 +11,7 @@
 
 #include "quorrel/core/decimal.hpp"
 #include "quorrel/evidence/receipt.hpp"
+#include "quorrel/evidence/error.hpp"
 #include "quorrel/evidence/report.hpp"
 
 namespace quorrel::evidence {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quorrel/core/error.hpp"
 #include "quorrel/core/types.hpp"
 
 namespace quorrel::evidence {
@@ -52,15 +53,15 @@ struct DocumentCounts {
 
 struct FactTable {
   core::InstanceDocument document;
-  std::string receipts;        // exactly what receipts_jsonl gives
-  std::vector<FactRow> rows;   // one per fact, in the document's fact order; empty unless asked for
+  std::string receipts;       // exactly what receipts_jsonl gives
+  std::vector<FactRow> rows;  // one per fact, in the document's fact order; empty unless asked for
   DocumentCounts counts;
 };
 
 // Parses the source once. With rows, every fact gets its row; without, only
-// the receipts and the counts are made. The error is the text receipts_jsonl
+// the receipts and the counts are made. The error is the one receipts_jsonl
 // reports for the same source.
-[[nodiscard]] std::expected<FactTable, std::string> fact_table(std::string_view source_bytes,
+[[nodiscard]] std::expected<FactTable, core::XbrlError> fact_table(std::string_view source_bytes,
                                                                std::string_view doc_id, std::string_view uri,
                                                                const std::optional<std::string_view>& authority,
                                                                bool with_rows);

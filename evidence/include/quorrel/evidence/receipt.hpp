@@ -2,6 +2,12 @@
 // The evidence receipt record: a claimed value bound to the evidence for it
 // (source artifact, locator, extracting engine) or to the receipts it was
 // derived from, optionally attested by a signature.
+//
+// Every record comes in two forms of one template: with owned texts
+// (Receipt, Claim, ...: BasicX<std::string>) and with views of texts held
+// elsewhere (ReceiptView, ClaimView, ...: BasicX<std::string_view>), as the
+// receipt reader gives them for a line without copying it. Writing, the
+// canonical body and the checks of a stated receipt take either.
 
 #include <cstdint>
 #include <optional>
@@ -19,51 +25,54 @@ inline constexpr std::string_view kEngine = "quorrel-evidence@0.1.0";
 
 enum class ClaimKind { Stated, Derived };
 
-struct Claim {
-  std::string value;  // decimal text, kept exactly as given
-  std::optional<std::string> unit;
+template <class Text>
+struct BasicClaim {
+  Text value;  // decimal text, kept exactly as given
+  std::optional<Text> unit;
   ClaimKind kind = ClaimKind::Stated;
-  std::string doc_id;
+  Text doc_id;
 
-  bool operator==(const Claim&) const = default;
+  bool operator==(const BasicClaim&) const = default;
 };
 
-struct SourceArtifact {
-  std::string uri;
-  std::string sha256;
-  std::optional<std::string> retrieved_at;
-  std::optional<std::string> authority;
+template <class Text>
+struct BasicSourceArtifact {
+  Text uri;
+  Text sha256;
+  std::optional<Text> retrieved_at;
+  std::optional<Text> authority;
 
-  bool operator==(const SourceArtifact&) const = default;
+  bool operator==(const BasicSourceArtifact&) const = default;
 };
 
 // Half-open (start, end) byte offsets into the source.
 using ByteRange = std::pair<std::uint64_t, std::uint64_t>;
 
-struct XbrlLocator {
-  std::string concept_name;  // JSON key "concept"
-  std::string context_ref;
-  std::optional<std::string> unit_ref;
+// The locator has a single profile, "xbrl".
+template <class Text>
+struct BasicXbrlLocator {
+  Text concept_name;  // JSON key "concept"
+  Text context_ref;
+  std::optional<Text> unit_ref;
   std::optional<ByteRange> byte_range;
 
-  bool operator==(const XbrlLocator&) const = default;
+  bool operator==(const BasicXbrlLocator&) const = default;
 };
 
-// The locator has a single profile, "xbrl".
-using Locator = XbrlLocator;
+template <class Text>
+struct BasicExtraction {
+  Text engine;
 
-struct Extraction {
-  std::string engine;
-
-  bool operator==(const Extraction&) const = default;
+  bool operator==(const BasicExtraction&) const = default;
 };
 
-struct Evidence {
-  SourceArtifact source_artifact;
-  Locator locator;
-  Extraction extraction;
+template <class Text>
+struct BasicEvidence {
+  BasicSourceArtifact<Text> source_artifact;
+  BasicXbrlLocator<Text> locator;
+  BasicExtraction<Text> extraction;
 
-  bool operator==(const Evidence&) const = default;
+  bool operator==(const BasicEvidence&) const = default;
 };
 
 enum class OperationKind { Ratio, Difference, GrowthRate };
@@ -76,39 +85,69 @@ struct Operation {
   bool operator==(const Operation&) const = default;
 };
 
-struct DerivationInput {
-  std::string receipt_id;
-  std::string value;
-  std::string role;
+template <class Text>
+struct BasicDerivationInput {
+  Text receipt_id;
+  Text value;
+  Text role;
 
-  bool operator==(const DerivationInput&) const = default;
+  bool operator==(const BasicDerivationInput&) const = default;
 };
 
-struct Derivation {
+template <class Text>
+struct BasicDerivation {
   Operation operation;
-  std::vector<DerivationInput> inputs;
+  std::vector<BasicDerivationInput<Text>> inputs;
 
-  bool operator==(const Derivation&) const = default;
+  bool operator==(const BasicDerivation&) const = default;
 };
 
-struct Attestation {
-  std::string alg;
-  std::string public_key;
-  std::string sig;
+template <class Text>
+struct BasicAttestation {
+  Text alg;
+  Text public_key;
+  Text sig;
 
-  bool operator==(const Attestation&) const = default;
+  bool operator==(const BasicAttestation&) const = default;
 };
 
-struct Receipt {
-  std::string schema;
-  std::string receipt_id;
-  Claim claim;
-  std::vector<Evidence> evidence;
-  std::optional<Derivation> derivation;
-  std::optional<Attestation> attestation;
+template <class Text>
+struct BasicReceipt {
+  Text schema;
+  Text receipt_id;
+  BasicClaim<Text> claim;
+  std::vector<BasicEvidence<Text>> evidence;
+  std::optional<BasicDerivation<Text>> derivation;
+  std::optional<BasicAttestation<Text>> attestation;
 
-  bool operator==(const Receipt&) const = default;
+  bool operator==(const BasicReceipt&) const = default;
 };
+
+using Claim = BasicClaim<std::string>;
+using SourceArtifact = BasicSourceArtifact<std::string>;
+using XbrlLocator = BasicXbrlLocator<std::string>;
+using Locator = XbrlLocator;
+using Extraction = BasicExtraction<std::string>;
+using Evidence = BasicEvidence<std::string>;
+using DerivationInput = BasicDerivationInput<std::string>;
+using Derivation = BasicDerivation<std::string>;
+using Attestation = BasicAttestation<std::string>;
+using Receipt = BasicReceipt<std::string>;
+
+using ClaimView = BasicClaim<std::string_view>;
+using SourceArtifactView = BasicSourceArtifact<std::string_view>;
+using LocatorView = BasicXbrlLocator<std::string_view>;
+using EvidenceView = BasicEvidence<std::string_view>;
+using ReceiptView = BasicReceipt<std::string_view>;
+
+// A record with its texts in the other form: views of an owned record (valid
+// while it is), or an owned copy of a view.
+template <class To, class From>
+BasicReceipt<To> with_texts(const BasicReceipt<From>& from);
+template <class To, class From>
+BasicEvidence<To> with_texts(const BasicEvidence<From>& from);
+template <class To, class From>
+BasicClaim<To> with_texts(const BasicClaim<From>& from);
 
 // Serialized names: "stated"/"derived" and "ratio"/"difference"/"growth_rate".
 std::string_view claim_kind_name(ClaimKind kind) noexcept;

@@ -1,94 +1,19 @@
 #pragma once
-// What verification needs from the source bytes, and the building of stated
-// receipts from a parsed document.
+// What verification needs from the source bytes: their digest, the parsed
+// document, every fact's number and the index of the facts.
 
-#include <cstddef>
-#include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "quorrel/core/decimal.hpp"
 #include "quorrel/core/types.hpp"
-#include "quorrel/evidence/canonical.hpp"
-#include "quorrel/evidence/receipt.hpp"
-#include "quorrel/evidence/report.hpp"
+#include "quorrel/evidence/error.hpp"
+#include "quorrel/evidence/fact_index.hpp"
 
 namespace quorrel::evidence {
-
-// Facts are found again by concept text, context reference and unit reference;
-// an absent unit reference and an empty one are different keys.
-struct FactKeyView {
-  std::string_view concept_text;
-  std::string_view context_ref;
-  std::optional<std::string_view> unit_ref;
-};
-
-// What a locator finds: how many facts, and the position of the one that
-// verification reads (the lowest of them). `first` means nothing when
-// `count` is 0.
-struct FactMatch {
-  std::size_t count = 0;
-  std::size_t first = 0;
-};
-
-// Every fact of a document under its key, in one sorted vector. Each key is
-// written once into the index's own text as one byte string (lengths before
-// the concept and the context reference, a marker before the unit
-// reference), so that the index owns everything it reads and comparing two
-// keys is one byte comparison. Entries are ordered by a 64-bit digest of the
-// key first, so a search mostly compares integers; keys whose digests
-// collide are still told apart by their bytes, so no input can make a search
-// slower than a binary search over the keys. Within a key, entries are
-// ordered by byte range (facts without one first) and then by position, so a
-// recorded range finds its facts by binary search however many facts share
-// the key.
-class FactIndex {
- public:
-  FactIndex() = default;
-  explicit FactIndex(const std::vector<core::RawFact>& facts);
-
-  // The facts under the key, narrowed to those at `range` when there are
-  // several and any sits there. `key_buffer` is the caller's, reused to
-  // write the key. `next_position`, when given, is where the caller expects
-  // the fact to be (receipts usually come in fact order): the few positions
-  // from there are tried first, each by one comparison of its key in place,
-  // and it is left just past the fact found.
-  [[nodiscard]] FactMatch locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
-                                 std::string& key_buffer, std::size_t* next_position = nullptr) const;
-
-  // Every position under the key, ascending.
-  [[nodiscard]] std::vector<std::size_t> positions(const FactKeyView& key) const;
-  // The number of distinct keys.
-  [[nodiscard]] std::size_t key_count() const noexcept { return key_count_; }
-  [[nodiscard]] bool empty() const noexcept { return entries_.empty(); }
-
- private:
-  struct Entry {
-    std::optional<core::ByteRange> range;
-    std::size_t position;  // its key is key_of_position(position)
-    std::size_t lowest;    // the lowest position under the same key
-    std::size_t run_end;   // one past the last entry under the same key
-  };
-  std::string_view key_of_position(std::size_t position) const noexcept {
-    return std::string_view(text_).substr(key_offsets_[position], key_offsets_[position + 1] - key_offsets_[position]);
-  }
-  std::string_view key_of(const Entry& entry) const noexcept { return key_of_position(entry.position); }
-  // The entries under the key, as [begin, end); empty when it is not indexed.
-  std::pair<std::size_t, std::size_t> run_of(std::string_view key) const;
-
-  std::string text_;
-  std::vector<Entry> entries_;
-  std::vector<std::uint64_t> digests_;  // the entries' digests, in their order, searched first
-  // By position: where each fact's key starts in text_ (keys are written in
-  // position order, one more offset closes the last) and how many facts share it.
-  std::vector<std::size_t> key_offsets_;
-  std::vector<std::size_t> key_facts_;
-  std::size_t key_count_ = 0;
-};
 
 class SourceContext {
  public:
@@ -96,19 +21,11 @@ class SourceContext {
 
   std::string sha256;
   core::InstanceDocument document;
-  std::vector<std::optional<CanonicalValue>> values;  // one per fact position
+  // One per fact position: the fact's number, as normalization gives it, when
+  // the fact normalizes to one. Its canonical text is written only where a
+  // check needs it.
+  std::vector<std::optional<core::Decimal>> values;
   FactIndex index;
 };
-
-// One stated receipt per fact that normalizes to a number and has a byte range, in fact order.
-[[nodiscard]] std::expected<std::vector<Receipt>, EvidenceError> build_receipts(const core::InstanceDocument& document,
-                                                                                std::string_view doc_id,
-                                                                                const SourceArtifact& source_artifact);
-
-// The same receipts as build_receipts, each written as one compact JSON line
-// ending in a line feed and appended to out, without building Receipt records:
-// byte for byte what write_receipt gives for them.
-void append_receipt_lines(const core::InstanceDocument& document, std::string_view doc_id,
-                          const SourceArtifact& source_artifact, std::string& out);
 
 }  // namespace quorrel::evidence
