@@ -142,41 +142,40 @@ PyObject* key_str(const char* name) {
   return status == 0;
 }
 
+// Makes the row values. A text the rows repeat (a concept, a context or
+// unit reference, a date, a measure, a dimension) becomes one str object
+// shared by every row that holds it: a table has many rows and few such
+// texts, and a str is immutable, so sharing it is invisible to the caller.
 class Converter {
  public:
-  // Texts of the document's shared strings, by address: the same object for
-  // every fact naming the same concept or entity.
-  PyObject* shared(const core::SharedString& text) {
-    const std::string* address = &text.str();
-    auto [at, inserted] = cache_.try_emplace(address);
-    if (inserted) {
-      at->second = PyRef::steal(new_str(text.view()));
-    }
-    if (!at->second) return nullptr;
-    return Py_NewRef(at->second.get());
-  }
   PyObject* text(std::string_view text) { return new_str(text); }
   PyObject* optional_text(const std::optional<std::string>& text) {
     return text ? new_str(*text) : Py_NewRef(Py_None);
   }
-  PyObject* qname(const core::QName& name) {
-    if (!name.prefix && !name.namespace_uri) return shared(name.local_name);
-    name.render_into(scratch_);
-    return new_str(scratch_);
-  }
-  PyObject* measures(const std::vector<core::QName>& names) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(names.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      PyObject* item = qname(names[i]);
-      if (item == nullptr) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  PyObject* repeated(std::string_view text) {
+    auto at = repeated_.find(text);
+    if (at == repeated_.end()) {
+      PyRef made = PyRef::steal(new_str(text));
+      if (!made) return nullptr;
+      at = repeated_.emplace(std::string(text), std::move(made)).first;
     }
-    return list.release();
+    return Py_NewRef(at->second.get());
+  }
+  PyObject* optional_repeated(const std::optional<std::string>& text) {
+    return text ? repeated(*text) : Py_NewRef(Py_None);
+  }
+  PyObject* qname(const core::QName& name) {
+    if (!name.prefix && !name.namespace_uri) return repeated(name.local_name.view());
+    name.render_into(scratch_);
+    return repeated(scratch_);
   }
 
  private:
-  std::unordered_map<const std::string*, PyRef> cache_;
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+  };
+  std::unordered_map<std::string, PyRef, Hash, std::equal_to<>> repeated_;
   std::string scratch_;
 };
 
@@ -228,102 +227,183 @@ const RowKeys& row_keys() {
   return keys;
 }
 
-PyObject* accuracy_text(const std::optional<core::Accuracy>& accuracy) {
-  if (!accuracy) return Py_NewRef(Py_None);
-  if (accuracy->kind == core::Accuracy::Kind::Infinite) return PyUnicode_FromString("INF");
-  return PyUnicode_FromString(std::to_string(accuracy->digits).c_str());
-}
 
-PyObject* dimensions_list(Converter& convert, const RowKeys& keys, const core::Context* context) {
-  const std::size_t count = context == nullptr ? 0 : context->segment.size() + context->scenario.size();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-  if (!list || context == nullptr) return list.release();
-  Py_ssize_t at = 0;
-  for (const auto* members : {&context->segment, &context->scenario}) {
-    for (const core::ContextElement& element : *members) {
-      PyRef item = PyRef::steal(PyDict_New());
-      if (!item) return nullptr;
-      const bool ok = std::visit(
-          [&](const auto& m) {
-            using M = std::decay_t<decltype(m)>;
-            if constexpr (std::is_same_v<M, core::ExplicitMember>) {
-              return put(item.get(), keys.dimension, convert.qname(m.dimension)) &&
-                     put(item.get(), keys.member, convert.qname(m.member)) &&
-                     put(item.get(), keys.typed, Py_NewRef(Py_False));
-            } else {
-              return put(item.get(), keys.dimension, convert.qname(m.dimension)) &&
-                     put(item.get(), keys.member, convert.text(m.content)) &&
-                     put(item.get(), keys.typed, Py_NewRef(Py_True));
-            }
-          },
-          element);
-      if (!ok) return nullptr;
-      PyList_SET_ITEM(list.get(), at++, item.release());
-    }
-  }
-  return list.release();
-}
-
-PyObject* row_dict(Converter& convert, const ev::FactRow& row) {
+// Every row has the same keys: each starts as a copy of one dict holding them
+// all, set to None, so that no row grows its table key by key and absent
+// values need no work.
+PyObject* row_template() {
   const RowKeys& keys = row_keys();
-  const core::RawFact& fact = *row.fact;
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
-  PyObject* d = dict.get();
-  const core::Context* context = row.context;
-
-  PyObject* period_type = Py_None;
-  PyObject* start = Py_None;
-  PyObject* end = Py_None;
-  PyRef start_ref, end_ref;
-  if (context != nullptr) {
-    if (const auto* instant = std::get_if<core::Instant>(&context->period)) {
-      period_type = keys.periods[0];
-      end_ref = PyRef::steal(convert.text(instant->date));
-      if (!end_ref) return nullptr;
-      end = end_ref.get();
-    } else if (const auto* duration = std::get_if<core::Duration>(&context->period)) {
-      period_type = keys.periods[1];
-      start_ref = PyRef::steal(convert.text(duration->start));
-      end_ref = PyRef::steal(convert.text(duration->end));
-      if (!start_ref || !end_ref) return nullptr;
-      start = start_ref.get();
-      end = end_ref.get();
-    } else {
-      period_type = keys.periods[2];
-    }
+  for (PyObject* key : {keys.concept_key, keys.concept_namespace, keys.kind, keys.value, keys.raw, keys.decimals,
+                        keys.unit_ref, keys.unit_numerator, keys.unit_denominator, keys.context_ref, keys.period_type,
+                        keys.period_start, keys.period_end, keys.entity_scheme, keys.entity_identifier,
+                        keys.dimensions, keys.lang, keys.fact_id, keys.byte_start, keys.byte_end, keys.hidden,
+                        keys.receipt_id, keys.skip_reason}) {
+    if (PyDict_SetItem(dict.get(), key, Py_None) != 0) return nullptr;
   }
-  std::string_view raw;
-  if (const auto* numeric = std::get_if<core::NumericText>(&fact.value)) raw = numeric->text.view();
-  if (const auto* text = std::get_if<core::NonNumericText>(&fact.value)) raw = text->text.view();
-  const bool nil = std::holds_alternative<core::NilValue>(fact.value);
-
-  const bool ok =
-      put(d, keys.concept_key, convert.qname(fact.concept_name)) &&
-      put(d, keys.concept_namespace,
-          fact.concept_name.namespace_uri ? convert.shared(*fact.concept_name.namespace_uri) : Py_NewRef(Py_None)) &&
-      put(d, keys.kind, Py_NewRef(keys.kinds[static_cast<int>(row.kind)])) &&
-      put(d, keys.value, row.value ? convert.text(*row.value) : Py_NewRef(Py_None)) &&
-      put(d, keys.raw, nil ? Py_NewRef(Py_None) : convert.text(raw)) &&
-      put(d, keys.decimals, accuracy_text(fact.decimals)) &&
-      put(d, keys.unit_ref, convert.optional_text(fact.unit_ref)) &&
-      put(d, keys.unit_numerator, row.unit ? convert.measures(row.unit->numerator) : Py_NewRef(Py_None)) &&
-      put(d, keys.unit_denominator, row.unit ? convert.measures(row.unit->denominator) : Py_NewRef(Py_None)) &&
-      put(d, keys.context_ref, convert.text(fact.context_ref)) && put(d, keys.period_type, Py_NewRef(period_type)) &&
-      put(d, keys.period_start, Py_NewRef(start)) && put(d, keys.period_end, Py_NewRef(end)) &&
-      put(d, keys.entity_scheme, context ? convert.shared(context->entity.scheme) : Py_NewRef(Py_None)) &&
-      put(d, keys.entity_identifier, context ? convert.shared(context->entity.identifier) : Py_NewRef(Py_None)) &&
-      put(d, keys.dimensions, dimensions_list(convert, keys, context)) &&
-      put(d, keys.lang, convert.optional_text(fact.lang)) && put(d, keys.fact_id, convert.optional_text(fact.id)) &&
-      put(d, keys.byte_start,
-          fact.byte_range ? PyLong_FromUnsignedLongLong(fact.byte_range->first) : Py_NewRef(Py_None)) &&
-      put(d, keys.byte_end,
-          fact.byte_range ? PyLong_FromUnsignedLongLong(fact.byte_range->second) : Py_NewRef(Py_None)) &&
-      put(d, keys.hidden, PyBool_FromLong(fact.inline_meta && fact.inline_meta->hidden)) &&
-      put(d, keys.receipt_id, row.receipt_id ? convert.text(*row.receipt_id) : Py_NewRef(Py_None)) &&
-      put(d, keys.skip_reason, row.skip_reason ? convert.text(*row.skip_reason) : Py_NewRef(Py_None));
-  return ok ? dict.release() : nullptr;
+  return dict.release();
 }
+
+// What every row of one context holds alike, made once per context: its
+// texts as str objects and its members' parts. A null context (a missing
+// one) gives Nones and no members.
+struct ContextValues {
+  PyRef period_type, start, end, scheme, identifier;
+  std::vector<std::array<PyRef, 3>> members;  // dimension, member, typed
+};
+
+// The same for a unit's measure names.
+struct UnitValues {
+  std::vector<PyRef> numerator, denominator;
+};
+
+class RowMaker {
+ public:
+  RowMaker(PyObject* base) : base_(base) {}
+
+  PyObject* row(const ev::FactRow& row) {
+    const RowKeys& keys = row_keys();
+    const core::RawFact& fact = *row.fact;
+    const ContextValues* context = context_values(row.context);
+    const UnitValues* unit = row.unit ? unit_values(row.unit) : nullptr;
+    if (context == nullptr || (row.unit && unit == nullptr)) return nullptr;
+    PyRef dict = PyRef::steal(PyDict_Copy(base_));
+    if (!dict) return nullptr;
+    PyObject* d = dict.get();
+
+    std::string_view raw;
+    if (const auto* numeric = std::get_if<core::NumericText>(&fact.value)) raw = numeric->text.view();
+    if (const auto* text = std::get_if<core::NonNumericText>(&fact.value)) raw = text->text.view();
+    const bool nil = std::holds_alternative<core::NilValue>(fact.value);
+    const auto shared = [](const PyRef& ref) { return Py_NewRef(ref.get()); };
+    const bool ok =
+        put(d, keys.concept_key, convert_.qname(fact.concept_name)) &&
+        (!fact.concept_name.namespace_uri ||
+         put(d, keys.concept_namespace, convert_.repeated(fact.concept_name.namespace_uri->view()))) &&
+        put(d, keys.kind, Py_NewRef(keys.kinds[static_cast<int>(row.kind)])) &&
+        (!row.value || put(d, keys.value, convert_.text(*row.value))) &&
+        (nil || put(d, keys.raw, convert_.text(raw))) &&
+        (!fact.decimals || put(d, keys.decimals, accuracy_text(*fact.decimals))) &&
+        (!fact.unit_ref || put(d, keys.unit_ref, convert_.repeated(*fact.unit_ref))) &&
+        (!unit || put(d, keys.unit_numerator, list_of(unit->numerator))) &&
+        (!unit || put(d, keys.unit_denominator, list_of(unit->denominator))) &&
+        put(d, keys.context_ref, convert_.repeated(fact.context_ref)) &&
+        put(d, keys.period_type, shared(context->period_type)) && put(d, keys.period_start, shared(context->start)) &&
+        put(d, keys.period_end, shared(context->end)) && put(d, keys.entity_scheme, shared(context->scheme)) &&
+        put(d, keys.entity_identifier, shared(context->identifier)) &&
+        put(d, keys.dimensions, dimensions(*context)) &&
+        (!fact.lang || put(d, keys.lang, convert_.repeated(*fact.lang))) &&
+        (!fact.id || put(d, keys.fact_id, convert_.text(*fact.id))) &&
+        (!fact.byte_range || (put(d, keys.byte_start, PyLong_FromUnsignedLongLong(fact.byte_range->first)) &&
+                              put(d, keys.byte_end, PyLong_FromUnsignedLongLong(fact.byte_range->second)))) &&
+        put(d, keys.hidden, PyBool_FromLong(fact.inline_meta && fact.inline_meta->hidden)) &&
+        (!row.receipt_id || put(d, keys.receipt_id, convert_.text(*row.receipt_id))) &&
+        (!row.skip_reason || put(d, keys.skip_reason, convert_.repeated(*row.skip_reason)));
+    return ok ? dict.release() : nullptr;
+  }
+
+ private:
+  static PyObject* list_of(const std::vector<PyRef>& items) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+    if (list == nullptr) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), Py_NewRef(items[i].get()));
+    }
+    return list;
+  }
+
+  PyObject* accuracy_text(const core::Accuracy& accuracy) {
+    if (accuracy.kind == core::Accuracy::Kind::Infinite) return convert_.repeated("INF");
+    return convert_.repeated(std::to_string(accuracy.digits));
+  }
+
+  PyObject* dimensions(const ContextValues& context) {
+    const RowKeys& keys = row_keys();
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(context.members.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < context.members.size(); ++i) {
+      PyRef item = PyRef::steal(PyDict_New());
+      if (!item || !put(item.get(), keys.dimension, Py_NewRef(context.members[i][0].get())) ||
+          !put(item.get(), keys.member, Py_NewRef(context.members[i][1].get())) ||
+          !put(item.get(), keys.typed, Py_NewRef(context.members[i][2].get()))) {
+        return nullptr;
+      }
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return list.release();
+  }
+
+  const ContextValues* context_values(const core::Context* context) {
+    auto [at, made] = contexts_.try_emplace(context);
+    ContextValues& values = at->second;
+    if (!made) return &values;
+    const RowKeys& keys = row_keys();
+    const auto none = [] { return PyRef::steal(Py_NewRef(Py_None)); };
+    values.period_type = none();
+    values.start = none();
+    values.end = none();
+    values.scheme = none();
+    values.identifier = none();
+    if (context == nullptr) return &values;
+    if (const auto* instant = std::get_if<core::Instant>(&context->period)) {
+      values.period_type = PyRef::steal(Py_NewRef(keys.periods[0]));
+      values.end = PyRef::steal(convert_.repeated(instant->date));
+    } else if (const auto* duration = std::get_if<core::Duration>(&context->period)) {
+      values.period_type = PyRef::steal(Py_NewRef(keys.periods[1]));
+      values.start = PyRef::steal(convert_.repeated(duration->start));
+      values.end = PyRef::steal(convert_.repeated(duration->end));
+    } else {
+      values.period_type = PyRef::steal(Py_NewRef(keys.periods[2]));
+    }
+    values.scheme = PyRef::steal(convert_.repeated(context->entity.scheme.view()));
+    values.identifier = PyRef::steal(convert_.repeated(context->entity.identifier.view()));
+    bool ok = values.start && values.end && values.scheme && values.identifier;
+    for (const auto* members : {&context->segment, &context->scenario}) {
+      for (const core::ContextElement& element : *members) {
+        std::array<PyRef, 3>& parts = values.members.emplace_back();
+        if (const auto* explicit_member = std::get_if<core::ExplicitMember>(&element)) {
+          parts = {PyRef::steal(convert_.qname(explicit_member->dimension)),
+                   PyRef::steal(convert_.qname(explicit_member->member)), PyRef::steal(Py_NewRef(Py_False))};
+        } else {
+          const auto& typed = std::get<core::TypedMember>(element);
+          parts = {PyRef::steal(convert_.qname(typed.dimension)), PyRef::steal(convert_.repeated(typed.content)),
+                   PyRef::steal(Py_NewRef(Py_True))};
+        }
+        ok = ok && parts[0] && parts[1];
+      }
+    }
+    if (!ok) {
+      contexts_.erase(at);
+      return nullptr;
+    }
+    return &values;
+  }
+
+  const UnitValues* unit_values(const core::Unit* unit) {
+    auto [at, made] = units_.try_emplace(unit);
+    UnitValues& values = at->second;
+    if (!made) return &values;
+    bool ok = true;
+    for (const auto& [names, out] : {std::pair{&unit->numerator, &values.numerator},
+                                     std::pair{&unit->denominator, &values.denominator}}) {
+      for (const core::QName& name : *names) {
+        out->push_back(PyRef::steal(convert_.qname(name)));
+        ok = ok && out->back();
+      }
+    }
+    if (!ok) {
+      units_.erase(at);
+      return nullptr;
+    }
+    return &values;
+  }
+
+  PyObject* base_;
+  Converter convert_;
+  std::unordered_map<const core::Context*, ContextValues> contexts_;
+  std::unordered_map<const core::Unit*, UnitValues> units_;
+};
 
 PyObject* summary_dict(const ev::DocumentCounts& counts) {
   const std::pair<const char*, std::size_t> items[] = {
@@ -363,12 +443,19 @@ PyObject* facts(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     if (!table) return nullptr;
     PyRef rows = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(table->rows.size())));
     if (!rows) return nullptr;
-    Converter convert;
+    PyRef base = PyRef::steal(row_template());
+    if (!base) return nullptr;
+    RowMaker maker(base.get());
+    // The rows hold no reference cycle, so the collector has nothing to find
+    // among them; it is kept from walking them again and again as they grow.
+    const int collecting = PyGC_Disable();
     for (std::size_t i = 0; i < table->rows.size(); ++i) {
-      PyObject* row = row_dict(convert, table->rows[i]);
-      if (row == nullptr) return nullptr;
+      PyObject* row = maker.row(table->rows[i]);
+      if (row == nullptr) break;
       PyList_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(i), row);
     }
+    if (collecting) PyGC_Enable();
+    if (PyErr_Occurred()) return nullptr;
     PyRef summary = PyRef::steal(summary_dict(table->counts));
     if (!summary) return nullptr;
     return PyTuple_Pack(2, rows.get(), summary.get());
