@@ -1,4 +1,4 @@
-from collections.abc import Buffer
+from typing_extensions import Buffer
 from typing import Literal, TypedDict
 
 class Dimension(TypedDict):

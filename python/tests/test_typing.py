@@ -1,6 +1,8 @@
 """The typing stubs as an installed distribution ships them: the install rules
-put a stub-only `quorrel-stubs` package beside the extension module, and mypy
-must find it there and check calls against it."""
+put stub-only `quorrel-stubs` and `quorrel_tools-stubs` packages beside the
+extension modules, and mypy (strict) and pyright must find them there and check
+calls against them: every correct call passes, every wrong one is flagged on
+its own line."""
 
 import os
 import re
@@ -13,42 +15,70 @@ import pytest
 
 pytest.importorskip("mypy", reason="mypy is not installed")
 
+# Lines marked "# wrong" must be flagged, and nothing else.
 PROGRAM = textwrap.dedent(
     """\
+    import mmap
     import quorrel
+    import quorrel_tools
     a: str = quorrel.receipts_for_bytes(b"<a/>", "doc", "uri", None)
     b: str = quorrel.receipts_for_bytes(source_bytes=b"", doc_id="d", uri="u", authority="")
     c: str = quorrel.verify_bytes(a, b"<a/>")
-    quorrel.verify_bytes("", bytearray(b""))
-    quorrel.receipts_for_bytes(b"", "doc")
-    quorrel.receipts_for_bytes(b"", "doc", "uri", authority=1)
-    n: bytes = quorrel.verify_bytes("", b"")
-    quorrel.receipt_for_bytes(b"", "doc", "uri")
-    quorrel.verify_bytes(jsonl="", source_bytes=b"")
+    rows, summary = quorrel_tools.facts(memoryview(b""), "d", "u")
+    d: str | None = rows[0]["receipt_id"]
+    e: int = summary["open_facts_dropped"]
+    f: list[quorrel_tools.Dimension] = rows[0]["dimensions"]
+    text, counts = quorrel_tools.receipts(bytearray(b""), "d", "u", authority=None)
+    g: str = text + str(counts["receipts"])
+    quorrel.verify_bytes("", bytearray(b""))  # wrong
+    quorrel.receipts_for_bytes(b"", "doc")  # wrong
+    quorrel.receipts_for_bytes(b"", "doc", "uri", authority=1)  # wrong
+    n: bytes = quorrel.verify_bytes("", b"")  # wrong
+    quorrel.receipt_for_bytes(b"", "doc", "uri")  # wrong
+    quorrel_tools.facts("text", "d", "u")  # wrong
+    h: int = rows[0]["value"]  # wrong
+    i: int = summary["nope"]  # wrong
     """
 )
+WRONG = [n for n, line in enumerate(PROGRAM.splitlines(), 1) if line.endswith("# wrong")]
 
 
-def test_mypy_checks_calls_against_the_installed_stubs(tmp_path):
+@pytest.fixture(scope="module")
+def installed(tmp_path_factory):
+    """A bare virtual environment holding what the install rules put in site-packages."""
     build, cmake = os.environ.get("QUORREL_BUILD_DIR"), shutil.which("cmake")
     if not build or cmake is None:
         pytest.skip("needs QUORREL_BUILD_DIR and cmake")
-    # A bare virtual environment holding what the install rules put in site-packages.
-    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(tmp_path / "venv")], check=True)
-    python = tmp_path / "venv" / "bin" / "python"
+    root = tmp_path_factory.mktemp("typing")
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(root / "venv")], check=True)
+    python = root / "venv" / "bin" / "python"
     purelib = subprocess.run([str(python), "-c", "import sysconfig; print(sysconfig.get_path('purelib'))"],
                              check=True, capture_output=True, text=True).stdout.strip()
     subprocess.run([cmake, "--install", build, "--prefix", purelib], check=True, capture_output=True)
-    (tmp_path / "program.py").write_text(PROGRAM, encoding="utf-8")
+    (root / "program.py").write_text(PROGRAM, encoding="utf-8")
+    return root, python
+
+
+def flagged(output):
+    return sorted({int(n) for n in re.findall(r"program\.py:(\d+):\d*:? ?-? ?error", output)})
+
+
+def test_mypy_strict(installed):
+    root, python = installed
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "MYPYPATH")}
     run = subprocess.run(
-        [sys.executable, "-m", "mypy", "--no-error-summary", "--cache-dir", str(tmp_path / "cache"),
-         "--python-executable", str(python), "program.py"],
-        capture_output=True, text=True, env=env, cwd=tmp_path, timeout=300,
-    )
-    found = re.findall(r"^program\.py:(\d+): error: .*\[([a-z-]+)\]$", run.stdout, re.MULTILINE)
-    assert run.returncode == 1, run.stdout + run.stderr
-    # The correct calls of lines 1-4 pass; each wrong one is flagged.
-    assert [(int(n), code) for n, code in found] == [
-        (5, "arg-type"), (6, "call-arg"), (7, "arg-type"), (8, "assignment"), (9, "attr-defined"), (10, "call-arg")
-    ]
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-column-numbers",
+         "--cache-dir", str(root / "cache"), "--python-executable", str(python), "program.py"],
+        capture_output=True, text=True, env=env, cwd=root, timeout=300)
+    assert flagged(run.stdout) == WRONG, run.stdout + run.stderr
+
+
+def test_pyright(installed):
+    root, python = installed
+    pyright = shutil.which("pyright")
+    if pyright is None:
+        pytest.skip("pyright is not installed")
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH",)}
+    run = subprocess.run([pyright, "--pythonpath", str(python), "program.py"],
+                         capture_output=True, text=True, env=env, cwd=root, timeout=300)
+    assert flagged(run.stdout) == WRONG, run.stdout + run.stderr
