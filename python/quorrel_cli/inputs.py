@@ -20,7 +20,7 @@ import sys
 import zipfile
 import zlib
 from dataclasses import dataclass, field
-from typing import BinaryIO, Iterator
+from typing import Iterator, Protocol
 
 STDIN = "-"
 STDIN_NAME = "stdin"
@@ -35,6 +35,10 @@ PACKAGE_FACTOR = 4
 CHUNK = 1 << 20
 # A local file header is 30 bytes before its name.
 LOCAL_HEADER = 30
+
+
+class Readable(Protocol):
+    def read(self, size: int = -1, /) -> bytes: ...
 
 
 class Refused(Exception):
@@ -64,6 +68,7 @@ class Source:
     documents: tuple[Document, ...] = ()
     refusal: str | None = None
     data: bytes = b""  # standard input, read by the parent before the workers start
+    size: int = 0  # bytes on disk, to share the work out
 
 
 @dataclass
@@ -131,7 +136,7 @@ def _entry_refusal(info: zipfile.ZipInfo, overlapping: bool) -> str | None:
     return None
 
 
-def _package(path: str, label: str) -> Source:
+def _package(path: str, label: str, size: int) -> Source:
     base = os.path.basename(path)
     try:
         with zipfile.ZipFile(path) as archive:
@@ -153,7 +158,7 @@ def _package(path: str, label: str) -> Source:
         name = f"{base}/{info.filename}"
         documents.append(Document(f"{label}/{info.filename}", name, name, False, index,
                                   _entry_refusal(info, index in overlapping)))
-    return Source(label, path, "package", tuple(documents))
+    return Source(label, path, "package", tuple(documents), size=size)
 
 
 def _walk(top: str, expansion: Expansion) -> None:
@@ -185,7 +190,8 @@ def _walk(top: str, expansion: Expansion) -> None:
                     expansion.sources.append(Source(label, entry.path, "file", refusal=_reason(exc)))
                     continue
                 expansion.identities.add((info.st_dev, info.st_ino))
-                expansion.sources.append(Source(label, entry.path, "file", (Document(label, rel, rel, False),)))
+                document = Document(label, rel, rel, False)
+                expansion.sources.append(Source(label, entry.path, "file", (document,), size=info.st_size))
         stack.extend(reversed(subfolders))
 
 
@@ -203,7 +209,7 @@ def expand(paths: list[str], max_size: int) -> Expansion:
                 expansion.sources.append(Source(STDIN_LABEL, path, "stdin", refusal=exc.reason))
                 continue
             document = Document(STDIN_LABEL, STDIN_NAME, STDIN_NAME, True)
-            expansion.sources.append(Source(STDIN_LABEL, path, "stdin", (document,), data=data))
+            expansion.sources.append(Source(STDIN_LABEL, path, "stdin", (document,), data=data, size=len(data)))
             continue
         try:
             info = os.stat(path)
@@ -216,18 +222,18 @@ def expand(paths: list[str], max_size: int) -> Expansion:
         expansion.identities.add((info.st_dev, info.st_ino))
         base = os.path.basename(path)
         if _has_suffix(path, PACKAGE_SUFFIXES):
-            expansion.sources.append(_package(path, path))
+            expansion.sources.append(_package(path, path, info.st_size))
             continue
         form = "gzip" if _has_suffix(path, (GZIP_SUFFIX,)) else "file"
-        expansion.sources.append(Source(path, path, form, (Document(path, base, base, True),)))
+        expansion.sources.append(Source(path, path, form, (Document(path, base, base, True),), size=info.st_size))
     return expansion
 
 
-def _read_limited(stream: BinaryIO, label: str, limit: int, budget: list[int] | None = None,
+def _read_limited(stream: Readable, label: str, limit: int, budget: list[int] | None = None,
                   what: str = " once decompressed") -> bytes:
     """The stream's bytes, refused once they pass limit; budget, when given,
     is what remains of a package's allowance and is charged as bytes come."""
-    chunks = []
+    chunks: list[bytes] = []
     total = 0
     while True:
         chunk = stream.read(CHUNK)
@@ -278,8 +284,8 @@ def read(source: Source, max_size: int) -> Iterator[tuple[Document, bytes | None
             with gzip.open(source.path, "rb") as stream:
                 data = _read_limited(stream, document.label, max_size)
         else:
-            with open(source.path, "rb") as handle:
-                data = handle.read()
+            with open(source.path, "rb", buffering=0) as handle:
+                data = handle.readall()
     except Refused as exc:
         yield document, None, exc.reason
     except OSError as exc:
@@ -339,8 +345,8 @@ def read_one(spec: str, max_size: int, entries: bool = False) -> bytes:
                 return _read_limited(stream, spec, max_size)
         if entries and _has_suffix(spec, PACKAGE_SUFFIXES) and os.path.isfile(spec):
             raise Refused(spec, f"a report package holds several documents: name one as {spec}/path/inside")
-        with open(spec, "rb") as handle:
-            return handle.read()
+        with open(spec, "rb", buffering=0) as handle:
+            return handle.readall()
     except OSError as exc:
         raise Refused(spec, _reason(exc) if exc.strerror else f"corrupt compressed file ({exc})") from None
     except (EOFError, zlib.error) as exc:

@@ -1,8 +1,8 @@
 """Worker processes, and the clean stop on Ctrl-C or SIGTERM.
 
 A run plans its tasks first, then forks its workers: each worker inherits the
-planned tasks and is sent only their numbers, reads and writes its own files,
-and sends back a small result. Results come out in task order whatever order
+planned tasks and is sent only their numbers, a batch at a time, reads and
+writes its own files, and sends back small results. Results come out in task order whatever order
 the workers finish in.
 
 Workers ignore SIGINT, which a terminal sends to the whole process group: a
@@ -14,18 +14,21 @@ every worker, and the command's own cleanup removes its temporary files.
 from __future__ import annotations
 
 import os
+import selectors
 import signal
 from collections import deque
 from contextlib import contextmanager
-from multiprocessing.connection import Connection, Pipe, wait
-from typing import Callable, Iterator, TypeVar
+from multiprocessing.connection import Connection, Pipe
+from typing import Callable, Generator, Iterator, Sequence, TypeVar
 
 R = TypeVar("R")
 
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
-# Tasks sent ahead to each worker, so that it never waits for the parent
-# between two small files.
+# Batches sent ahead to each worker, so that it never waits for the parent.
 DEPTH = 2
+# A batch ends once its tasks weigh this much (bytes to read) or are this many.
+BATCH_WEIGHT = 1 << 20
+BATCH_TASKS = 32
 
 
 class Stopped(Exception):
@@ -73,25 +76,42 @@ class _Worker:
     def __init__(self, pid: int, conn: Connection) -> None:
         self.pid = pid
         self.conn = conn
-        self.queue: deque[int] = deque()
+        self.queue: deque[list[int]] = deque()  # batches sent, not yet answered
 
 
 def _serve(conn: Connection, work: Callable[[int], R], fail: Callable[[int, str], R]) -> None:
     while True:
         try:
-            index = conn.recv()
+            batch = conn.recv()
         except (EOFError, OSError):
             return  # the parent is gone
-        if index is None:
+        if batch is None:
             return
+        results = []
+        for index in batch:
+            try:
+                results.append(work(index))
+            except Exception as exc:  # a fault of ours must not take the run down with it
+                results.append(fail(index, f"{type(exc).__name__}: {exc}"))
         try:
-            result = work(index)
-        except Exception as exc:  # a fault of ours must not take the run down with it
-            result = fail(index, f"{type(exc).__name__}: {exc}")
-        try:
-            conn.send((index, result))
+            conn.send(results)
         except (EOFError, OSError):
             return
+
+
+def batches(weights: Sequence[int]) -> Iterator[list[int]]:
+    """Consecutive tasks grouped until they weigh BATCH_WEIGHT or number
+    BATCH_TASKS, so that small files do not each cost a round trip."""
+    batch: list[int] = []
+    weight = 0
+    for index, item in enumerate(weights):
+        batch.append(index)
+        weight += item
+        if weight >= BATCH_WEIGHT or len(batch) >= BATCH_TASKS:
+            yield batch
+            batch, weight = [], 0
+    if batch:
+        yield batch
 
 
 def _describe(status: int) -> str:
@@ -104,21 +124,25 @@ def _describe(status: int) -> str:
     return f"the worker reading it exited with status {os.waitstatus_to_exitcode(status)}"
 
 
-def ordered(work: Callable[[int], R], count: int, workers: int, fail: Callable[[int, str], R]) -> Iterator[R]:
-    """work(0) ... work(count - 1) in worker processes, yielded in that order.
+def ordered(work: Callable[[int], R], weights: Sequence[int], workers: int,
+            fail: Callable[[int, str], R]) -> Generator[R, None, None]:
+    """work(0) ... work(n - 1) in worker processes, yielded in that order;
+    weights, one per task (bytes to read, say), decide how tasks are batched.
 
-    `fail(index, reason)` stands for the result of a task whose worker died
-    or raised. The caller must close the iterator (contextlib.closing) so that
-    the workers are ended however the caller's loop ends.
+    `fail(index, reason)` stands for the result of a task that raised or
+    whose worker died. The caller must close the iterator
+    (contextlib.closing) so that the workers are ended however its loop ends.
     """
+    count = len(weights)
     if count == 0:
         return
     if not hasattr(os, "fork"):
         for index in range(count):
             yield work(index)
         return
-    pending = deque(range(count))
+    pending = deque(batches(weights))
     running: dict[Connection, _Worker] = {}
+    selector = selectors.DefaultSelector()
     done: dict[int, R] = {}
     next_out = 0
 
@@ -140,15 +164,17 @@ def ordered(work: Callable[[int], R], count: int, workers: int, fail: Callable[[
                 finally:
                     os._exit(0)
             running[ours] = _Worker(pid, ours)
+            selector.register(ours, selectors.EVENT_READ)
         theirs.close()
 
     def feed(worker: _Worker) -> None:
         while pending and len(worker.queue) < DEPTH:
-            index = pending.popleft()
-            worker.queue.append(index)
-            worker.conn.send(index)
+            batch = pending.popleft()
+            worker.queue.append(batch)
+            worker.conn.send(batch)
 
     def retire(worker: _Worker) -> int:
+        selector.unregister(worker.conn)
         worker.conn.close()
         _, status = os.waitpid(worker.pid, 0)
         del running[worker.conn]
@@ -165,24 +191,29 @@ def ordered(work: Callable[[int], R], count: int, workers: int, fail: Callable[[
                 next_out += 1
                 yield result
                 continue
-            for conn in wait(list(running)):
-                worker = running[conn]  # type: ignore[index]
+            for key, _ in selector.select():
+                worker = running[key.fileobj]  # type: ignore[index]
                 try:
-                    index, result = conn.recv()  # type: ignore[union-attr]
+                    results = worker.conn.recv()
                 except (EOFError, OSError):
                     status = retire(worker)
-                    # The task it was on is lost; the ones sent ahead go to the others.
+                    # The batch it was on is lost. Alone, its task fails; else
+                    # its tasks are tried again one by one, so that only the
+                    # one that ends a worker fails. Batches sent ahead go back.
                     if worker.queue:
                         lost = worker.queue.popleft()
-                        done[lost] = fail(lost, _describe(status))
+                        if len(lost) == 1:
+                            done[lost[0]] = fail(lost[0], _describe(status))
+                        else:
+                            worker.queue.extendleft([index] for index in reversed(lost))
                     pending.extendleft(reversed(worker.queue))
                     if pending:
                         start()
                         for other in list(running.values()):
                             feed(other)
                     continue
-                worker.queue.popleft()
-                done[index] = result
+                for index, result in zip(worker.queue.popleft(), results):
+                    done[index] = result
                 feed(worker)
                 if not worker.queue:
                     worker.conn.send(None)
@@ -201,3 +232,4 @@ def ordered(work: Callable[[int], R], count: int, workers: int, fail: Callable[[
             except ChildProcessError:
                 pass  # reaped just before the stop
         running.clear()
+        selector.close()

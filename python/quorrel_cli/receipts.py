@@ -1,9 +1,10 @@
 """quorrel receipts: one receipt per numeric fact of each document, as JSONL.
 
 Each worker reads its own input and writes its own output: with an output
-folder, to a temporary file renamed into place; otherwise to a part that the
-parent copies to the one output in input order. Only labels, outcomes and
-the part's name travel back, so the output is the same for every --jobs.
+folder, to a temporary file renamed into place; otherwise to the end of its
+own part file, from which the parent copies each job's range to the one
+output in input order. Only labels, outcomes and where the receipts lie
+travel back, so the output is the same for every --jobs.
 """
 
 from __future__ import annotations
@@ -15,13 +16,16 @@ import sys
 import tempfile
 from contextlib import closing
 from dataclasses import dataclass
-from typing import Mapping, NamedTuple
+from typing import BinaryIO, Mapping, NamedTuple
 
 import quorrel
 
 from . import console, inputs, pool
 
 SUFFIX = ".receipts.jsonl"
+# A worker starts a new part file past this size, so that the parent can
+# drop the parts it has copied while the run goes on.
+PART_SIZE = 64 << 20
 NAME_PLACEHOLDER = "{name}"
 NOT_XBRL = "not an XBRL or Inline XBRL document"
 
@@ -71,9 +75,38 @@ class Outcome(NamedTuple):
     documents: int = 1
 
 
+class Part(NamedTuple):
+    path: str
+    offset: int
+    length: int
+
+
 class Result(NamedTuple):
     outcomes: tuple[Outcome, ...]
-    part: str | None  # the receipts of a job to copy to the one output
+    part: Part | None  # where the job's receipts lie, to be copied to the one output
+
+
+class _Parts:
+    """The part files of this worker: one at a time, appended job after job."""
+
+    def __init__(self) -> None:
+        self.handle: BinaryIO | None = None
+        self.path = ""
+        self.count = 0
+
+    def current(self, scratch: str) -> BinaryIO:
+        if self.handle is None or self.handle.tell() >= PART_SIZE:
+            if self.handle is not None:
+                self.handle.close()
+            self.count += 1
+            self.path = os.path.join(scratch, f"{os.getpid()}-{self.count}.part")
+            self.handle = open(self.path, "ab")
+        return self.handle
+
+
+_parts = _Parts()
+# Output folders this worker knows to exist.
+_made: set[str] = set()
 
 
 def _fill(template: str | None, name: str) -> str:
@@ -111,8 +144,8 @@ def job(source: inputs.Source, index: int, settings: Settings) -> Result:
         return Result((Outcome(source.label, FAILED, source.refusal),), None)
     outcomes: list[Outcome] = []
     made: list[tuple[str, int, inputs.Document]] = []  # temporary file, outcome index, document
-    part = os.path.join(settings.scratch, f"{index}.part")
-    handle = None
+    handle = _parts.current(settings.scratch) if settings.folder is None else None
+    start = handle.tell() if handle is not None else 0
     try:
         for document, data, refusal in inputs.read(source, settings.max_size):
             if refusal is not None:
@@ -125,12 +158,13 @@ def job(source: inputs.Source, index: int, settings: Settings) -> Result:
                 encoded = text.encode("utf-8")
                 if settings.folder is not None:
                     temporary = os.path.join(settings.scratch, f"{index}-{len(made)}")
-                    with open(temporary, "wb") as out:
-                        out.write(encoded)
+                    with open(temporary, "wb", buffering=0) as out:
+                        view = memoryview(encoded)
+                        while view:
+                            view = view[out.write(view):]
                     made.append((temporary, len(outcomes), document))
                 else:
-                    if handle is None:
-                        handle = open(part, "wb")
+                    assert handle is not None
                     handle.write(encoded)
             outcomes.append(outcome)
     except inputs.Refused as exc:
@@ -138,21 +172,25 @@ def job(source: inputs.Source, index: int, settings: Settings) -> Result:
         for temporary, _, _ in made:
             os.unlink(temporary)
         if handle is not None:
-            handle.close()
-            os.unlink(part)
+            handle.flush()
+            handle.truncate(start)
+            handle.seek(start)
         return Result((Outcome(exc.label, FAILED, exc.reason, len(source.documents)),), None)
-    finally:
-        if handle is not None:
-            handle.close()
-    assert settings.folder is not None or not made
+    if handle is not None:
+        handle.flush()
+        end = handle.tell()
+        return Result(tuple(outcomes), Part(_parts.path, start, end - start) if end > start else None)
     for temporary, at, document in made:
         final = target(settings.folder, document)  # type: ignore[arg-type]
         try:
-            os.makedirs(os.path.dirname(final), exist_ok=True)
+            folder = os.path.dirname(final)
+            if folder not in _made:
+                os.makedirs(folder, exist_ok=True)
+                _made.add(folder)
             os.replace(temporary, final)
         except OSError as exc:
             outcomes[at] = Outcome(final, FAILED, exc.strerror or str(exc))
-    return Result(tuple(outcomes), part if handle is not None else None)
+    return Result(tuple(outcomes), None)
 
 
 class Plan(NamedTuple):
@@ -199,20 +237,42 @@ def _reads(path: str, expansion: inputs.Expansion) -> bool:
     return (info.st_dev, info.st_ino) in expansion.identities
 
 
-def _copy(part: str, out: int) -> None:
-    with open(part, "rb") as handle:
-        size = os.fstat(handle.fileno()).st_size
-        offset = 0
+class _Copier:
+    """Copies the parts' ranges to the one output, and removes each part file
+    once its worker has moved on to the next (ranges come in task order)."""
+
+    def __init__(self, out: int) -> None:
+        self.out = out
+        self.open: dict[str, tuple[str, int]] = {}  # worker -> its current part and descriptor
+
+    def copy(self, part: Part) -> None:
+        worker = os.path.basename(part.path).split("-")[0]
+        path, source = self.open.get(worker, ("", -1))
+        if path != part.path:
+            if source >= 0:
+                os.close(source)
+                os.unlink(path)
+            source = os.open(part.path, os.O_RDONLY)
+            self.open[worker] = (part.path, source)
+        offset, end = part.offset, part.offset + part.length
         try:
-            while offset < size:
-                sent = os.sendfile(out, handle.fileno(), offset, size - offset)
+            while offset < end:
+                sent = os.sendfile(self.out, source, offset, end - offset)
                 if sent == 0:
-                    break
+                    raise OSError(f"{part.path}: shorter than expected")
                 offset += sent
         except OSError as exc:
-            if isinstance(exc, BrokenPipeError) or offset:
+            if isinstance(exc, BrokenPipeError) or offset > part.offset:
                 raise
-            shutil.copyfileobj(handle, os.fdopen(out, "wb", closefd=False))
+            # An output sendfile cannot write to.
+            data = memoryview(os.pread(source, part.length, part.offset))
+            while data:
+                data = data[os.write(self.out, data):]
+
+    def close(self) -> None:
+        for _, source in self.open.values():
+            os.close(source)
+        self.open.clear()
 
 
 def run(args: argparse.Namespace) -> int:
@@ -261,19 +321,21 @@ def _run(plan: Plan, settings: Settings, sink: str | None, workers: int) -> int:
     progress = console.Progress(len(sources), len(sources) > 1 and sys.stderr.isatty())
     counts = {OK: 0, SKIPPED: 0, FAILED: 0}
     out = None
+    copier = None
     try:
         if settings.folder is None:
             if sink is not None:
                 out = os.open(sink, os.O_WRONLY | os.O_TRUNC)
             else:
                 sys.stdout.flush()
-        destination = out if out is not None else sys.stdout.fileno() if settings.folder is None else -1
+            copier = _Copier(out if out is not None else sys.stdout.fileno())
 
         def lost(index: int, reason: str) -> Result:
             source = sources[index]
             return Result((Outcome(source.label, FAILED, reason, max(1, len(source.documents))),), None)
 
-        results = pool.ordered(lambda index: job(sources[index], index, settings), len(sources), workers, lost)
+        results = pool.ordered(lambda index: job(sources[index], index, settings),
+                               [source.size for source in sources], workers, lost)
         with closing(results):
             for index, result in enumerate(results):
                 progress.step(sources[index].label)
@@ -283,13 +345,15 @@ def _run(plan: Plan, settings: Settings, sink: str | None, workers: int) -> int:
                         progress.interrupt()
                         console.error(f"{outcome.label}: {outcome.message}")
                 if result.part is not None:
-                    _copy(result.part, destination)
-                    os.unlink(result.part)
+                    assert copier is not None
+                    copier.copy(result.part)
         if out is not None:
             os.close(out)
             out = None
             os.replace(sink, plan.output)  # type: ignore[arg-type]
     finally:
+        if copier is not None:
+            copier.close()
         if out is not None:
             os.close(out)
         progress.close()

@@ -41,6 +41,9 @@ def test_mypy_checks_calls_against_the_installed_stubs(tmp_path):
     subprocess.run([cmake, "--install", build, "--prefix", purelib], check=True, capture_output=True)
     (tmp_path / "program.py").write_text(PROGRAM, encoding="utf-8")
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "MYPYPATH")}
+    # The command-line package is installed whole beside the module.
+    cli = subprocess.run([str(python), "-m", "quorrel_cli", "--version"], capture_output=True, env=env, cwd=tmp_path)
+    assert (cli.returncode, cli.stdout) == (0, b"quorrel 0.1.0\n"), cli.stderr
     run = subprocess.run(
         [sys.executable, "-m", "mypy", "--no-error-summary", "--cache-dir", str(tmp_path / "cache"),
          "--python-executable", str(python), "program.py"],
