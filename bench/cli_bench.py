@@ -134,7 +134,8 @@ def main() -> None:
                 print(f"into one {mode}: --jobs 1 {one:.2f} s (CPU {cpu_one:.2f} s), --jobs 2 {two:.2f} s "
                       f"(CPU {cpu_two:.2f} s), jobs 2 / jobs 1 = {two / one:.2f} = 1/{one / two:.2f} "
                       f"(target: at most 1/1.6)")
-        print(f"load average of the machine: {' '.join(f'{x:.2f}' for x in os.getloadavg())} over {os.cpu_count()} cores")
+        load = " ".join(f"{x:.2f}" for x in os.getloadavg())
+        print(f"load average of the machine: {load} over {os.cpu_count()} cores")
 
 
 if __name__ == "__main__":

@@ -9,7 +9,6 @@ One module per command; inputs.py reads every input, pool.py runs the workers.
 from __future__ import annotations
 
 import argparse
-import sys
 from typing import Sequence
 
 from . import console, inputs, pool, receipts, verify

@@ -20,7 +20,7 @@ import sys
 import zipfile
 import zlib
 from dataclasses import dataclass, field
-from typing import Iterator, Protocol
+from typing import Iterator, Mapping, Protocol
 
 STDIN = "-"
 STDIN_NAME = "stdin"
@@ -30,6 +30,7 @@ DIRECTORY_SUFFIXES = (".htm", ".html", ".xhtml", ".xml", ".xbrl")
 PACKAGE_DOCUMENT_SUFFIXES = (".htm", ".html", ".xhtml", ".xbrl")
 PACKAGE_SUFFIXES = (".zip", ".xbri", ".xbr")
 GZIP_SUFFIX = ".gz"
+NOT_XBRL = "not an XBRL or Inline XBRL document"
 DEFAULT_MAX_SIZE = 256 * 1024 * 1024
 PACKAGE_FACTOR = 4
 CHUNK = 1 << 20
@@ -81,6 +82,20 @@ class Expansion:
     def documents(self) -> Iterator[Document]:
         for source in self.sources:
             yield from source.documents
+
+
+def holds_instance(receipts: str, summary: Mapping[str, int] | None) -> bool:
+    """Whether a document that parsed holds an XBRL instance: any context,
+    unit or fact. One found in a directory or package that holds none is
+    skipped; one named on the command line is refused with NOT_XBRL.
+
+    A receipt is a fact with its context, so any receipt says yes. Without
+    one, only the document's counts can tell, and `receipts_for_bytes` gives
+    none (summary is None): the document is then taken for an instance
+    without numeric facts, and gets its empty output."""
+    if receipts or summary is None:
+        return True
+    return any(summary.get(key, 0) for key in ("contexts", "units", "facts"))
 
 
 def parse_size(text: str) -> int:

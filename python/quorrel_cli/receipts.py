@@ -16,7 +16,7 @@ import sys
 import tempfile
 from contextlib import closing
 from dataclasses import dataclass
-from typing import BinaryIO, Mapping, NamedTuple
+from typing import BinaryIO, Callable, NamedTuple
 
 import quorrel
 
@@ -27,12 +27,11 @@ SUFFIX = ".receipts.jsonl"
 # drop the parts it has copied while the run goes on.
 PART_SIZE = 64 << 20
 NAME_PLACEHOLDER = "{name}"
-NOT_XBRL = "not an XBRL or Inline XBRL document"
 
 OK, SKIPPED, FAILED = "ok", "skipped", "failed"
 
 
-def add_parser(sub: argparse._SubParsersAction, positive, size) -> None:
+def add_parser(sub: argparse._SubParsersAction, positive: Callable[[str], int], size: Callable[[str], int]) -> None:
     rec = sub.add_parser("receipts", help="build one receipt per numeric fact, as JSONL")
     rec.add_argument("files", nargs="+", metavar="INPUT",
                      help="a file, a .gz file, a directory, a report package (.zip, .xbri, .xbr) or - for stdin")
@@ -45,17 +44,6 @@ def add_parser(sub: argparse._SubParsersAction, positive, size) -> None:
                      help="largest decompressed entry, .gz file or standard input, in bytes or with K, M, G "
                           "(default: 256M; a package may hold 4 times as much)")
     rec.set_defaults(run=run)
-
-
-def holds_instance(receipts: str, summary: Mapping[str, int] | None) -> bool:
-    """Whether a document that parsed holds an XBRL instance: any context,
-    unit or fact. A receipt is a fact with its context, so any receipt says
-    yes. Without one, only the document's counts can tell, and
-    `receipts_for_bytes` gives none (summary is None): the document is then
-    taken for an instance without numeric facts, and gets its empty output."""
-    if receipts or summary is None:
-        return True
-    return any(summary.get(key, 0) for key in ("contexts", "units", "facts"))
 
 
 @dataclass(frozen=True)
@@ -131,9 +119,9 @@ def _receipts(document: inputs.Document, data: bytes, settings: Settings) -> tup
                              "the document id and URI must be valid UTF-8 (give --doc-id and --uri)")
     except (ValueError, MemoryError) as exc:
         return None, Outcome(document.label, FAILED, str(exc) or type(exc).__name__)
-    if not holds_instance(text, None):
+    if not inputs.holds_instance(text, None):
         if document.listed:
-            return None, Outcome(document.label, FAILED, NOT_XBRL)
+            return None, Outcome(document.label, FAILED, inputs.NOT_XBRL)
         return None, Outcome(document.label, SKIPPED)
     return text, Outcome(document.label, OK)
 
@@ -280,9 +268,9 @@ def run(args: argparse.Namespace) -> int:
     if isinstance(plan, str):
         console.error(plan)
         return 2
-    sources = plan.expansion.sources
     scratch: str | None = None
-    sink: str | None = None
+    sink: str | None = None  # the one output's temporary name
+    out: int | None = None
     try:
         # Nothing is made until the run is known to go ahead, so a refused run
         # leaves nothing behind; each temporary thing is made and recorded
@@ -295,38 +283,43 @@ def run(args: argparse.Namespace) -> int:
                     console.error(f"{plan.folder}: {exc.strerror or exc}")
                     return 2
             if plan.output is not None:
-                directory, name = os.path.split(plan.output)
                 try:
-                    descriptor, sink = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=directory or ".")
+                    if os.path.exists(plan.output) and not os.path.isfile(plan.output):
+                        out = os.open(plan.output, os.O_WRONLY)  # a device or a pipe: nothing to rename
+                    else:
+                        directory, name = os.path.split(plan.output)
+                        out, sink = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=directory or ".")
+                        # mkstemp makes the file private; the output gets the usual mode.
+                        mask = os.umask(0)
+                        os.umask(mask)
+                        os.fchmod(out, 0o666 & ~mask)
                 except OSError as exc:
                     console.error(f"{plan.output}: {exc.strerror or exc}")
                     return 2
-                os.close(descriptor)
-                # mkstemp makes the file private; the output gets the usual mode.
-                mask = os.umask(0)
-                os.umask(mask)
-                os.chmod(sink, 0o666 & ~mask)
             scratch = tempfile.mkdtemp(prefix=".quorrel-", dir=plan.folder)
         settings = Settings(args.doc_id, args.uri, args.authority, plan.folder, scratch, args.max_size)
-        return _run(plan, settings, sink, args.jobs or os.cpu_count() or 1)
+        status = _run(plan, settings, out, args.jobs or os.cpu_count() or 1)
+        if sink is not None:
+            os.replace(sink, plan.output)  # type: ignore[arg-type]
+            sink = None
+        return status
     finally:
+        if out is not None:
+            os.close(out)
         if scratch is not None:
             shutil.rmtree(scratch, ignore_errors=True)
-        if sink is not None and os.path.exists(sink):
+        if sink is not None:
             os.unlink(sink)
 
 
-def _run(plan: Plan, settings: Settings, sink: str | None, workers: int) -> int:
+def _run(plan: Plan, settings: Settings, out: int | None, workers: int) -> int:
     sources = plan.expansion.sources
     progress = console.Progress(len(sources), len(sources) > 1 and sys.stderr.isatty())
     counts = {OK: 0, SKIPPED: 0, FAILED: 0}
-    out = None
     copier = None
     try:
         if settings.folder is None:
-            if sink is not None:
-                out = os.open(sink, os.O_WRONLY | os.O_TRUNC)
-            else:
+            if out is None:
                 sys.stdout.flush()
             copier = _Copier(out if out is not None else sys.stdout.fileno())
 
@@ -347,15 +340,9 @@ def _run(plan: Plan, settings: Settings, sink: str | None, workers: int) -> int:
                 if result.part is not None:
                     assert copier is not None
                     copier.copy(result.part)
-        if out is not None:
-            os.close(out)
-            out = None
-            os.replace(sink, plan.output)  # type: ignore[arg-type]
     finally:
         if copier is not None:
             copier.close()
-        if out is not None:
-            os.close(out)
         progress.close()
     found = any(not document.listed for document in plan.expansion.documents)
     if found or counts[SKIPPED]:

@@ -7,7 +7,7 @@ import hashlib
 import json
 import re
 import sys
-from typing import Iterable
+from typing import Callable, Iterable
 
 import quorrel
 
@@ -20,11 +20,11 @@ READ_ERROR = re.compile(r"(.*) at line 1 column (\d+)", re.DOTALL)
 SOURCE_ERROR = "source parse failed: "
 
 
-def add_parser(sub: argparse._SubParsersAction, positive, size) -> None:
+def add_parser(sub: argparse._SubParsersAction, positive: Callable[[str], int], size: Callable[[str], int]) -> None:
     ver = sub.add_parser("verify", help="verify receipts against the source document")
     ver.add_argument("receipts", metavar="RECEIPTS", help="a JSONL file, a .gz file, or - for standard input")
     ver.add_argument("file", metavar="SOURCE",
-                     help="a file, a .gz file, - for standard input, or one entry of a package: PACKAGE.zip/path/inside")
+                     help="a file, a .gz file, - for standard input, or a package entry: PACKAGE.zip/path/inside")
     ver.add_argument("--json", action="store_true", help="print the raw JSON summary")
     ver.add_argument("--keep-going", action="store_true",
                      help="verify every readable line and list every unreadable one")

@@ -94,11 +94,10 @@ def test_receipts_use_the_file_name_or_the_templates_and_are_utf8_on_any_termina
         receipts_of(p, f"acme/{p.name}\u00e9", f"https://x/{p.name}?c={p.name}", "") for p in (EDGE, EXAMPLE))
 
 
-@pytest.mark.parametrize("jobs", ["1", "2"])
-def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(work, jobs):
+def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(work):
     (work / "loop.xml").symlink_to("loop.xml")
     result = run("receipts", "missing.xml", EDGE.name, "broken.xml", "loop.xml", EXAMPLE.name, INLINE.name,
-                 "--jobs", jobs, cwd=work)
+                 "--jobs", "2", cwd=work)
     assert result.returncode == 1
     assert result.stderr.decode().splitlines() == [
         "quorrel: missing.xml: No such file or directory",
@@ -206,7 +205,8 @@ def test_a_file_name_that_is_not_utf8_needs_explicit_texts(work):
     "args, message",
     [
         (["receipts", EXAMPLE.name, "-o", EXAMPLE.name], f"{EXAMPLE.name}: the output would overwrite an input"),
-        (["receipts", "other", "-o", "other"], f"other/{EDGE.name}.receipts.jsonl: the output would overwrite an input"),
+        (["receipts", "other", "-o", "other"],
+         f"other/{EDGE.name}.receipts.jsonl: the output would overwrite an input"),
         (["receipts", EDGE.name, "other/" + EDGE.name, "-o", "out/"],
          f"several inputs are named {EDGE.name}; their outputs would overwrite each other in out/"),
         (["receipts", EDGE.name, "-o", "no/such/out.jsonl"], "no/such/out.jsonl: No such file or directory"),
@@ -221,8 +221,8 @@ def test_outputs_that_cannot_be_written_stop_before_writing(work, args, message)
     result = run(*args, cwd=work)
     assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
     # A refused run leaves nothing behind, not even an empty output folder.
-    assert (work / EXAMPLE.name).read_bytes() == EXAMPLE.read_bytes() and not (work / "out").exists()
-    assert sorted(p.name for p in work.iterdir()) == sorted([EXAMPLE.name, EDGE.name, INLINE.name, "broken.xml", "other"])
+    assert (work / EXAMPLE.name).read_bytes() == EXAMPLE.read_bytes()
+    assert sorted(p.name for p in work.iterdir()) == ["broken.xml", EDGE.name, INLINE.name, EXAMPLE.name, "other"]
 
 
 def test_the_checks_before_a_run_make_file_system_calls_in_proportion_to_the_inputs(tmp_path, monkeypatch):
