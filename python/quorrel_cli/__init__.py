@@ -8,16 +8,21 @@ One module per command; inputs.py reads every input, pool.py runs the workers.
 
 from __future__ import annotations
 
-import argparse
-from typing import Sequence
+from typing import TYPE_CHECKING, Sequence
 
-from . import console, inputs, pool, receipts, verify
+# Only what the stop needs is imported before main starts: the rest is
+# imported once SIGINT and SIGTERM stop the run cleanly.
+from . import pool
+
+if TYPE_CHECKING:
+    import argparse
 
 VERSION = "0.1.0"
-COMMANDS = (receipts, verify)
 
 
 def _positive(text: str) -> int:
+    import argparse
+
     try:
         value = int(text)
     except ValueError:
@@ -28,6 +33,10 @@ def _positive(text: str) -> int:
 
 
 def _size(text: str) -> int:
+    import argparse
+
+    from . import inputs
+
     try:
         return inputs.parse_size(text)
     except ValueError as exc:
@@ -35,10 +44,14 @@ def _size(text: str) -> int:
 
 
 def _parser() -> argparse.ArgumentParser:
+    import argparse
+
+    from . import receipts, verify
+
     parser = argparse.ArgumentParser(prog="quorrel", description="Evidence receipts for XBRL and Inline XBRL facts.")
     parser.add_argument("--version", action="version", version=f"quorrel {VERSION}")
     sub = parser.add_subparsers(dest="command", required=True)
-    for command in COMMANDS:
+    for command in (receipts, verify):
         command.add_parser(sub, _positive, _size)
     return parser
 
@@ -52,6 +65,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         # Workers are ended and temporary files removed on the way out.
         return stop.status
     except BrokenPipeError:
+        from . import console
+
         # Output that did not reach its reader is not a success.
         console.silence_stdout()
         return 1

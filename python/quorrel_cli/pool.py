@@ -18,8 +18,10 @@ import selectors
 import signal
 from collections import deque
 from contextlib import contextmanager
-from multiprocessing.connection import Connection, Pipe
-from typing import Callable, Generator, Iterator, Sequence, TypeVar
+from typing import TYPE_CHECKING, Callable, Generator, Iterator, Sequence, TypeVar
+
+if TYPE_CHECKING:
+    from multiprocessing.connection import Connection
 
 R = TypeVar("R")
 
@@ -140,6 +142,8 @@ def ordered(work: Callable[[int], R], weights: Sequence[int], workers: int,
         for index in range(count):
             yield work(index)
         return
+    from multiprocessing.connection import Pipe
+
     pending = deque(batches(weights))
     running: dict[Connection, _Worker] = {}
     selector = selectors.DefaultSelector()
@@ -221,15 +225,17 @@ def ordered(work: Callable[[int], R], weights: Sequence[int], workers: int,
     finally:
         # Reached on success, on an error, on Stopped and when the caller
         # stops reading: no worker outlives the run, none is left a zombie.
-        for worker in list(running.values()):
-            try:
-                os.kill(worker.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            worker.conn.close()
-            try:
-                os.waitpid(worker.pid, 0)
-            except ChildProcessError:
-                pass  # reaped just before the stop
-        running.clear()
-        selector.close()
+        # A first signal arriving now waits until this is done.
+        with signals_held():
+            for worker in list(running.values()):
+                try:
+                    os.kill(worker.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                worker.conn.close()
+                try:
+                    os.waitpid(worker.pid, 0)
+                except ChildProcessError:
+                    pass  # reaped just before the stop
+            running.clear()
+            selector.close()

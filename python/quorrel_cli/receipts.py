@@ -304,12 +304,13 @@ def run(args: argparse.Namespace) -> int:
             sink = None
         return status
     finally:
-        if out is not None:
-            os.close(out)
-        if scratch is not None:
-            shutil.rmtree(scratch, ignore_errors=True)
-        if sink is not None:
-            os.unlink(sink)
+        with pool.signals_held():
+            if out is not None:
+                os.close(out)
+            if scratch is not None:
+                shutil.rmtree(scratch, ignore_errors=True)
+            if sink is not None:
+                os.unlink(sink)
 
 
 def _run(plan: Plan, settings: Settings, out: int | None, workers: int) -> int:
