@@ -135,7 +135,8 @@ def _overlapping(infos: list[zipfile.ZipInfo]) -> set[int]:
     found: set[int] = set()
     for (start, i), (next_start, j) in zip(spans, spans[1:]):
         info = infos[i]
-        name_length = len(info.orig_filename.encode("utf-8", "surrogateescape"))
+        # The name as stored: UTF-8 when flagged so, else code page 437.
+        name_length = len(info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437"))
         if start + LOCAL_HEADER + name_length + info.compress_size > next_start:
             found.update((i, j))
     return found
