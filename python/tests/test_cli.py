@@ -260,8 +260,6 @@ def test_verify_exit_status_and_report(work):
     (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
     ok = run("verify", "r.jsonl", EXAMPLE.name, cwd=work)
     assert (ok.returncode, ok.stdout, ok.stderr) == (0, b"27 receipts: 27 verified, 0 failed\n", b"")
-    ok_json = run("verify", "r.jsonl", EXAMPLE.name, "--json", cwd=work)
-    assert (ok_json.returncode, ok_json.stdout) == (0, b'{"fail":0,"failures":[],"pass":27}\n')
 
     lines = receipts_of(EXAMPLE).splitlines(keepends=True)
     first = json.loads(lines[0])
