@@ -6,7 +6,8 @@
   group as a terminal does, to the end of a `quorrel receipts` run over
   generated files (target: median under 1 s);
 - folder: 4,000 small files into a new output folder, then again into the
-  same, existing folder (target: at most 2 times the first run);
+  same, existing folder, best of --repeat (target: at most 2 times the
+  first run);
 - jobs: wall time of --jobs 2 against --jobs 1 over the corpus listed 20
   times (about 420 MB), into a folder and into one file, best of --repeat
   (target: --jobs 2 at most 1/1.6 of --jobs 1, on two cores). The CPU time
@@ -75,13 +76,18 @@ def stop_times(work: Path, tries: int) -> list[float]:
     return times
 
 
-def folder_times(work: Path) -> tuple[float, float]:
+def folder_times(work: Path, repeat: int) -> tuple[float, float]:
+    """Best of repeat: into a new folder, then again into the same."""
     folder = work / "small"
     folder.mkdir()
     for i in range(4000):
         shutil.copy(EXAMPLE, folder / f"f{i:04}.xhtml")
-    out = f"{work / 'small-out'}/"
-    return timed(["receipts", folder, "-o", out]), timed(["receipts", folder, "-o", out])
+    first = again = float("inf")
+    for _ in range(repeat):
+        shutil.rmtree(work / "small-out", ignore_errors=True)
+        first = min(first, timed(["receipts", folder, "-o", f"{work / 'small-out'}/"]))
+        again = min(again, timed(["receipts", folder, "-o", f"{work / 'small-out'}/"]))
+    return first, again
 
 
 def jobs_times(work: Path, corpus: Path, repeat: int) -> dict[tuple[str, int], float]:
@@ -154,7 +160,7 @@ def main() -> None:
             print(f"stop after SIGINT: median {statistics.median(times) * 1000:.0f} ms, "
                   f"longest {max(times) * 1000:.0f} ms over {len(times)} tries (target: median under 1 s)")
         if "folder" in only:
-            first, again = folder_times(work)
+            first, again = folder_times(work, args.repeat)
             print(f"4,000 files: first run {first:.2f} s, into the existing folder {again:.2f} s, "
                   f"ratio {again / first:.2f} (target: at most 2)")
         if "jobs" in only:
