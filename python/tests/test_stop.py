@@ -1,4 +1,5 @@
-"""Ctrl-C and SIGTERM in the middle of a long `quorrel receipts` run."""
+"""Workers that end early: Ctrl-C and SIGTERM in the middle of a long
+`quorrel receipts` run, and a worker killed under its task."""
 
 import math
 import os
@@ -10,6 +11,7 @@ import time
 import pytest
 
 import quorrel
+from quorrel_cli import pool
 from test_cli import CLI, EXAMPLE, PATH
 
 TRIES = 20
@@ -75,3 +77,15 @@ def test_a_stop_ends_every_worker_leaves_no_temporary_file_and_exits_with_the_si
         # Only whole outputs, under their final names.
         left = [p for p in out.rglob("*") if p != target]
         assert all(p.name.endswith(".xhtml.receipts.jsonl") and p.stat().st_size == expected for p in left), left
+
+
+def test_a_task_whose_worker_dies_fails_alone_and_the_others_keep_their_order():
+    def work(index):
+        if index == 5:
+            os.kill(os.getpid(), signal.SIGKILL)
+        return index * index
+
+    # Small weights put the tasks in shared batches: the lost batch is tried again task by task.
+    results = list(pool.ordered(work, [1] * 40, 2, lambda index, reason: (index, reason)))
+    assert results == [i * i for i in range(5)] + [(5, "the worker reading it was ended by SIGKILL")] + [
+        i * i for i in range(6, 40)]
