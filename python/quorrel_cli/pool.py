@@ -175,7 +175,10 @@ def ordered(work: Callable[[int], R], weights: Sequence[int], workers: int,
         while pending and len(worker.queue) < DEPTH:
             batch = pending.popleft()
             worker.queue.append(batch)
-            worker.conn.send(batch)
+            try:
+                worker.conn.send(batch)
+            except OSError:
+                return  # a worker that died: its end is read next, and its batches go back
 
     def retire(worker: _Worker) -> int:
         selector.unregister(worker.conn)
@@ -220,7 +223,10 @@ def ordered(work: Callable[[int], R], weights: Sequence[int], workers: int,
                     done[index] = result
                 feed(worker)
                 if not worker.queue:
-                    worker.conn.send(None)
+                    try:
+                        worker.conn.send(None)
+                    except OSError:
+                        pass  # it has ended already
                     retire(worker)
     finally:
         # Reached on success, on an error, on Stopped and when the caller
