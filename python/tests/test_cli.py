@@ -1,10 +1,14 @@
 """The command line, run as a separate process the way a user runs it."""
 
+import argparse
+import collections
+import gzip
 import json
 import os
 import shutil
 import subprocess
 import sys
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -16,18 +20,49 @@ EXAMPLE = ROOT / "examples" / "nordlicht-2025.xhtml"
 EDGE = Path(__file__).resolve().parent / "data" / "edge-cases.xbrl"
 INLINE = Path(__file__).resolve().parent / "data" / "inline-edge-cases.xhtml"
 BROKEN = "XML parse error at byte None: unexpected closing tag x"
+PATH = os.pathsep.join([str(Path(quorrel.__file__).resolve().parent), str(ROOT / "python"),
+                        os.environ.get("PYTHONPATH", "")])
+CLI = [sys.executable, "-m", "quorrel_cli"]
 
 
-def run(*args, cwd=None, env=None):
+def run(*args, cwd=None, env=None, stdin=None):
     """`python -m quorrel_cli` with the module under test and the command line beside it."""
-    paths = [str(Path(quorrel.__file__).resolve().parent), str(ROOT / "python"), os.environ.get("PYTHONPATH", "")]
-    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(paths), **(env or {}))
-    return subprocess.run([sys.executable, "-m", "quorrel_cli", *map(os.fsdecode, args)], cwd=cwd, env=environment,
+    environment = dict(os.environ, PYTHONPATH=PATH, **(env or {}))
+    return subprocess.run([*CLI, *map(os.fsdecode, args)], cwd=cwd, env=environment, input=stdin,
                           capture_output=True, timeout=120)
 
 
 def receipts_of(path, doc_id=None, uri=None, authority=None):
     return quorrel.receipts_for_bytes(path.read_bytes(), doc_id or path.name, uri or path.name, authority)
+
+
+def package(path, entries):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in entries.items():
+            archive.writestr(name, data)
+
+
+def patch_entry(path, name, flags=None, size=None, data_of=None):
+    """Rewrites one entry's records in place: its flags, the size it declares,
+    or where its data is (another entry's)."""
+    raw = bytearray(path.read_bytes())
+    central, at = {}, 0
+    while (at := raw.find(b"PK\x01\x02", at)) >= 0:
+        central[bytes(raw[at + 46:at + 46 + int.from_bytes(raw[at + 28:at + 30], "little")]).decode()] = at
+        at += 46
+    record = central[name]
+    local = int.from_bytes(raw[record + 42:record + 46], "little")
+    if flags is not None:
+        raw[record + 8:record + 10] = raw[local + 6:local + 8] = flags.to_bytes(2, "little")
+    if size is not None:
+        raw[record + 24:record + 28] = raw[local + 22:local + 26] = size.to_bytes(4, "little")
+    if data_of is not None:
+        raw[record + 42:record + 46] = raw[central[data_of] + 42:central[data_of] + 46]
+    path.write_bytes(raw)
+
+
+def files_under(folder):
+    return {p.relative_to(folder).as_posix(): p.read_text(encoding="utf-8") for p in folder.rglob("*") if p.is_file()}
 
 
 @pytest.fixture
@@ -43,8 +78,9 @@ def test_version_and_usage_errors():
     version = run("--version")
     assert (version.returncode, version.stdout) == (0, b"quorrel 0.1.0\n")
     assert run().returncode == 2
-    bad_jobs = run("receipts", "--jobs", "0", "x")
-    assert bad_jobs.returncode == 2 and bad_jobs.stderr.decode().endswith("argument --jobs: must be at least 1: 0\n")
+    for option, value, message in (("--jobs", "0", "must be at least 1: 0"), ("--max-size", "2X", "not a size: 2X")):
+        bad = run("receipts", option, value, "x")
+        assert bad.returncode == 2 and bad.stderr.decode().endswith(f"argument {option}: {message}\n")
 
 
 def test_receipts_use_the_file_name_or_the_templates_and_are_utf8_on_any_terminal(work):
@@ -58,18 +94,90 @@ def test_receipts_use_the_file_name_or_the_templates_and_are_utf8_on_any_termina
         receipts_of(p, f"acme/{p.name}\u00e9", f"https://x/{p.name}?c={p.name}", "") for p in (EDGE, EXAMPLE))
 
 
-@pytest.mark.parametrize("jobs", ["1", "2"])
-def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(work, jobs):
-    (work / "folder.xml").mkdir()
-    result = run("receipts", "missing.xml", EDGE.name, "broken.xml", "folder.xml", EXAMPLE.name, INLINE.name,
-                 "--jobs", jobs, cwd=work)
+def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(work):
+    (work / "loop.xml").symlink_to("loop.xml")
+    result = run("receipts", "missing.xml", EDGE.name, "broken.xml", "loop.xml", EXAMPLE.name, INLINE.name,
+                 "--jobs", "2", cwd=work)
     assert result.returncode == 1
     assert result.stderr.decode().splitlines() == [
         "quorrel: missing.xml: No such file or directory",
         f"quorrel: broken.xml: {BROKEN}",
-        "quorrel: folder.xml: Is a directory",
+        "quorrel: loop.xml: Too many levels of symbolic links",
     ]
     assert result.stdout.decode("utf-8") == receipts_of(EDGE) + receipts_of(EXAMPLE) + receipts_of(INLINE)
+
+
+def test_every_input_form_gives_its_documents_in_order_the_same_for_every_jobs(tmp_path):
+    tree = tmp_path / "filings"
+    for relative, source in (("a/index.htm", EXAMPLE), ("b/index.htm", INLINE), ("b/c/edge.xml", EDGE)):
+        (tree / relative).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(source, tree / relative)
+    (tree / "b" / "notes.txt").write_text("not a document")
+    (tree / "b" / "c" / "up").symlink_to("..")  # a loop if links to folders were followed
+    # As ESEF packages are laid out: one top folder, META-INF, reports, and the taxonomy beside them.
+    package(tmp_path / "report.zip", {
+        "nordlicht/META-INF/reportPackage.json": b"{}", "nordlicht/META-INF/catalog.xml": b"<catalog/>",
+        "nordlicht/reports/nordlicht.xhtml": EXAMPLE.read_bytes(), "nordlicht/reports/inner.zip": b"PK",
+        "nordlicht/www/nordlicht.xsd": b"<schema/>", "nordlicht/www/nordlicht_cal.xml": EDGE.read_bytes()})
+    # Without a reports folder, every document outside META-INF.
+    package(tmp_path / "loose.xbri", {"META-INF/x.xhtml": b"", "doc.xbrl": EDGE.read_bytes(),
+                                      "taxonomy.xml": EDGE.read_bytes()})
+    (tmp_path / "edge.xbrl.gz").write_bytes(gzip.compress(EDGE.read_bytes()))
+    expected = [("a/index.htm", EXAMPLE), ("b/index.htm", INLINE), ("b/c/edge.xml", EDGE),
+                ("report.zip/nordlicht/reports/nordlicht.xhtml", EXAMPLE), ("loose.xbri/doc.xbrl", EDGE),
+                ("edge.xbrl.gz", EDGE), ("stdin", INLINE)]
+    args = ["receipts", tree, tmp_path / "report.zip", tmp_path / "loose.xbri", tmp_path / "edge.xbrl.gz", "-"]
+    closing = b"quorrel: 7 documents: 7 read, 0 skipped (no XBRL instance), 0 failed\n"
+    for jobs in ("1", "2", "3"):
+        result = run(*args, "--jobs", jobs, stdin=INLINE.read_bytes())
+        assert (result.returncode, result.stderr) == (0, closing)
+        assert result.stdout.decode() == "".join(receipts_of(source, name, name) for name, source in expected)
+    # Two index.htm in different folders keep apart; nothing temporary is left.
+    folder = run(*args, "-o", f"{tmp_path / 'out'}/", stdin=INLINE.read_bytes())
+    assert (folder.returncode, folder.stderr) == (0, closing)
+    assert files_under(tmp_path / "out") == {
+        f"{name}.receipts.jsonl": receipts_of(source, name, name) for name, source in expected}
+
+
+def test_inputs_past_a_limit_or_unsafe_are_refused_one_line_each_and_the_others_go_on(tmp_path):
+    good = EXAMPLE.read_bytes()  # 9,842 bytes: five pass four times the limit below
+    package(tmp_path / "bomb.zip", {"reports/bomb.xhtml": b" " * 2_000_000 + good, "reports/ok.xhtml": good})
+    patch_entry(tmp_path / "bomb.zip", "reports/bomb.xhtml", size=len(good))
+    package(tmp_path / "overlap.zip", {"reports/a.xhtml": good, "reports/b.xhtml": good})
+    patch_entry(tmp_path / "overlap.zip", "reports/b.xhtml", data_of="reports/a.xhtml")
+    package(tmp_path / "names.zip", {name: good for name in (
+        "reports/../../up.xhtml", "/reports/abs.xhtml", "C:/reports/drive.xhtml", "reports\\back.xhtml",
+        "reports/ok.xhtml")})
+    package(tmp_path / "locked.zip", {"reports/locked.xhtml": good})
+    patch_entry(tmp_path / "locked.zip", "reports/locked.xhtml", flags=1)
+    package(tmp_path / "many.zip", {f"reports/{i}.xhtml": good for i in range(5)})
+    (tmp_path / "big.xhtml.gz").write_bytes(gzip.compress(b" " * 20_000 + good))
+    (tmp_path / "bad.xhtml.gz").write_bytes(b"not gzip")
+    (tmp_path / "junk.zip").write_bytes(b"not zip")
+    inputs = ["bomb.zip", "overlap.zip", "names.zip", "locked.zip", "many.zip", "big.xhtml.gz", "bad.xhtml.gz",
+              "junk.zip", "-"]
+    result = run("receipts", *inputs, "--max-size", "12000", "-o", "out/", cwd=tmp_path,
+                 stdin=good + b" " * 5_000)
+    unsafe = "unsafe entry name (it could lead outside a folder)"
+    assert result.returncode == 1
+    assert result.stderr.decode().splitlines() == [
+        "quorrel: bomb.zip/reports/bomb.xhtml: corrupt entry (Bad CRC-32 for file 'reports/bomb.xhtml')",
+        "quorrel: overlap.zip/reports/a.xhtml: corrupt entry (its data overlaps another entry)",
+        "quorrel: overlap.zip/reports/b.xhtml: corrupt entry (its data overlaps another entry)",
+        f"quorrel: names.zip/reports/../../up.xhtml: {unsafe}",
+        f"quorrel: names.zip//reports/abs.xhtml: {unsafe}",
+        f"quorrel: names.zip/C:/reports/drive.xhtml: {unsafe}",
+        f"quorrel: names.zip/reports\\back.xhtml: {unsafe}",
+        "quorrel: locked.zip/reports/locked.xhtml: encrypted entry",
+        "quorrel: many.zip: its documents together pass 4 × --max-size (48000 bytes) once decompressed",
+        "quorrel: big.xhtml.gz: passes --max-size (12000 bytes) once decompressed",
+        "quorrel: bad.xhtml.gz: corrupt compressed file (Not a gzipped file (b'no'))",
+        "quorrel: junk.zip: not a readable report package (File is not a zip file)",
+        "quorrel: standard input: passes --max-size (12000 bytes)",
+        "quorrel: 19 documents: 2 read, 0 skipped (no XBRL instance), 17 failed",
+    ]
+    assert sorted(files_under(tmp_path / "out")) == [
+        "bomb.zip/reports/ok.xhtml.receipts.jsonl", "names.zip/reports/ok.xhtml.receipts.jsonl"]
 
 
 def test_an_output_folder_gets_one_file_per_input_and_a_failed_write_fails_the_run(work):
@@ -97,27 +205,61 @@ def test_a_file_name_that_is_not_utf8_needs_explicit_texts(work):
     "args, message",
     [
         (["receipts", EXAMPLE.name, "-o", EXAMPLE.name], f"{EXAMPLE.name}: the output would overwrite an input"),
+        (["receipts", "other", "-o", "other"],
+         f"other/{EDGE.name}.receipts.jsonl: the output would overwrite an input"),
         (["receipts", EDGE.name, "other/" + EDGE.name, "-o", "out/"],
          f"several inputs are named {EDGE.name}; their outputs would overwrite each other in out/"),
         (["receipts", EDGE.name, "-o", "no/such/out.jsonl"], "no/such/out.jsonl: No such file or directory"),
         (["receipts", EDGE.name, "-o", EXAMPLE.name + "/out/"], f"{EXAMPLE.name}/out/: Not a directory"),
+        (["receipts", "-", "-"], "standard input can be read only once"),
     ],
 )
 def test_outputs_that_cannot_be_written_stop_before_writing(work, args, message):
     (work / "other").mkdir()
     shutil.copy(EDGE, work / "other" / EDGE.name)
+    (work / "other" / f"{EDGE.name}.receipts.jsonl").symlink_to(EDGE.name)
     result = run(*args, cwd=work)
     assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
     # A refused run leaves nothing behind, not even an empty output folder.
-    assert (work / EXAMPLE.name).read_bytes() == EXAMPLE.read_bytes() and not (work / "out").exists()
+    assert (work / EXAMPLE.name).read_bytes() == EXAMPLE.read_bytes()
+    assert sorted(p.name for p in work.iterdir()) == ["broken.xml", EDGE.name, INLINE.name, EXAMPLE.name, "other"]
+
+
+def test_the_checks_before_a_run_make_file_system_calls_in_proportion_to_the_inputs(tmp_path, monkeypatch):
+    from quorrel_cli import receipts
+
+    names = [f"f{i:04}.xhtml" for i in range(2000)]
+    (tmp_path / "in").mkdir()
+    (tmp_path / "out").mkdir()
+    for name in names:
+        (tmp_path / "in" / name).touch()
+        (tmp_path / "out" / f"{name}.receipts.jsonl").touch()  # outputs of an earlier run
+    calls = collections.Counter()
+
+    def counted(name, real):
+        def call(*args, **kwargs):
+            calls[name] += 1
+            return real(*args, **kwargs)
+        return call
+
+    for name in ("stat", "lstat", "scandir", "listdir", "access", "open"):
+        monkeypatch.setattr(os, name, counted(name, getattr(os, name)))
+
+    def count(n):
+        calls.clear()
+        args = argparse.Namespace(files=[str(tmp_path / "in" / name) for name in names[:n]],
+                                  output=f"{tmp_path / 'out'}/", max_size=1 << 20)
+        assert isinstance(receipts.prepare(args), receipts.Plan)
+        return sum(calls.values())
+
+    small, large = count(1000), count(2000)
+    assert 1000 <= small and large <= 2 * small
 
 
 def test_verify_exit_status_and_report(work):
     (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
     ok = run("verify", "r.jsonl", EXAMPLE.name, cwd=work)
     assert (ok.returncode, ok.stdout, ok.stderr) == (0, b"27 receipts: 27 verified, 0 failed\n", b"")
-    ok_json = run("verify", "r.jsonl", EXAMPLE.name, "--json", cwd=work)
-    assert (ok_json.returncode, ok_json.stdout) == (0, b'{"fail":0,"failures":[],"pass":27}\n')
 
     lines = receipts_of(EXAMPLE).splitlines(keepends=True)
     first = json.loads(lines[0])
@@ -136,19 +278,72 @@ def test_verify_exit_status_and_report(work):
     summary = quorrel.verify_bytes("".join(lines), EXAMPLE.read_bytes())
     assert (bad_json.returncode, bad_json.stdout.decode()) == (1, summary + "\n")
 
+    other = run("verify", "r.jsonl", INLINE.name, cwd=work)
+    assert other.returncode == 1
+    assert other.stdout.decode().splitlines()[:2] == [
+        f"these receipts were made from other bytes than {INLINE.name}", "27 receipts: 0 verified, 27 failed"]
+
+
+@pytest.mark.parametrize(
+    "receipts, source, stdin",
+    [
+        ("r.jsonl.gz", "src.xhtml.gz", None),
+        ("-", "src.xhtml.gz", "r.jsonl"),
+        ("r.jsonl", "-", EXAMPLE.name),
+        ("r.jsonl", f"pkg.xbri/top/reports/{EXAMPLE.name}", None),
+    ],
+)
+def test_verify_reads_receipts_and_source_in_every_form(work, receipts, source, stdin):
+    (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
+    (work / "r.jsonl.gz").write_bytes(gzip.compress((work / "r.jsonl").read_bytes()))
+    (work / "src.xhtml.gz").write_bytes(gzip.compress(EXAMPLE.read_bytes()))
+    package(work / "pkg.xbri", {f"top/reports/{EXAMPLE.name}": EXAMPLE.read_bytes()})
+    result = run("verify", receipts, source, cwd=work, stdin=(work / stdin).read_bytes() if stdin else None)
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"27 receipts: 27 verified, 0 failed\n", b"")
+
 
 @pytest.mark.parametrize(
     "receipts, source, message",
     [
         ("r.jsonl", "broken.xml", f"broken.xml: source parse failed: {BROKEN}"),
-        ("malformed.jsonl", EXAMPLE.name, "malformed.jsonl: missing field `schema` at line 1 column 2"),
         ("latin1.jsonl", EXAMPLE.name, "latin1.jsonl: not UTF-8 text: invalid start byte at byte 0"),
         ("missing.jsonl", EXAMPLE.name, "missing.jsonl: No such file or directory"),
+        ("-", "-", "RECEIPTS and SOURCE cannot both be standard input"),
+        ("r.jsonl", "pkg.zip", "pkg.zip: a report package holds several documents: name one as pkg.zip/path/inside"),
+        ("r.jsonl", "pkg.zip/reports/none.xhtml", "pkg.zip/reports/none.xhtml: no such entry in the package"),
+        # Line 1,000 of the file, the blank line 500 counted; the module itself always says line 1.
+        ("thousand.jsonl", EXAMPLE.name, "thousand.jsonl: line 1000, column 40: EOF while parsing a string"),
     ],
 )
 def test_verify_errors_exit_with_status_two(work, receipts, source, message):
-    (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
-    (work / "malformed.jsonl").write_text("{}\n", encoding="utf-8")
+    lines = receipts_of(EXAMPLE).splitlines(keepends=True)
+    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
     (work / "latin1.jsonl").write_bytes(b"\xff\n")
+    package(work / "pkg.zip", {})
+    thousand = (lines * 37)[:998]
+    thousand.insert(499, "\n")
+    (work / "thousand.jsonl").write_text("".join(thousand) + lines[0][:40] + "\n" + "x\n", encoding="utf-8")
     result = run("verify", receipts, source, cwd=work)
     assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
+
+
+def test_verify_keep_going_lists_every_unreadable_line_and_verifies_the_others(work):
+    lines = receipts_of(EXAMPLE).splitlines(keepends=True)
+    lines[2], lines[5] = "{}\r\n", '{"schema":1}\n'
+    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
+    result = run("verify", "r.jsonl", EXAMPLE.name, "--keep-going", cwd=work)
+    assert (result.returncode, result.stdout) == (1, b"25 receipts: 25 verified, 0 failed\n")
+    assert result.stderr.decode().splitlines() == [
+        "quorrel: r.jsonl: line 3, column 2: missing field `schema`",
+        "quorrel: r.jsonl: line 6, column 11: invalid type: integer `1`, expected a string",
+    ]
+
+
+@pytest.mark.parametrize("command", ["receipts " + " ".join([EXAMPLE.name] * 50), f"verify r.jsonl {INLINE.name}"])
+def test_a_reader_that_stops_early_is_not_success(work, command):
+    # Enough output to fill the pipe after `head` has gone.
+    (work / "r.jsonl").write_text(receipts_of(EXAMPLE) * 40, encoding="utf-8")
+    line = " ".join(map(str, CLI))
+    result = subprocess.run(["bash", "-c", f"set -o pipefail; {line} {command} | head -1"], cwd=work,
+                            env=dict(os.environ, PYTHONPATH=PATH), capture_output=True, timeout=120)
+    assert (result.returncode, result.stderr, result.stdout.count(b"\n")) == (1, b"", 1)
