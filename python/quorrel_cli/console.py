@@ -11,6 +11,11 @@ def error(message: str) -> None:
     sys.stderr.write(f"quorrel: {message}\n")
 
 
+def note(message: str) -> None:
+    """A line about a document that is not an error: what it left undone."""
+    sys.stderr.write(f"{message}\n")
+
+
 def write_utf8(stream: TextIO, text: str) -> None:
     # Receipts and summaries are UTF-8 whatever the terminal's encoding, with
     # bare line feeds on every platform.

@@ -84,18 +84,11 @@ class Expansion:
             yield from source.documents
 
 
-def holds_instance(receipts: str, summary: Mapping[str, int] | None) -> bool:
+def holds_instance(summary: Mapping[str, int]) -> bool:
     """Whether a document that parsed holds an XBRL instance: any context,
     unit or fact. One found in a directory or package that holds none is
-    skipped; one named on the command line is refused with NOT_XBRL.
-
-    A receipt is a fact with its context, so any receipt says yes. Without
-    one, only the document's counts can tell, and `receipts_for_bytes` gives
-    none (summary is None): the document is then taken for an instance
-    without numeric facts, and gets its empty output."""
-    if receipts or summary is None:
-        return True
-    return any(summary.get(key, 0) for key in ("contexts", "units", "facts"))
+    skipped; one named on the command line is refused with NOT_XBRL."""
+    return any(summary[key] for key in ("contexts", "units", "facts"))
 
 
 def parse_size(text: str) -> int:

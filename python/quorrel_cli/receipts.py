@@ -18,7 +18,7 @@ from contextlib import closing
 from dataclasses import dataclass
 from typing import BinaryIO, Callable, NamedTuple
 
-import quorrel
+import quorrel_tools
 
 from . import console, inputs, pool
 
@@ -40,6 +40,8 @@ def add_parser(sub: argparse._SubParsersAction, positive: Callable[[str], int], 
     rec.add_argument("--authority", help="authority recorded in every source artifact")
     rec.add_argument("-o", "--output", help="output file, or a folder for one NAME.receipts.jsonl per document")
     rec.add_argument("--jobs", type=positive, help="parallel worker processes (default: the number of cores)")
+    rec.add_argument("--strict", action="store_true",
+                     help="count a document with facts left without a receipt as failed (exit status 1)")
     rec.add_argument("--max-size", type=size, default=inputs.DEFAULT_MAX_SIZE, metavar="SIZE",
                      help="largest decompressed entry, .gz file or standard input, in bytes or with K, M, G "
                           "(default: 256M; a package may hold 4 times as much)")
@@ -54,6 +56,7 @@ class Settings:
     folder: str | None  # the output folder as given, or None for one output
     scratch: str  # temporary files, removed when the run ends however it ends
     max_size: int
+    strict: bool = False
 
 
 class Outcome(NamedTuple):
@@ -61,6 +64,32 @@ class Outcome(NamedTuple):
     status: str
     message: str | None = None
     documents: int = 1
+    account: str | None = None  # what the document left without a receipt
+
+
+def _number(n: int) -> str:
+    return f"{n:,}"
+
+
+def account(summary: quorrel_tools.Summary) -> str | None:
+    """What a document left without a receipt, in one line's parts joined
+    by "; ", or None when it left nothing."""
+    skipped = {reason: summary[key] for reason, key in (("missing context", "missing_context"),
+                                                        ("missing unit", "missing_unit"),
+                                                        ("invalid decimal value", "invalid_decimal")) if summary[key]}
+    parts = []
+    if skipped:
+        reasons = ", ".join(f"{reason}: {_number(n)}" for reason, n in skipped.items())
+        parts.append(f"{_number(sum(skipped.values()))} numeric facts skipped ({reasons})")
+    if summary["facts_in_footnotes"]:
+        parts.append(f"{_number(summary['facts_in_footnotes'])} fact elements inside footnotes not read")
+    if summary["open_facts_dropped"]:
+        parts.append(f"{_number(summary['open_facts_dropped'])} facts still open at the end dropped")
+    if summary["open_elements"]:
+        parts.append(f"document ends with {_number(summary['open_elements'])} elements still open")
+    if not parts:
+        return None
+    return "; ".join([f"{_number(summary['receipts'])} receipts", *parts])
 
 
 class Part(NamedTuple):
@@ -111,19 +140,22 @@ def target(folder: str, document: inputs.Document) -> str:
 
 def _receipts(document: inputs.Document, data: bytes, settings: Settings) -> tuple[str | None, Outcome]:
     try:
-        text = quorrel.receipts_for_bytes(data, _fill(settings.doc_id, document.name),
-                                          _fill(settings.uri, document.name), settings.authority)
+        text, summary = quorrel_tools.receipts(data, _fill(settings.doc_id, document.name),
+                                               _fill(settings.uri, document.name), settings.authority)
     except UnicodeEncodeError:
         # A file name that is not valid UTF-8 cannot stand in a receipt.
         return None, Outcome(document.label, FAILED,
                              "the document id and URI must be valid UTF-8 (give --doc-id and --uri)")
     except (ValueError, MemoryError) as exc:
         return None, Outcome(document.label, FAILED, str(exc) or type(exc).__name__)
-    if not inputs.holds_instance(text, None):
+    if not inputs.holds_instance(summary):
         if document.listed:
             return None, Outcome(document.label, FAILED, inputs.NOT_XBRL)
         return None, Outcome(document.label, SKIPPED)
-    return text, Outcome(document.label, OK)
+    note = account(summary)
+    # Under --strict a document with facts left over still has its receipts
+    # written, and counts as failed.
+    return text, Outcome(document.label, FAILED if note and settings.strict else OK, account=note)
 
 
 def job(source: inputs.Source, index: int, settings: Settings) -> Result:
@@ -297,7 +329,7 @@ def run(args: argparse.Namespace) -> int:
                     console.error(f"{plan.output}: {exc.strerror or exc}")
                     return 2
             scratch = tempfile.mkdtemp(prefix=".quorrel-", dir=plan.folder)
-        settings = Settings(args.doc_id, args.uri, args.authority, plan.folder, scratch, args.max_size)
+        settings = Settings(args.doc_id, args.uri, args.authority, plan.folder, scratch, args.max_size, args.strict)
         status = _run(plan, settings, out, args.jobs or os.cpu_count() or 1)
         if sink is not None:
             os.replace(sink, plan.output)  # type: ignore[arg-type]
@@ -335,7 +367,10 @@ def _run(plan: Plan, settings: Settings, out: int | None, workers: int) -> int:
                 progress.step(sources[index].label)
                 for outcome in result.outcomes:
                     counts[outcome.status] += outcome.documents
-                    if outcome.status == FAILED:
+                    if outcome.account is not None:
+                        progress.interrupt()
+                        console.note(f"{outcome.label}: {outcome.account}")
+                    elif outcome.status == FAILED:
                         progress.interrupt()
                         console.error(f"{outcome.label}: {outcome.message}")
                 if result.part is not None:

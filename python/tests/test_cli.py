@@ -32,6 +32,11 @@ def run(*args, cwd=None, env=None, stdin=None):
                           capture_output=True, timeout=120)
 
 
+def errors(result):
+    """Standard error without the lines that account for facts left without a receipt."""
+    return b"".join(line for line in result.stderr.splitlines(keepends=True) if line.startswith(b"quorrel: "))
+
+
 def receipts_of(path, doc_id=None, uri=None, authority=None):
     return quorrel.receipts_for_bytes(path.read_bytes(), doc_id or path.name, uri or path.name, authority)
 
@@ -89,7 +94,7 @@ def test_receipts_use_the_file_name_or_the_templates_and_are_utf8_on_any_termina
     assert (result.returncode, result.stderr, result.stdout.decode()) == (0, b"", receipts_of(EXAMPLE))
     templated = run("receipts", work / EDGE.name, work / EXAMPLE.name, "--doc-id", "acme/{name}\u00e9",
                     "--uri", "https://x/{name}?c={name}", "--authority", "", env={"PYTHONIOENCODING": "ascii"})
-    assert (templated.returncode, templated.stderr) == (0, b"")
+    assert (templated.returncode, errors(templated)) == (0, b"")
     assert templated.stdout.decode("utf-8") == "".join(
         receipts_of(p, f"acme/{p.name}\u00e9", f"https://x/{p.name}?c={p.name}", "") for p in (EDGE, EXAMPLE))
 
@@ -99,7 +104,7 @@ def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(wor
     result = run("receipts", "missing.xml", EDGE.name, "broken.xml", "loop.xml", EXAMPLE.name, INLINE.name,
                  "--jobs", "2", cwd=work)
     assert result.returncode == 1
-    assert result.stderr.decode().splitlines() == [
+    assert errors(result).decode().splitlines() == [
         "quorrel: missing.xml: No such file or directory",
         f"quorrel: broken.xml: {BROKEN}",
         "quorrel: loop.xml: Too many levels of symbolic links",
@@ -130,11 +135,11 @@ def test_every_input_form_gives_its_documents_in_order_the_same_for_every_jobs(t
     closing = b"quorrel: 7 documents: 7 read, 0 skipped (no XBRL instance), 0 failed\n"
     for jobs in ("1", "2", "3"):
         result = run(*args, "--jobs", jobs, stdin=INLINE.read_bytes())
-        assert (result.returncode, result.stderr) == (0, closing)
+        assert (result.returncode, errors(result)) == (0, closing)
         assert result.stdout.decode() == "".join(receipts_of(source, name, name) for name, source in expected)
     # Two index.htm in different folders keep apart; nothing temporary is left.
     folder = run(*args, "-o", f"{tmp_path / 'out'}/", stdin=INLINE.read_bytes())
-    assert (folder.returncode, folder.stderr) == (0, closing)
+    assert (folder.returncode, errors(folder)) == (0, closing)
     assert files_under(tmp_path / "out") == {
         f"{name}.receipts.jsonl": receipts_of(source, name, name) for name, source in expected}
 
@@ -185,7 +190,7 @@ def test_an_output_folder_gets_one_file_per_input_and_a_failed_write_fails_the_r
     blocked.mkdir(parents=True)
     result = run("receipts", EXAMPLE.name, INLINE.name, EDGE.name, "-o", "out", "--jobs", "2", cwd=work)
     assert (result.returncode, result.stdout) == (1, b"")
-    assert result.stderr.decode() == f"quorrel: out/{blocked.name}: Is a directory\n"
+    assert errors(result).decode() == f"quorrel: out/{blocked.name}: Is a directory\n"
     written = {p.name: p.read_text(encoding="utf-8") for p in (work / "out").iterdir() if p != blocked}
     assert written == {p.name + ".receipts.jsonl": receipts_of(p) for p in (EXAMPLE, EDGE)}
 
@@ -347,3 +352,62 @@ def test_a_reader_that_stops_early_is_not_success(work, command):
     result = subprocess.run(["bash", "-c", f"set -o pipefail; {line} {command} | head -1"], cwd=work,
                             env=dict(os.environ, PYTHONPATH=PATH), capture_output=True, timeout=120)
     assert (result.returncode, result.stderr, result.stdout.count(b"\n")) == (1, b"", 1)
+
+
+OUTCOMES = Path(__file__).resolve().parent / "data" / "every-outcome.xhtml"
+
+
+def test_receipts_say_what_each_document_left_without_a_receipt(tmp_path):
+    cut = tmp_path / "cut.xhtml"
+    source = EXAMPLE.read_bytes()
+    cut.write_bytes(source[:source.index(b"</ix:nonFraction>", len(source) // 2)])
+    plain = run("receipts", EXAMPLE, OUTCOMES, cut)
+    assert plain.returncode == 0
+    lines = plain.stderr.decode().splitlines()
+    assert lines[0] == (f"{OUTCOMES}: 4 receipts; 3 numeric facts skipped (missing context: 1, missing unit: 1, "
+                        "invalid decimal value: 1); 1 fact elements inside footnotes not read; 1 facts still open at "
+                        "the end dropped; document ends with 4 elements still open")
+    assert lines[1].startswith(f"{cut}: ") and "facts still open at the end dropped; document ends with" in lines[1]
+    assert len(lines) == 2  # the example leaves nothing out, so it gets no line
+    strict = run("receipts", "--strict", EXAMPLE, OUTCOMES, "-o", tmp_path / "out.jsonl")
+    assert strict.returncode == 1
+    assert (tmp_path / "out.jsonl").read_text() == receipts_of(EXAMPLE) + receipts_of(OUTCOMES)
+    (tmp_path / "page.html").write_text("<html><body><p>no facts</p></body></html>")
+    refused = run("receipts", tmp_path / "page.html")
+    assert (refused.returncode, refused.stderr.decode()) == (1, f"quorrel: {tmp_path / 'page.html'}: not an XBRL or "
+                                                                "Inline XBRL document\n")
+
+
+def test_facts_in_every_format_hold_the_same_rows(tmp_path):
+    rows = [json.loads(line) for line in run("facts", OUTCOMES, EXAMPLE).stdout.decode().splitlines()]
+    assert [r["file"] for r in rows] == [str(OUTCOMES)] * 9 + [str(EXAMPLE)] * 29
+    table = list(csv_rows(run("facts", "--format", "csv", OUTCOMES, EXAMPLE).stdout.decode()))
+    assert [r["receipt_id"] or None for r in table] == [r["receipt_id"] for r in rows]
+    assert json.loads(table[0]["dimensions"]) == rows[0]["dimensions"]
+    assert run("facts", "--format", "parquet", EXAMPLE).returncode == 2
+    pq = pytest.importorskip("pyarrow.parquet")
+    assert run("facts", "--format", "parquet", OUTCOMES, EXAMPLE, "-o", tmp_path / "f.parquet").returncode == 0
+    assert pq.read_table(tmp_path / "f.parquet").to_pylist() == rows
+
+
+def csv_rows(text):
+    import csv
+    import io
+    return csv.DictReader(io.StringIO(text))
+
+
+def test_facts_of_the_corpus_as_parquet_have_one_schema_and_every_fact(tmp_path, corpus_dir):
+    pq = pytest.importorskip("pyarrow.parquet")
+    import quorrel_tools
+    done = run("facts", "--format", "parquet", corpus_dir, "-o", tmp_path / "all.parquet")
+    parsed = 0
+    for path in corpus_dir.rglob("*"):
+        if path.suffix.lower() in (".htm", ".html", ".xhtml", ".xml", ".xbrl"):
+            try:
+                parsed += quorrel_tools.facts(path.read_bytes(), path.name, path.name)[1]["facts"]
+            except ValueError:
+                pass
+    parquet = pq.ParquetFile(tmp_path / "all.parquet")
+    assert done.returncode == 1  # the corpus holds documents that do not parse
+    assert parquet.metadata.num_rows == parsed
+    assert parquet.metadata.num_row_groups > 100
