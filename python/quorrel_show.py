@@ -190,7 +190,7 @@ class Report:
     def text(self, start: int, end: int) -> str:
         return self.body[start:end].decode(self.encoding, "replace")
 
-    def _describe(self, rows: list[dict]) -> None:
+    def _describe(self, rows: list) -> None:
         # A receipt finds its fact by id when it is intact, otherwise by byte
         # range and concept, or by byte range alone: an edited receipt still
         # shows the fact it points at.
@@ -214,7 +214,7 @@ class Report:
             entry.concept = str(locator.get("concept", ""))
             entry.fields.append(("concept", entry.concept))
             span = locator.get("byte_range")
-            row = by_id.get(entry.receipt_id)
+            row: dict | None = by_id.get(entry.receipt_id)
             if row is None and isinstance(span, list) and len(span) == 2:
                 candidates = by_place.get(tuple(span), [])
                 row = next((r for r in candidates if r["concept"] == entry.concept), None) or \
