@@ -32,7 +32,7 @@ import re
 import secrets
 import sys
 from html.parser import HTMLParser
-from typing import Sequence
+from typing import Any, Sequence
 
 import quorrel
 import quorrel_tools
@@ -130,6 +130,7 @@ class Shown:
         self.parents: list[tuple[str, str, str]] = []  # role, receipt id, value
         self.place: tuple[int, int] | None = None  # the fact's byte range, when a fact starts there
         self.concept = ""
+        self.period_end = ""
         self.label = ""
 
 
@@ -191,9 +192,6 @@ class Report:
         return self.body[start:end].decode(self.encoding, "replace")
 
     def _describe(self, rows: list) -> None:
-        # A receipt finds its fact by id when it is intact, otherwise by byte
-        # range and concept, or by byte range alone: an edited receipt still
-        # shows the fact it points at.
         by_id = {row["receipt_id"]: row for row in rows if row["receipt_id"]}
         by_place: dict = {}
         for row in rows:
@@ -201,42 +199,45 @@ class Report:
                 by_place.setdefault((row["byte_start"], row["byte_end"]), []).append(row)
         index_of = {e.receipt_id: i for i, e in reversed(list(enumerate(self.entries)))}
         for entry in self.entries:
-            receipt, claim = entry.receipt, entry.receipt.get("claim") or {}
-            value = str(claim.get("value"))
+            value = str((entry.receipt.get("claim") or {}).get("value"))
             entry.fields.append(("value", value))
-            derivation = receipt.get("derivation")
+            derivation = entry.receipt.get("derivation")
             if derivation:
                 self._derived(entry, derivation, index_of)
-                entry.label = f"{value}  {derivation.get('operation', {}).get('op')} of " \
-                              f"{len(entry.parents)} receipts"
-                continue
-            locator = _locator(receipt)
-            entry.concept = str(locator.get("concept", ""))
-            entry.fields.append(("concept", entry.concept))
-            span = locator.get("byte_range")
-            row: dict | None = by_id.get(entry.receipt_id)
-            if row is None and isinstance(span, list) and len(span) == 2:
-                candidates = by_place.get(tuple(span), [])
-                row = next((r for r in candidates if r["concept"] == entry.concept), None) or \
-                    (candidates[0] if candidates else None)
-            entry.label = f"{value}  {entry.concept}"
-            if row is None:
-                entry.fields.append(("fact", "no fact of the source starts at this receipt's byte range"))
-                if _is_range(span, len(self.body)):
-                    entry.fields.append(("source", f"bytes {span[0]}-{span[1]}: {_snippet(self.text(*span))}"))
-                continue
-            entry.place = (row["byte_start"], row["byte_end"])
-            entry.label += f"  {row['period_end'] or ''}"
-            entry.fields.append(("period", _period(row)))
-            entry.fields.append(("entity", f"{row['entity_scheme']} {row['entity_identifier']}"))
-            for dim in row["dimensions"]:
-                entry.fields.append(("dimension", f"{dim['dimension']} = {dim['member']}"))
-            if row["unit_ref"] is not None:
-                entry.fields.append(("unit", _measures(row)))
-            entry.fields.append(("decimals", row["decimals"] or "none"))
-            hidden = " (hidden)" if row["hidden"] else ""
-            entry.fields.append(("source", f"bytes {entry.place[0]}-{entry.place[1]}{hidden}: "
-                                           f"{_snippet(self.text(*entry.place))}"))
+                entry.label = f"{value}  {(derivation.get('operation') or {}).get('op')} of {len(entry.parents)} receipts"
+            else:
+                self._stated(entry, by_id, by_place)
+                entry.label = f"{value}  {entry.concept}  {entry.period_end}".rstrip()
+
+    def _stated(self, entry: Shown, by_id: dict, by_place: dict) -> None:
+        # A receipt finds its fact by id when it is intact, otherwise by byte
+        # range and concept, or by byte range alone: an edited receipt still
+        # shows the fact it points at.
+        locator = _locator(entry.receipt)
+        entry.concept = str(locator.get("concept", ""))
+        entry.fields.append(("concept", entry.concept))
+        span: Any = locator.get("byte_range")
+        row = by_id.get(entry.receipt_id)
+        if row is None and isinstance(span, list) and len(span) == 2:
+            candidates = by_place.get(tuple(span), [])
+            row = next((r for r in candidates if r["concept"] == entry.concept), candidates[0] if candidates else None)
+        if row is None:
+            entry.fields.append(("fact", "no fact of the source starts at this receipt's byte range"))
+            if _is_range(span, len(self.body)):
+                entry.fields.append(("source", f"bytes {span[0]}-{span[1]}: {_snippet(self.text(*span))}"))
+            return
+        entry.place = (row["byte_start"], row["byte_end"])
+        entry.period_end = row["period_end"] or ""
+        entry.fields.append(("period", _period(row)))
+        entry.fields.append(("entity", f"{row['entity_scheme']} {row['entity_identifier']}"))
+        for dim in row["dimensions"]:
+            entry.fields.append(("dimension", f"{dim['dimension']} = {dim['member']}"))
+        if row["unit_ref"] is not None:
+            entry.fields.append(("unit", _measures(row)))
+        entry.fields.append(("decimals", row["decimals"] or "none"))
+        hidden = " (hidden)" if row["hidden"] else ""
+        entry.fields.append(("source", f"bytes {entry.place[0]}-{entry.place[1]}{hidden}: "
+                                       f"{_snippet(self.text(*entry.place))}"))
 
     def _derived(self, entry: Shown, derivation: dict, index_of: dict) -> None:
         operation = derivation.get("operation") or {}

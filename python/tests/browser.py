@@ -11,6 +11,7 @@ import threading
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -61,21 +62,33 @@ def outlines(driver):
         return out;""")
 
 
+def click_in_frame(driver, selector):
+    """Clicks the first element of the filing's frame that matches the selector
+    with the pointer, at the middle of its first line box, as a user does."""
+    x, y = driver.execute_script("""
+        var frame = document.getElementById("q-filing"), el = frame.contentDocument.querySelector(arguments[0]);
+        el.scrollIntoView({block: "center", inline: "center"});
+        var outer = frame.getBoundingClientRect(), box = el.getClientRects()[0];
+        return [outer.left + box.left + box.width / 2, outer.top + box.top + box.height / 2];""", selector)
+    actions = ActionBuilder(driver)
+    actions.pointer_action.move_to_location(int(x), int(y))
+    actions.pointer_action.click()
+    actions.perform()
+
+
 def click_fact(driver, index):
-    """Clicks the fact of receipt `index` in the filing, as a user does, and
-    returns the text of the details panel once it names a receipt."""
-    driver.switch_to.frame(driver.find_element(By.ID, "q-filing"))
-    try:
-        fact = driver.find_element(By.CSS_SELECTOR, f"[data-q~='{index}']")
-        driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", fact)
-        fact.click()
-    finally:
-        driver.switch_to.default_content()
-    return detail_text(driver)
+    """Clicks the fact of receipt `index` in the filing and returns the text of
+    the details panel once the click has selected a receipt of that fact."""
+    click_in_frame(driver, f"[data-q~='{index}']")
+    marks = driver.execute_script("return document.getElementById('q-filing').contentDocument"
+                                  f".querySelector(\"[data-q~='{index}']\").getAttribute('data-q')")
+    return detail_text(driver, *map(int, marks.split()))
 
 
-def detail_text(driver):
-    WebDriverWait(driver, HANG).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#q-detail .q-id"))
+def detail_text(driver, *indexes):
+    """The text of the details panel, once the receipt selected is one of these."""
+    selected = "var li = document.querySelector('#q-list li.q-sel'); return li && +li.getAttribute('data-i');"
+    WebDriverWait(driver, HANG).until(lambda d: d.execute_script(selected) in indexes)
     return driver.find_element(By.ID, "q-detail").text
 
 
