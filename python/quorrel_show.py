@@ -204,7 +204,8 @@ class Report:
             derivation = entry.receipt.get("derivation")
             if derivation:
                 self._derived(entry, derivation, index_of)
-                entry.label = f"{value}  {(derivation.get('operation') or {}).get('op')} of {len(entry.parents)} receipts"
+                op = (derivation.get("operation") or {}).get("op")
+                entry.label = f"{value}  {op} of {len(entry.parents)} receipts"
             else:
                 self._stated(entry, by_id, by_place)
                 entry.label = f"{value}  {entry.concept}  {entry.period_end}".rstrip()

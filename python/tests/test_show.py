@@ -49,7 +49,8 @@ def hostile():
     """The hostile filing's receipts, their document id and URI holding markup,
     and a failing derived receipt whose value ends script blocks and clears screens."""
     receipts = rj.lines(quorrel.receipts_for_bytes(HOSTILE.read_bytes(), "</script><script>", "</script>"))
-    return receipts + [rj.derived(EVIL, "difference", [(receipts[1], None, "minuend"), (receipts[2], None, "subtrahend")])]
+    inputs = [(receipts[1], None, "minuend"), (receipts[2], None, "subtrahend")]
+    return receipts + [rj.derived(EVIL, "difference", inputs)]
 
 
 def test_the_report_shows_status_fact_and_source_of_every_receipt(example):
@@ -77,11 +78,19 @@ def test_the_report_shows_status_fact_and_source_of_every_receipt(example):
     assert "  source     bytes 1035-1154 (hidden): 412" in blocks[0]
 
 
-def test_the_report_of_a_hostile_filing_through_a_pipe_holds_no_control_character(hostile, tmp_path):
+def test_the_command_writes_the_page_and_its_report_of_a_hostile_filing_holds_no_control_character(hostile, tmp_path):
     (tmp_path / "r.jsonl").write_text(rj.jsonl(hostile), encoding="utf-8")
     paths = [str(Path(quorrel.__file__).resolve().parent), str(ROOT / "python")]
-    result = subprocess.run([sys.executable, "-m", "quorrel_show", tmp_path / "r.jsonl", HOSTILE], capture_output=True,
-                            env=dict(os.environ, PYTHONPATH=os.pathsep.join(paths)), timeout=60)
+
+    def show(*args):
+        return subprocess.run([sys.executable, "-m", "quorrel_show", tmp_path / "r.jsonl", HOSTILE, *args],
+                              capture_output=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(paths)), timeout=60)
+
+    page = tmp_path / "page.html"
+    written = show("--html", page)
+    assert (written.returncode, written.stdout) == (1, f"{page}: 4 receipts: 3 verified, 1 failed\n".encode())
+    assert page.read_text("utf-8") == quorrel_show.html_page(rj.jsonl(hostile), HOSTILE.read_bytes(), HOSTILE.name)
+    result = show()
     assert (result.returncode, result.stderr) == (1, b"")
     assert re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", result.stdout) is None
     assert b"concept    hx:Revenue\\x1b[31m\n" in result.stdout
