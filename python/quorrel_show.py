@@ -460,8 +460,10 @@ class _Sanitiser(HTMLParser):
         self.out: list[str] = []
         self.quiet = 0  # > 0 inside an element whose content is dropped
         self.stack: list[tuple[str, str, int, tuple | None]] = []  # tag, end tag written, quiet added, capture
+        self.open: dict[str, int] = {}  # how many elements of each name the stack holds
         self.hidden: list[str] = []
         self.styles: list[str] = []  # the text of every style element written
+        self.style_text: list[str] = []  # the text of the style element being read
 
     # The tokens.
     def handle_starttag(self, tag, attrs):
@@ -471,6 +473,8 @@ class _Sanitiser(HTMLParser):
         self._start(tag, attrs, closed=True)
 
     def handle_endtag(self, tag):
+        if not self.open.get(tag):
+            return
         for depth in range(len(self.stack) - 1, -1, -1):
             if self.stack[depth][0] == tag:
                 while len(self.stack) > depth:
@@ -481,9 +485,7 @@ class _Sanitiser(HTMLParser):
         if self.quiet:
             return
         if self.stack and self.stack[-1][0] == "style":
-            css = clean_css(data)
-            self.styles.append(css)
-            self.out.append(css)
+            self.style_text.append(data)
         else:
             self.out.append(data.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;"))
 
@@ -521,7 +523,7 @@ class _Sanitiser(HTMLParser):
         elif tag in _UNWRAPPED:
             if tag not in _VOID:
                 self._push(tag, "", 0, None, closed)
-        elif colon:
+        elif colon or not re.fullmatch(r"[a-z][a-z0-9._-]*", tag):
             ident = [(n, v) for n, v in kept if n == "id"] if inline else []
             self.out.append("<span" + self._attributes("span", ident) + ">")
             self._push(tag, "</span>", 0, None, closed)
@@ -532,19 +534,33 @@ class _Sanitiser(HTMLParser):
 
     def _push(self, tag, end, quiet, capture, closed):
         self.stack.append((tag, end, quiet, capture))
+        self.open[tag] = self.open.get(tag, 0) + 1
         self.quiet += quiet
         if closed:
             self._close()
 
     def _close(self) -> None:
         tag, end, quiet, capture = self.stack.pop()
+        self.open[tag] -= 1
         self.quiet -= quiet
+        if tag == "style" and not self.quiet:
+            self._style("".join(self.style_text))
+        self.style_text = []
         if not self.quiet:
             self.out.append(end)
         if capture is not None:
             markup = "".join(self.out)
             self.out, self.quiet, marks = capture
             self.hidden.append(f"<li>{markup} <span class='q-concept'>{_escape(self.concept[marks])}</span></li>")
+
+    def _style(self, text: str) -> None:
+        # The source is XML: a style element's text has its references decoded
+        # unless it sits in a CDATA section; comments around it are no CSS.
+        cdata = re.fullmatch(r"\s*<!\[CDATA\[(.*)\]\]>\s*", text, re.DOTALL)
+        text = cdata.group(1) if cdata else html.unescape(re.sub(r"^\s*<!--|-->\s*$", "", text))
+        css = clean_css(text)
+        self.styles.append(css)
+        self.out.append(css)
 
     def _attributes(self, tag: str, attrs: list) -> str:
         out = []
@@ -681,7 +697,8 @@ PAGE_JS = """\
       el.getAttribute("data-q").split(" ").forEach(function (n) { facts[+n] = el; outlined++; });
     });
     doc.addEventListener("click", function (e) {
-      var target = e.target.closest ? e.target : e.target.parentElement;
+      var target = e.target.nodeType === 1 ? e.target : e.target.parentElement;
+      if (!target) return;
       var link = target.closest("[data-qhref]"), fact = target.closest("[data-q]");
       if (fact) select(+fact.getAttribute("data-q").split(" ")[0], "filing");
       else if (link) {
@@ -692,7 +709,6 @@ PAGE_JS = """\
     });
     document.body.setAttribute("data-outlined", outlined);
   }
-  if (!frame) { document.body.setAttribute("data-outlined", 0); return; }
   var doc = frame.contentDocument;
   if (doc && doc.URL === "about:srcdoc" && doc.readyState === "complete") wire();
   else frame.addEventListener("load", wire, {once: true});
