@@ -86,7 +86,8 @@ def main() -> int:
     ratio = statistics.median(answered) / TARGET_SECONDS
     print(f"{'target':<34} {TARGET_SECONDS:.1f} s: median at {ratio:.2f} of it")
     print(f"{'page size':<34} {len(page) / MIB:.2f} MiB of at most {budget / MIB:.2f} MiB "
-          f"(source + 2 x receipts + 1 MiB): {len(page) / budget:.2f} of it, {len(page) / len(source):.2f} x the source")
+          f"(source + 2 x receipts + 1 MiB): {len(page) / budget:.2f} of it, "
+          f"{len(page) / len(source):.2f} x the source")
     return 0
 
 

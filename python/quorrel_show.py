@@ -309,10 +309,10 @@ def _policy(scripts: Sequence[str], styles: Sequence[str]) -> str:
     and style elements listed here by hash. Style attributes are allowed: the
     filing's layout lives in them, and with no fetch allowed CSS can neither
     load nor send anything."""
-    styles = " ".join(dict.fromkeys(styles))
+    style = " ".join(dict.fromkeys(styles))
     script = " ".join(scripts) or "'none'"
     return (f"default-src 'none'; script-src {script}; "
-            f"style-src {styles}; style-src-elem {styles}; style-src-attr 'unsafe-inline'; "
+            f"style-src {style}; style-src-elem {style}; style-src-attr 'unsafe-inline'; "
             "img-src data:; base-uri 'none'; form-action 'none'")
 
 
