@@ -2,6 +2,7 @@
 
     quorrel receipts INPUT... [--doc-id ID] [--uri URI] [--authority TEXT] [-o OUT] [--jobs N] [--max-size SIZE]
     quorrel facts INPUT... [--format jsonl|csv|parquet] [-o OUT]
+    quorrel show RECEIPTS SOURCE [--html OUT.html]
     quorrel verify RECEIPTS SOURCE [--json] [--keep-going] [--max-size SIZE]
 
 One module per command; inputs.py reads every input, pool.py runs the workers.
@@ -47,12 +48,12 @@ def _size(text: str) -> int:
 def _parser() -> argparse.ArgumentParser:
     import argparse
 
-    from . import facts, receipts, verify
+    from . import facts, receipts, show, verify
 
     parser = argparse.ArgumentParser(prog="quorrel", description="Evidence receipts for XBRL and Inline XBRL facts.")
     parser.add_argument("--version", action="version", version=f"quorrel {VERSION}")
     sub = parser.add_subparsers(dest="command", required=True)
-    for command in (receipts, facts, verify):
+    for command in (receipts, facts, verify, show):
         command.add_parser(sub, _positive, _size)
     return parser
 
