@@ -1236,7 +1236,7 @@ class Reader {
                                         {"context_ref", true},
                                         {"unit_ref", false},
                                         {"byte_range", false}};
-    static constexpr Shape kShape{"", "struct XbrlLocator with 4 elements", kFields, 5, true};
+    static constexpr Shape kShape{"internally tagged enum Locator", "struct XbrlLocator with 4 elements", kFields, 5, true};
     static constexpr std::string_view kProfiles[] = {"xbrl"};
     static constexpr Tag kTag{"profile", kProfiles, 1, "internally tagged enum Locator"};
     return read_tagged(kTag, [&](int& variant) {
@@ -1315,13 +1315,14 @@ class Reader {
   // difference takes nothing and ignores any member but its tag.
   bool read_operation(Operation& out) {
     static constexpr std::string_view kNames[] = {"ratio", "difference", "growth_rate"};
-    static constexpr Tag kTag{"op", kNames, 3, "internally tagged enum Operation"};
     static constexpr OperationKind kKinds[] = {OperationKind::Ratio, OperationKind::Difference,
                                                OperationKind::GrowthRate};
     static constexpr Field kFields[] = {{"op", true}, {"round_dp", false}};
-    static constexpr Shape kRatio{"", "struct variant Operation::Ratio with 1 element", kFields, 2, true};
-    static constexpr Shape kDifference{"", "", kFields, 1, true};
-    static constexpr Shape kGrowthRate{"", "struct variant Operation::GrowthRate with 1 element", kFields, 2, true};
+    static constexpr std::string_view kType = "internally tagged enum Operation";
+    static constexpr Tag kTag{"op", kNames, 3, kType};
+    static constexpr Shape kRatio{kType, "struct variant Operation::Ratio with 1 element", kFields, 2, true};
+    static constexpr Shape kDifference{kType, "unit variant Operation::Difference", kFields, 1, true};
+    static constexpr Shape kGrowthRate{kType, "struct variant Operation::GrowthRate with 1 element", kFields, 2, true};
     return read_tagged(kTag, [&](int& variant) {
       out.round_dp.reset();
       const Shape& shape = variant == 1 ? kDifference : variant == 2 ? kGrowthRate : kRatio;

@@ -9,17 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "quorrel/evidence/json_writer.hpp"
+#include "support.hpp"
 
 namespace ev = quorrel::evidence;
+using quorrel::evidence::test::written;
 
 namespace {
-
-std::string written_of(const ev::Receipt& r) {
-  std::string out;
-  ev::write_receipt(r, out);
-  return out;
-}
 
 // The outcome as one text, "ok" or the error message, after checking that
 // view mode (over one reused view) reads the same receipt or the same error.
@@ -84,7 +79,7 @@ TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
   // As written; positionally; and in any order with white space, the claim kind as a map, the
   // locator with an unknown member (read as a generic value) and the operation's rounding first.
   const std::string texts[] = {
-      written_of(full_receipt()),
+      written(full_receipt()),
       R"(["er/0.2","er_x",["-1.50","usd","derived","d"],[[["u","h","t","a"],["xbrl","p:c","x","usd",[7,18446744073709551615]],)"
       R"(["e"]]],[["growth_rate",4294967295],[["er_a","2","base"]]],["ed25519","k","s"]])",
       " \t\r\n{ \"attestation\" : {\"sig\":\"s\",\"public_key\":\"k\",\"alg\":\"ed25519\"}, \"derivation\":{\"inputs\":"
@@ -107,31 +102,20 @@ TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
       R"("locator":{"profile":"xbrl","concept":"c","context_ref":"x","unit_ref":null,"byte_range":null},"extraction":{"engine":"e"}}])",
       R"(,"derivation":null,"attestation":null)"));
   ASSERT_TRUE(nulls.has_value()) << nulls.error().render();
-  EXPECT_EQ(written_of(*nulls), receipt_with(R"({"value":"abc","kind":"stated","doc_id":""})", "[" + kEvidence + "]"));
-  const std::pair<std::string, ev::Operation> operations[] = {
-      {R"({"op":"ratio","round_dp":null})", {ev::OperationKind::Ratio, std::nullopt}},
-      {R"({"round_dp":7,"op":"growth_rate"})", {ev::OperationKind::GrowthRate, 7}},
-      {R"(["ratio",7])", {ev::OperationKind::Ratio, 7}},
-      // A difference ignores its rounding, whatever it holds and wherever it stands.
-      {R"({"round_dp":"x","op":"difference","round_dp":[{}]})", {ev::OperationKind::Difference, std::nullopt}},
-      {R"(["difference"])", {ev::OperationKind::Difference, std::nullopt}},
-  };
+  EXPECT_EQ(written(*nulls), receipt_with(R"({"value":"abc","kind":"stated","doc_id":""})", "[" + kEvidence + "]"));
+  using K = ev::OperationKind;
+  const std::pair<std::string, ev::Operation> operations[] = {  // a difference ignores its rounding, whatever it holds
+      {R"({"op":"ratio","round_dp":null})", {K::Ratio, {}}}, {R"({"round_dp":7,"op":"growth_rate"})", {K::GrowthRate, 7}},
+      {R"(["ratio",7])", {K::Ratio, 7}}, {R"(["difference"])", {K::Difference, {}}},
+      {R"({"round_dp":"x","op":"difference","round_dp":[{}]})", {K::Difference, {}}}};
   for (const auto& [text, operation] : operations) {
     const auto r = ev::read_receipt(with_operation(text));
     ASSERT_TRUE(r.has_value()) << r.error().render();
     EXPECT_EQ(r->derivation->operation, operation) << text;
   }
-  // Strings: every escape decoded, and any text the writer writes reads back as it was.
+  // Every escape decoded (that any text the writer writes reads back is the fuzz target's).
   EXPECT_EQ(ev::read_receipt(with_value(R"("\"\\\/\b\f\n\r\t\u00e9\u20AC\ud83d\ude00\u0000\u007f")"))->claim.value,
             std::string("\"\\/\b\f\n\r\t\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", 17) + '\0' + "\x7f");
-  const std::string nasty = std::string("q\"b\\s/c\x01\x1f\t\n\r\b\f\x7f\xc3\xa9", 17) + '\0' + "end";
-  ev::Receipt all = full_receipt();
-  all.schema = all.receipt_id = all.claim.value = all.claim.doc_id = nasty;
-  all.evidence[0].source_artifact = {nasty, nasty, nasty, nasty};
-  all.evidence[0].locator = {nasty, nasty, nasty, std::nullopt};
-  all.derivation->inputs = {{nasty, nasty, nasty}};
-  all.attestation = ev::Attestation{nasty, nasty, nasty};
-  EXPECT_EQ(ev::read_receipt(written_of(all)), all);
   // Unknown members at every level are skipped and not written again.
   const auto noisy = ev::read_receipt(
       R"({"a":{"b":[1,-2.5e-3,true,false,null,"s\"\u1234",{},[]]},"schema":"er/0.2","receipt_id":"er_x",)"
@@ -140,7 +124,7 @@ TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
       R"("locator":{"profile":"xbrl","concept":"c","context_ref":"x","z":[{"profile":"XBRL"}]},)"
       R"("extraction":{"engine":"e","w":"v"},"q":null}],"note":{"schema":5,"schema":6},"note":[1e99999,-0]})");
   ASSERT_TRUE(noisy.has_value()) << noisy.error().render();
-  EXPECT_EQ(written_of(*noisy), receipt_with(kClaim, "[" + kEvidence + "]"));
+  EXPECT_EQ(written(*noisy), receipt_with(kClaim, "[" + kEvidence + "]"));
 }
 
 TEST(ReadReceipt, EveryErrorWithItsPosition) {
@@ -151,11 +135,11 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
   };
   const std::string ok = receipt_with(kClaim, "[]");
   const std::string list = R"({"schema":"s","receipt_id":"r","claim":{"value":"1","kind":"stated","doc_id":"d"},"evidence":[)";
-  const std::string operation = R"(,"derivation":{"operation":)";
+  const std::string kNotText = "invalid type: integer `5`, expected a string";
+  const std::string kAt18 = "expected value at line 1 column 18";
   const std::vector<Case> cases = {
       // Position anchors: a byte-order mark is no white space; lines count line feeds.
-      {"{}", "missing field `schema` at line 1 column 2", ""},
-      {"\xef\xbb\xbf{}", "expected value at line 1 column 1", ""},
+      {"{}", "missing field `schema` at line 1 column 2", ""}, {"\xef\xbb\xbf{}", "expected value at line 1 column 1", ""},
       {"   ", "EOF while parsing a value at line 1 column 3", ""},
       {"{\n\"schema\":\"s\",\n  \"claim\": 5}", "invalid type: integer `5`, expected struct Claim at line 3 column 12", ""},
       // Missing fields, in declaration order, reported at the closing brace.
@@ -185,14 +169,9 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {R"({"claim":{"kind":{"stated":null,"x":1}}})", "expected value at line 1 column 31", ""},
       {R"({"claim":{"kind":{}}})", "expected value at line 1 column 19", ""},
       {R"({"claim":{"kind":{"stated"}}})", "expected `:` at line 1 column 27", ""},
-      {R"({"claim":{"kind":7}})", "expected value at line 1 column 18", ""},
-      {R"({"claim":{"kind":null}})", "expected value at line 1 column 18", ""},
-      {R"({"claim":{"kind":true}})", "expected value at line 1 column 18", ""},
-      {R"({"claim":{"kind":1.5}})", "expected value at line 1 column 18", ""},
-      {R"({"claim":{"kind":[]}})", "expected value at line 1 column 18", ""},
-      {R"({"claim":{"kind":nul}})", "expected value at line 1 column 18", ""},
-      {R"({"claim":{"kind":01}})", "expected value at line 1 column 18", ""},
-      {R"({"claim":{"kind":1e400}})", "expected value at line 1 column 18", ""},
+      {R"({"claim":{"kind":7}})", kAt18, ""}, {R"({"claim":{"kind":null}})", kAt18, ""},
+      {R"({"claim":{"kind":true}})", kAt18, ""}, {R"({"claim":{"kind":1.5}})", kAt18, ""}, {R"({"claim":{"kind":[]}})", kAt18, ""},
+      {R"({"claim":{"kind":nul}})", kAt18, ""}, {R"({"claim":{"kind":01}})", kAt18, ""}, {R"({"claim":{"kind":1e400}})", kAt18, ""},
       // Invalid types and values; arrays and objects are reported where they open.
       {with_value("-7"), "invalid type: integer `-7`, expected a string", "\"value\":-7"},
       {with_value("1.5e2"), "invalid type: floating point `150.0`, expected a string", "1.5e2"},
@@ -202,6 +181,7 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {with_value("null"), "invalid type: null, expected a string", "null"},
       {with_value("[1]"), "invalid type: sequence, expected a string", "\"value\":"},
       {with_value("{}"), "invalid type: map, expected a string", "\"value\":"},
+      {R"({"schema":1})", "invalid type: integer `1`, expected a string at line 1 column 11", ""},
       {receipt_with("\"c\"", "[]"), "invalid type: string \"c\", expected struct Claim", "\"claim\":\"c\""},
       {receipt_with(kClaim, "[1]"), "invalid type: integer `1`, expected struct Evidence", "[1"},
       {receipt_with(kClaim, "[]", R"(,"attestation":7)"), "invalid type: integer `7`, expected struct Attestation", "7"},
@@ -224,19 +204,16 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {with_locator(R"({"profile":5})"), "invalid type: integer `5`, expected variant identifier", "\"profile\":5"},
       {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"context_ref":"x"}}]})",
        "invalid type: integer `5`, expected a string at line 1 column 73", ""},
-      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5} ,"x":1}]})", "invalid type: integer `5`, expected a string",
-       "5} "},
-      {R"({"evidence":[[{"uri":"u","sha256":"h"},{"profile":"xbrl","concept":5} , {}]]})", "invalid type: integer `5`, expected a string", "} , "},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5} ,"x":1}]})", kNotText, "5} "},
+      {R"({"evidence":[[{"uri":"u","sha256":"h"},{"profile":"xbrl","concept":5} , {}]]})", kNotText, "} , "},
       {R"({"evidence":[{"locator":{"byte_range":[]}}]})", "missing field `profile` at line 1 column 41", ""},
-      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"profile":"xbrl"}}]})", "duplicate field `profile`",
-       "5,\"profile\""},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"profile":"xbrl"}}]})", "duplicate field `profile`", "5,\"profile\""},
       {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"x":[1,]}}]})", "trailing comma", "[1,]"},
       {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"x":{"a":1,}}}]})", "trailing comma", "1,}"},
       {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,)", "EOF while parsing a value", "5,"},
       {with_locator(R"({"profile":"xbrl","concept":"c","context_ref":"x","n":1e400})"), "number out of range", "1e400"},
       {with_operation(R"({"op":"difference","round_dp":-1e400})"), "number out of range", "1e400"},
-      {R"({"evidence":[{"locator":{"concept":5,"concept":"c","profile":"xbrl"}}]})",
-       "invalid type: integer `5`, expected a string", "\"xbrl\"}}"},
+      {R"({"evidence":[{"locator":{"concept":5,"concept":"c","profile":"xbrl"}}]})", kNotText, "\"xbrl\"}}"},
       {R"({"evidence":[{"locator":{"profile":"xbrl","concept":"c","concept":5}}]})", "duplicate field `concept`", "5}}"},
       {R"({"evidence":[{"locator":["xbrl","c","x",null,null,5]}]})",
        "invalid length 5, expected 4 elements in sequence at line 1 column 53", ""},
@@ -246,8 +223,7 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {with_range("[1,18446744073709551616]"), "invalid type: floating point `18446744073709552000.0`, expected u64", "551616]}"},
       {with_range("[1]"), "invalid length 1, expected a tuple of size 2", "[1]}"},
       {with_range("[7,8,9]"), "invalid length 3, expected 2 elements in sequence", "[7,8,9]}"},
-      {receipt_with(kClaim, "[]", operation + R"({"op":"ratio","round_dp":"2"},"inputs":[]})"),
-       "invalid type: string \"2\", expected u32", "\"2\"}"},
+      {with_operation(R"({"op":"ratio","round_dp":"2"})"), "invalid type: string \"2\", expected u32", "\"2\"}"},
       {with_operation(R"({"op":"ratio","round_dp":4294967296})"), "invalid value: integer `4294967296`, expected u32", "967296}"},
       {with_operation(R"({"op":"ratio","round_dp":2.5})"), "invalid type: floating point `2.5`, expected u32", "2.5}"},
       {with_operation(R"({"op":"ratio","round_dp":1e400})"), "number out of range", "1e400"},
@@ -263,8 +239,7 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {ok + " {}", "trailing characters at line 1 column " + std::to_string(ok.size() + 2), ""},
       {R"({"schema" "s"})", "expected `:` at line 1 column 11", ""},
       {R"({"schema":"s" "x"})", "expected `,` or `}` at line 1 column 15", ""},
-      {R"({"schema":"s",})", "trailing comma at line 1 column 15", ""},
-      {R"({,})", "key must be a string at line 1 column 2", ""},
+      {R"({"schema":"s",})", "trailing comma at line 1 column 15", ""}, {R"({,})", "key must be a string at line 1 column 2", ""},
       {R"({"schema")", "EOF while parsing an object at line 1 column 9", ""},
       {R"({"schema":"s\)", "EOF while parsing a string at line 1 column 13", ""},
       {list, "EOF while parsing a list at line 1 column 94", ""},
@@ -274,12 +249,10 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {"{\"note\":\"a\tb\"}", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 10", ""},
       {R"({"schema":"\x"})", "invalid escape at line 1 column 13", ""},
       {R"({"schema":"\u00g0"})", "invalid escape at line 1 column 17", ""},
-      {R"({"schema":nulx})", "expected ident at line 1 column 14", ""},
-      {R"({"schema":01})", "invalid number at line 1 column 12", ""},
-      {R"({"schema":1.})", "invalid number at line 1 column 13", ""},
+      {R"({"schema":nulx})", "expected ident at line 1 column 14", ""}, {R"({"schema":01})", "invalid number at line 1 column 12", ""},
+      {R"({"schema":1.})", "invalid number at line 1 column 13", ""}, {R"({"schema":+1})", "expected value at line 1 column 11", ""},
       {R"({"schema":-)", "EOF while parsing a value at line 1 column 11", ""},
       {R"({"schema":1e+)", "EOF while parsing a value at line 1 column 13", ""},
-      {R"({"schema":+1})", "expected value at line 1 column 11", ""},
       {R"({"note":[1,}])", "expected value at line 1 column 12", ""},
       {R"({"note":{"a":1 "b"}})", "expected `,` or `}` at line 1 column 16", ""},
       {R"({"note":{1:2}})", "key must be a string at line 1 column 10", ""},
@@ -335,7 +308,8 @@ TEST(ReadReceiptHostile, DepthLimitWithoutRecursionAndLongTexts) {
 
 // View mode gives the claim and evidence list as the line holds them exactly
 // when they are in the writer's form: a change to either that the writer
-// would not make leaves them out, whatever else the line holds.
+// would not make leaves them out, whatever else the line holds. (That what it
+// gives is what the writer writes is the fuzz target's.)
 TEST(ReadReceiptViews, WrittenPartsOnlyInTheWritersForm) {
   const std::string claim = R"({"value":"1","unit":"u","kind":"stated","doc_id":"d"})";
   const std::string item = R"({"source_artifact":{"uri":"u","sha256":"h","authority":""},)"
@@ -346,28 +320,19 @@ TEST(ReadReceiptViews, WrittenPartsOnlyInTheWritersForm) {
   };
   const std::string one = receipt_with(claim, "[" + item + "]");
   const std::pair<std::string, bool> cases[] = {
-      {one, true},
-      {receipt_with(claim, "[" + item + "," + item + "]"), true},
+      {one, true}, {receipt_with(claim, "[" + item + "," + item + "]"), true},
       {receipt_with(claim, "[]", R"(,"attestation":{"alg":"a","public_key":"k","sig":"s"})"), true},
       {"\n{ \"receipt_id\":\"er_x\" ,\"schema\":\"s\",\"evidence\":[]  ,\"claim\":" + claim + "}\t", true},
-      {replaced(one, R"("unit":"u")", R"("unit":null)"), false},
-      {replaced(one, R"("kind":)", R"("kind" :)"), false},
-      {replaced(one, R"("stated")", R"({"stated":null})"), false},
-      {replaced(one, R"("d")", R"("\u0064")"), false},
-      {replaced(one, R"("value":"1",)", R"("note":0,"value":"1",)"), false},
+      {replaced(one, R"("unit":"u")", R"("unit":null)"), false}, {replaced(one, R"("kind":)", R"("kind" :)"), false},
+      {replaced(one, R"("stated")", R"({"stated":null})"), false}, {replaced(one, R"("d")", R"("\u0064")"), false},
+      {replaced(one, R"("value":"1",)", R"("note":0,"value":"1",)"), false}, {replaced(one, "[0,18]", "[0, 18]"), false},
       {replaced(one, R"("uri":"u","sha256":"h")", R"("sha256":"h","uri":"u")"), false},
-      {replaced(one, "[0,18]", "[0, 18]"), false},
       {replaced(one, R"("concept":"c",)", R"("concept":"c","n":1,)"), false},
-      {replaced(one, R"({"engine":"e"})", R"(["e"])"), false},
-      {receipt_with(R"(["1","u","stated","d"])", "[]"), false},
+      {replaced(one, R"({"engine":"e"})", R"(["e"])"), false}, {receipt_with(R"(["1","u","stated","d"])", "[]"), false},
   };
-  for (const auto& [text, written] : cases) {
+  for (const auto& [text, as_written] : cases) {
     ev::ViewedReceipt viewed;
     ASSERT_TRUE(ev::read_receipt(text, viewed).has_value()) << text;
-    EXPECT_EQ(viewed.written.has_value(), written) << text;
-    if (!viewed.written) continue;
-    std::string expected;
-    ev::write_json(ev::with_texts<std::string>(viewed.receipt).claim, expected);
-    EXPECT_EQ(viewed.written->claim.text, expected);
+    EXPECT_EQ(viewed.written.has_value(), as_written) << text;
   }
 }
