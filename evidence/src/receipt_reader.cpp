@@ -245,13 +245,22 @@ inline bool same_text(std::string_view a, std::string_view b) noexcept {
 
 // How a record is read: its name in type errors, its name in positional length
 // errors, its members in declaration order and whether the first member is a
-// tag (a positional form without elements then misses the tag).
+// tag (which positional lengths do not count).
 struct Shape {
   std::string_view type_name;
   std::string_view positional_name;
   const Field* fields;
   int count;
   bool tagged;
+};
+
+// A record tagged by a member: the tag's key, the names of its variants, and
+// the record's name in type errors.
+struct Tag {
+  std::string_view key;
+  const std::string_view* variants;
+  int count;
+  std::string_view type_name;
 };
 
 // The one receipt reader. With Text = std::string it fills a record that
@@ -328,9 +337,7 @@ class Reader {
   }
 
   // The text read is not in the form write_json gives it.
-  void unlike_writer() {
-    if constexpr (kViews) ++unlike_writer_;
-  }
+  void unlike_writer() { ++unlike_writer_; }
 
   bool enter() {
     if (depth_ >= kMaxJsonDepth) return fail_peek("recursion limit exceeded");
@@ -413,12 +420,12 @@ class Reader {
   bool read_unicode_escape() {
     std::uint32_t cp = 0;
     if (!read_hex4(cp)) return false;
-    if (cp >= 0xDC00 && cp <= 0xDFFF) return fail_here("invalid unicode code point");
+    if (cp >= 0xDC00 && cp <= 0xDFFF) return fail_here("lone leading surrogate in hex escape");
     if (cp >= 0xD800 && cp <= 0xDBFF) {
       // A leading surrogate must be followed by a \u escape of a trailing one.
       for (const char expected : {'\\', 'u'}) {
         if (i_ == n_) return fail_here("EOF while parsing a string");
-        if (s_[i_++] != expected) return fail_here("lone leading surrogate in hex escape");
+        if (s_[i_++] != expected) return fail_here("unexpected end of hex escape");
       }
       std::uint32_t low = 0;
       if (!read_hex4(low)) return false;
@@ -469,7 +476,9 @@ class Reader {
         start = i_;
         continue;
       }
-      ++i_;
+      // A string that is read is faulted past the character, one that is
+      // skipped at it.
+      if (kDecode || generic_) ++i_;
       return fail_here("control character (\\u0000-\\u001F) found while parsing a string");
     }
   }
@@ -617,8 +626,10 @@ class Reader {
         return skip_string();
       default:
         if (c == '-' || is_digit(static_cast<unsigned char>(c))) {
+          // A number read as a generic value must fit a double.
           NumberToken token;
-          return scan_number(token);
+          std::string described;
+          return scan_number(token) && (!generic_ || describe_number(token, described));
         }
         return fail_peek("expected value");
     }
@@ -634,7 +645,8 @@ class Reader {
   }
 
   // Skips one value of any shape, checking its syntax and nesting with an
-  // explicit stack of open brackets.
+  // explicit stack of open brackets. Read as a generic value (generic_), a
+  // comma must be followed by a further element or member, as in a record.
   bool skip_value() {
     std::array<char, kMaxJsonDepth> open{};
     int top = 0;
@@ -668,6 +680,7 @@ class Reader {
         const int next = peek_ws();
         if (next == ',') {
           ++i_;
+          if (generic_ && !after_comma(frame == '[' ? ']' : '}')) return false;
           if (frame == '{' && !skip_key_and_colon()) return false;
           break;
         }
@@ -686,33 +699,55 @@ class Reader {
   }
 
   // ---- arrays and objects -------------------------------------------------
+  // After a comma between elements or members: something other than the
+  // closing bracket.
+  bool after_comma(int close) {
+    const int c = peek_ws();
+    if (c == close) return fail_peek("trailing comma");
+    if (c < 0) return fail_peek("EOF while parsing a value");
+    return true;
+  }
+
   // Positions at the next element of an open array: 1 when there is one, 0 at
-  // the closing bracket (not consumed), false on error.
+  // the closing bracket (not consumed), -1 on error.
   int next_element(bool& first) {
-    int c = peek_ws();
+    const int c = peek_ws();
     if (c == ']') return 0;
     if (c < 0) return peek_error("EOF while parsing a list");
     if (first) {
       first = false;
     } else if (c == ',') {
       ++i_;
-      c = peek_ws();
-      if (c == ']') return peek_error("trailing comma");
-      if (c < 0) return peek_error("EOF while parsing a value");
+      if (!after_comma(']')) return -1;
     } else {
       return peek_error("expected `,` or `]`");
     }
     return 1;
   }
 
-  // After the elements a record takes: the closing bracket, nothing more.
-  bool end_array() {
+  // After the `taken` elements a record takes: the closing bracket. Further
+  // elements are "trailing characters", or, in a record read whole first
+  // (generic_), counted: "invalid length 3, expected 2 elements in sequence".
+  bool end_array(int taken) {
     const int c = peek_ws();
     if (c == ']') {
       ++i_;
       return true;
     }
     if (c < 0) return fail_peek("EOF while parsing a list");
+    if (generic_) {
+      int more = 0;
+      bool first = false;
+      int r = 0;
+      while ((r = next_element(first)) == 1) {
+        if (!skip_value()) return false;
+        ++more;
+      }
+      if (r < 0) return false;
+      ++i_;
+      return fail_invalid_length(taken + more, std::to_string(taken).append(taken == 1 ? " element in sequence"
+                                                                                        : " elements in sequence"));
+    }
     if (c == ',') {
       ++i_;
       if (peek_ws() == ']') return fail_peek("trailing comma");
@@ -730,9 +765,8 @@ class Reader {
       first = false;
     } else if (c == ',') {
       ++i_;
+      if (!after_comma('}')) return -1;
       c = peek_ws();
-      if (c == '}') return peek_error("trailing comma");
-      if (c < 0) return peek_error("EOF while parsing a value");
     } else {
       return peek_error("expected `,` or `}`");
     }
@@ -795,9 +829,7 @@ class Reader {
           if (r == 0) break;
           k = 0;
           while (k < shape.count && shape.fields[k].name != key) ++k;
-          if (k < shape.count && (seen & (1u << k)) != 0) {
-            return fail_here(std::string("duplicate field `").append(shape.fields[k].name).append("`"));
-          }
+          if (k < shape.count && (seen & (1u << k)) != 0) return fail_duplicate(shape.fields[k].name);
           if (!object_colon()) return false;
         }
         if (k <= last || k == shape.count) unlike_writer();
@@ -807,7 +839,7 @@ class Reader {
         }
         last = k;
         seen |= 1u << k;
-        if (!read_field(k)) return false;
+        if (!read_field(k)) return fail_after_member('}');
       }
       ++i_;
       leave();
@@ -829,19 +861,42 @@ class Reader {
         if (r == 0) {
           ++i_;
           leave();
-          if (shape.tagged && k == 0) {
-            return fail_here(std::string("missing field `").append(shape.fields[0].name).append("`"));
-          }
           return fail_invalid_length(k - (shape.tagged ? 1 : 0), shape.positional_name);
         }
-        if (!read_field(k)) return false;
+        if (!read_field(k)) return fail_after_member(']');
       }
-      if (!end_array()) return false;
+      if (!end_array(shape.count - (shape.tagged ? 1 : 0))) return false;
       leave();
       return true;
     }
     if (c < 0) return fail_peek("EOF while parsing a value");
     return invalid_type(shape.type_name);
+  }
+
+  // A member given twice, found at its key: placed past the white space after
+  // the key and, when it comes next, the record's closing brace.
+  bool fail_duplicate(std::string_view name) {
+    if (peek_ws() == '}') ++i_;
+    return fail_here(std::string("duplicate field `").append(name).append("`"));
+  }
+
+  // After a member's value failed to read. An error found after a tagged
+  // record was read whole has no place yet (unplaced_, see read_tagged): it
+  // is placed where this record's own end is looked for, past the white
+  // space and, when it comes next, the closing bracket, or in an array a
+  // comma and the white space after it.
+  bool fail_after_member(char close) {
+    if (!unplaced_) return false;
+    unplaced_ = false;
+    const int c = peek_ws();
+    if (c == close) {
+      ++i_;
+    } else if (c == ',' && close == ']') {
+      ++i_;
+      peek_ws();
+    }
+    error_offset_ = i_;
+    return false;
   }
 
   bool fail_invalid_length(int length, std::string_view expected) {
@@ -934,22 +989,20 @@ class Reader {
     if (!scan_number(token)) return false;
     const bool negative_zero = token.negative && token.text == "-0";
     if (token.integer && !negative_zero) {
-      if (token.negative) {
+      // Read as a generic value, an integer beyond 64 bits (below -2^63 when
+      // negative) is held as a floating point number, and described as one.
+      const auto magnitude = literal_to_u64(token.negative ? token.text.substr(1) : token.text);
+      if (!generic_ || (magnitude && (!token.negative || *magnitude <= std::uint64_t{1} << 63))) {
+        if (!token.negative && magnitude && *magnitude <= max) {
+          out = *magnitude;
+          return true;
+        }
+        if (!token.negative && !magnitude) return fail_here("number out of range");
         return fail_here(std::string("invalid value: integer `")
                              .append(token.text)
                              .append("`, expected ")
                              .append(type_name));
       }
-      const auto value = literal_to_u64(token.text);
-      if (!value) return fail_here("number out of range");
-      if (*value > max) {
-        return fail_here(std::string("invalid value: integer `")
-                             .append(token.text)
-                             .append("`, expected ")
-                             .append(type_name));
-      }
-      out = *value;
-      return true;
     }
     std::string found;
     if (!describe_number(token, found)) return false;
@@ -982,18 +1035,19 @@ class Reader {
       }
       if (!read_unsigned(bounds[k], std::numeric_limits<std::uint64_t>::max(), "u64")) return false;
     }
-    if (!end_array()) return false;
+    if (!end_array(2)) return false;
     leave();
     out = ByteRange{bounds[0], bounds[1]};
     return true;
   }
 
+  // Null, written by the writer for a ratio or growth rate without rounding,
+  // or an unsigned 32-bit integer.
   bool read_round_dp(std::optional<std::uint32_t>& out) {
-    bool was_null = false;
-    if (!read_null_if_present(was_null)) return false;
-    if (was_null) {
+    if (peek_ws() == 'n') {
+      ++i_;
       out.reset();
-      return true;
+      return expect_ident("ull");
     }
     std::uint64_t value = 0;
     if (!read_unsigned(value, std::numeric_limits<std::uint32_t>::max(), "u32")) return false;
@@ -1001,14 +1055,10 @@ class Reader {
     return true;
   }
 
-  // A string naming one of `names`; `expected` lists them for the error.
-  bool read_variant(const std::string_view* names, int count, std::string_view type_name,
-                    std::string_view expected, int& out) {
+  // A string naming one of `names`: its index in `out`.
+  bool read_variant(const std::string_view* names, int count, int& out) {
     const int c = peek_ws();
-    if (c != '"') {
-      if (c < 0) return fail_peek("EOF while parsing a value");
-      return invalid_type(type_name);
-    }
+    if (c != '"') return invalid_type("variant identifier");
     std::string_view text;
     if (!parse_string(text)) return false;
     for (int k = 0; k < count; ++k) {
@@ -1017,26 +1067,126 @@ class Reader {
         return true;
       }
     }
-    return fail_here(
-        std::string("unknown variant `").append(text).append("`, expected ").append(expected));
+    // "expected `a`", "expected `a` or `b`", "expected one of `a`, `b`, `c`".
+    std::string description = std::string("unknown variant `").append(text).append("`, expected ");
+    if (count > 2) description.append("one of ");
+    for (int k = 0; k < count; ++k) {
+      if (k > 0) description.append(count > 2 ? ", " : " or ");
+      description.append("`").append(names[k]).append("`");
+    }
+    return fail_here(std::move(description));
   }
 
+  // The claim kind: its name as a string, or as the one member of an object
+  // whose value is null ({"stated":null}); nothing else is a value here.
   bool read_claim_kind(ClaimKind& out) {
     static constexpr std::string_view kNames[] = {"stated", "derived"};
     int k = 0;
-    if (!read_variant(kNames, 2, "enum ClaimKind", "`stated` or `derived`", k)) return false;
+    const int c = peek_ws();
+    if (c == '{') {
+      unlike_writer();
+      if (!enter()) return false;
+      ++i_;
+      if (!read_variant(kNames, 2, k) || !object_colon()) return false;
+      if (peek_ws() != 'n') return invalid_type("unit");
+      ++i_;
+      if (!expect_ident("ull")) return false;
+      const int end = peek_ws();
+      if (end != '}') return fail_here(end < 0 ? "EOF while parsing an object" : "expected value");
+      ++i_;
+      leave();
+    } else if (c != '"') {
+      return fail_peek(c < 0 ? "EOF while parsing a value" : "expected value");
+    } else if (!read_variant(kNames, 2, k)) {
+      return false;
+    }
     out = k == 0 ? ClaimKind::Stated : ClaimKind::Derived;
     return true;
   }
 
-  bool read_operation_tag(OperationKind& out) {
-    static constexpr std::string_view kNames[] = {"ratio", "difference", "growth_rate"};
-    int k = 0;
-    if (!read_variant(kNames, 3, "variant identifier", "`ratio`, `difference` or `growth_rate`", k)) {
-      return false;
+  // ---- tagged records ------------------------------------------------------
+  // A record that names its variant in a member, its tag (the locator by
+  // "profile", the operation by "op"). Such a record is read whole, as a
+  // generic JSON value, before any other member is judged, so that whatever
+  // is wrong with it as JSON (a bad token, a number beyond a double, nesting,
+  // the end of the line) and a wrong, missing or repeated tag win over a
+  // member of the wrong type; its members are then checked in the order they
+  // come, and an error found in them is placed just past the record.
+  //
+  // `read_members(variant)` reads the members, with the tag's index known, or
+  // with -1, reading the tag member into it. A record in the writer's form
+  // (its tag first, members in order, nothing skipped, no white space or
+  // escapes) reads alike both ways, so it is read once, member by member;
+  // any other record, or one that fails so, is read again from its start: a
+  // first pass over it as a generic value (generic_ set), then the members.
+  template <class ReadMembers>
+  bool read_tagged(const Tag& tag, ReadMembers&& read_members) {
+    const int c = peek_ws();
+    const std::size_t begin = i_;
+    int variant = -1;
+    if (c == '{') {
+      const int depth = depth_;
+      const std::size_t unlike = unlike_writer_;
+      const std::size_t decoded = decoded_ ? decoded_->size() : 0;
+      if (read_members(variant) && unlike_writer_ == unlike) return true;
+      i_ = begin;
+      depth_ = depth;
+      if (decoded_) decoded_->resize(decoded);  // within the room made once, so views stay put
+      variant = -1;
     }
-    out = k == 0 ? OperationKind::Ratio : k == 1 ? OperationKind::Difference : OperationKind::GrowthRate;
+    unlike_writer();
+    generic_ = true;
+    bool ok = read_whole(tag, variant);
+    if (ok) {
+      const std::size_t end = i_;
+      i_ = begin;
+      ok = read_members(variant);
+      unplaced_ = !ok;
+      i_ = end;
+    }
+    generic_ = false;
+    return ok;
+  }
+
+  // The first pass over a tagged record: its syntax, nesting and numbers,
+  // and its tag, the first element of an array or one member of an object. A
+  // missing tag is found once the record is read, a repeated one at its key.
+  bool read_whole(const Tag& tag, int& variant) {
+    const int c = peek_ws();
+    if (c != '{' && c != '[') return invalid_type(tag.type_name);
+    if (!enter()) return false;
+    ++i_;
+    bool first = true;
+    int r = 0;
+    if (c == '[') {
+      r = next_element(first);
+      if (r == 1) {
+        if (!read_variant(tag.variants, tag.count, variant)) return false;
+        while ((r = next_element(first)) == 1) {
+          if (!skip_value()) return false;
+        }
+      }
+    } else {
+      std::string_view key;
+      while ((r = next_key(first, key)) == 1) {
+        if (key == tag.key) {
+          if (variant >= 0) return fail_duplicate(tag.key);
+          if (!object_colon() || !read_variant(tag.variants, tag.count, variant)) return false;
+        } else if (!object_colon() || !skip_value()) {
+          return false;
+        }
+      }
+    }
+    if (r < 0) return false;
+    ++i_;
+    leave();
+    if (variant < 0) return fail_here(std::string("missing field `").append(tag.key).append("`"));
     return true;
+  }
+
+  // The tag member in read_members: read when the variant is not known yet.
+  bool read_tag(const Tag& tag, int& variant) {
+    return variant >= 0 ? skip_value() : read_variant(tag.variants, tag.count, variant);
   }
 
   // ---- records ------------------------------------------------------------
@@ -1086,25 +1236,26 @@ class Reader {
                                         {"context_ref", true},
                                         {"unit_ref", false},
                                         {"byte_range", false}};
-    static constexpr Shape kShape{"internally tagged enum Locator",
-                                  "struct XbrlLocator with 4 elements", kFields, 5, true};
+    static constexpr Shape kShape{"internally tagged enum Locator", "struct XbrlLocator with 4 elements", kFields, 5, true};
     static constexpr std::string_view kProfiles[] = {"xbrl"};
-    out.unit_ref.reset();
-    out.byte_range.reset();
-    return read_record(kShape, [&](int k) {
-      int profile = 0;
-      switch (k) {
-        case 0:
-          return read_variant(kProfiles, 1, "variant identifier", "`xbrl`", profile);
-        case 1:
-          return read_text(out.concept_name);
-        case 2:
-          return read_text(out.context_ref);
-        case 3:
-          return read_optional_text(out.unit_ref);
-        default:
-          return read_byte_range(out.byte_range);
-      }
+    static constexpr Tag kTag{"profile", kProfiles, 1, "internally tagged enum Locator"};
+    return read_tagged(kTag, [&](int& variant) {
+      out.unit_ref.reset();
+      out.byte_range.reset();
+      return read_record(kShape, [&](int k) {
+        switch (k) {
+          case 0:
+            return read_tag(kTag, variant);
+          case 1:
+            return read_text(out.concept_name);
+          case 2:
+            return read_text(out.context_ref);
+          case 3:
+            return read_optional_text(out.unit_ref);
+          default:
+            return read_byte_range(out.byte_range);
+        }
+      });
     });
   }
 
@@ -1160,118 +1311,36 @@ class Reader {
     return true;
   }
 
-  // The operation, in object form: its tag "op" may come after "round_dp", and
-  // a difference ignores "round_dp" entirely, so a "round_dp" read before the
-  // tag is checked for syntax at once and judged once the tag is known.
+  // A ratio or growth rate takes a rounding, positionally its one element; a
+  // difference takes nothing and ignores any member but its tag.
   bool read_operation(Operation& out) {
-    const int c = peek_ws();
-    if (c == '[') return read_operation_positional(out);
-    if (c != '{') {
-      if (c < 0) return fail_peek("EOF while parsing a value");
-      return invalid_type("internally tagged enum Operation");
-    }
-    if (!enter()) return false;
-    ++i_;
-    std::optional<OperationKind> kind;
-    bool round_dp_seen = false;
-    std::optional<std::uint32_t> round_dp;
-    std::optional<std::pair<std::string, std::size_t>> pending;  // error held until the tag is known
-    bool first = true;
-    for (;;) {
-      std::string_view key;
-      const int r = next_key(first, key);
-      if (r < 0) return false;
-      if (r == 0) break;
-      if (key == "op") {
-        if (kind) return fail_here("duplicate field `op`");
-        if (!object_colon()) return false;
-        OperationKind k = OperationKind::Ratio;
-        if (!read_operation_tag(k)) return false;
-        kind = k;
-        continue;
-      }
-      if (key != "round_dp") {
-        if (!object_colon() || !skip_value()) return false;
-        continue;
-      }
-      if (kind == OperationKind::Difference) {
-        if (!object_colon() || !skip_value()) return false;
-        continue;
-      }
-      if (round_dp_seen) {
-        if (kind) return fail_here("duplicate field `round_dp`");
-        if (!pending) pending.emplace("duplicate field `round_dp`", i_);
-        if (!object_colon() || !skip_value()) return false;
-        continue;
-      }
-      round_dp_seen = true;
-      if (!object_colon()) return false;
-      if (kind) {
-        if (!read_round_dp(round_dp)) return false;
-        continue;
-      }
-      // Tag not known yet: check the syntax by skipping, then read the value
-      // again for its type; a type error waits for the tag.
-      peek_ws();
-      const std::size_t value_start = i_;
-      if (!skip_value()) return false;
-      const std::size_t value_end = i_;
-      i_ = value_start;
-      if (!read_round_dp(round_dp)) {
-        if (!pending) pending.emplace(std::move(error_), error_offset_);
-        round_dp.reset();
-      }
-      i_ = value_end;
-    }
-    ++i_;
-    leave();
-    if (!kind) return fail_here("missing field `op`");
-    out.kind = *kind;
-    if (*kind == OperationKind::Difference) {
+    static constexpr std::string_view kNames[] = {"ratio", "difference", "growth_rate"};
+    static constexpr OperationKind kKinds[] = {OperationKind::Ratio, OperationKind::Difference,
+                                               OperationKind::GrowthRate};
+    static constexpr Field kFields[] = {{"op", true}, {"round_dp", false}};
+    static constexpr std::string_view kType = "internally tagged enum Operation";
+    static constexpr Tag kTag{"op", kNames, 3, kType};
+    static constexpr Shape kRatio{kType, "struct variant Operation::Ratio with 1 element", kFields, 2, true};
+    static constexpr Shape kDifference{kType, "unit variant Operation::Difference", kFields, 1, true};
+    static constexpr Shape kGrowthRate{kType, "struct variant Operation::GrowthRate with 1 element", kFields, 2, true};
+    return read_tagged(kTag, [&](int& variant) {
       out.round_dp.reset();
+      const Shape& shape = variant == 1 ? kDifference : variant == 2 ? kGrowthRate : kRatio;
+      const bool read = read_record(shape, [&](int k) {
+        if (k == 0) return read_tag(kTag, variant);
+        if (variant == 1 || variant < 0) {
+          // Member by member, a rounding after a difference's tag or before
+          // any tag leaves the writer's form, and the record is read again.
+          unlike_writer();
+          return skip_value();
+        }
+        return read_round_dp(out.round_dp);
+      });
+      if (!read) return false;
+      out.kind = kKinds[variant];
+      if (variant == 1) out.round_dp.reset();
       return true;
-    }
-    if (pending) return fail_at(pending->second, std::move(pending->first));
-    out.round_dp = round_dp;
-    return true;
-  }
-
-  // ["ratio", round_dp], ["growth_rate", round_dp] or ["difference", ...].
-  bool read_operation_positional(Operation& out) {
-    if (!enter()) return false;
-    ++i_;
-    bool first = true;
-    int r = next_element(first);
-    if (r < 0) return false;
-    if (r == 0) {
-      ++i_;
-      leave();
-      return fail_here("missing field `op`");
-    }
-    if (!read_operation_tag(out.kind)) return false;
-    out.round_dp.reset();
-    if (out.kind == OperationKind::Difference) {
-      // Whatever follows the tag is ignored.
-      while ((r = next_element(first)) == 1) {
-        if (!skip_value()) return false;
-      }
-      if (r < 0) return false;
-      ++i_;
-      leave();
-      return true;
-    }
-    r = next_element(first);
-    if (r < 0) return false;
-    if (r == 0) {
-      ++i_;
-      leave();
-      return fail_invalid_length(0, out.kind == OperationKind::Ratio
-                                        ? "struct variant Operation::Ratio with 1 element"
-                                        : "struct variant Operation::GrowthRate with 1 element");
-    }
-    if (!read_round_dp(out.round_dp) || !end_array()) return false;
-    leave();
-    return true;
+    });
   }
 
   bool read_derivation_input(BasicDerivationInput<Text>& out) {
@@ -1385,7 +1454,9 @@ class Reader {
   std::string scratch_;
   bool decoded_last_ = false;  // the last string read came through scratch_
   std::vector<char>* decoded_;  // view mode: where decoded texts are kept
-  std::size_t unlike_writer_ = 0;  // view mode: places where the text is not in the writer's form
+  std::size_t unlike_writer_ = 0;  // places where the text is not in the writer's form
+  bool generic_ = false;           // reading a tagged record as a generic value (read_tagged)
+  bool unplaced_ = false;          // the error is to be placed past the tagged record read last
   std::optional<WrittenJson> claim_written_;
   std::optional<WrittenJson> evidence_written_;
   std::string error_;

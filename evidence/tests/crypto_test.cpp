@@ -24,8 +24,7 @@ std::string hex(const ev::Digest& d) {
 
 std::string reference_hex(std::string_view bytes) {
   ev::Digest out{};
-  unsigned int len = 0;
-  EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), out.data(), &len, EVP_sha256(), nullptr), 1);
+  EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), out.data(), nullptr, EVP_sha256(), nullptr), 1);
   return hex(out);
 }
 
@@ -51,9 +50,8 @@ TEST(Sha256, KnownDigestsAndEveryLengthAgainstOpenSsl) {
   for (std::size_t n = 0; n <= 300; ++n) sizes.push_back(n);
   for (std::size_t n : {447, 448, 511, 512, 513, 4103, 65536, (1 << 20) + 13, 3 << 20}) sizes.push_back(n);
   for (const std::size_t n : sizes) {
-    for (const std::size_t at : {0, 1}) {
-      const std::string_view m = std::string_view(bytes).substr(at, n);
-      EXPECT_EQ(hex(sha.digest(m)), reference_hex(m)) << "length " << n << " at " << at;
+    for (const std::string_view m : {std::string_view(bytes).substr(0, n), std::string_view(bytes).substr(1, n)}) {
+      EXPECT_EQ(hex(sha.digest(m)), reference_hex(m)) << "length " << n << " at " << (m.data() - bytes.data());
     }
   }
 
@@ -68,9 +66,7 @@ TEST(Sha256, KnownDigestsAndEveryLengthAgainstOpenSsl) {
     }
     std::vector<ev::Digest> digests(batch.size());
     sha.digest_batch(batch, digests.data());
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-      EXPECT_EQ(hex(digests[i]), reference_hex(batch[i])) << "batch " << shift << " length " << batch[i].size();
-    }
+    for (std::size_t i = 0; i < batch.size(); ++i) EXPECT_EQ(hex(digests[i]), reference_hex(batch[i])) << shift << " " << i;
   }
 }
 
@@ -84,10 +80,7 @@ TEST(Hex, EveryByteValueAtEveryLengthAfterExistingText) {
     for (std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 64, 255, 256, 296}) {
       std::string expected = prefix;
       char pair[3];
-      for (std::size_t i = 0; i < size; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        expected += pair;
-      }
+      for (std::size_t i = 0; i < size; ++i) expected.append(pair, std::snprintf(pair, sizeof pair, "%02x", bytes[i]));
       std::string out = prefix;
       out.shrink_to_fit();
       ev::append_hex(bytes.data(), size, out);

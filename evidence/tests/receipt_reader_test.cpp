@@ -1,30 +1,33 @@
 // The receipt reader: every member, named or positional; the exact message
-// and position of every kind of error; skipped members; depth and size
+// and position of every kind of error, alike in both modes; depth and size
 // limits; and view mode, with the claim and evidence list as written.
 
 #include "quorrel/evidence/receipt_reader.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "quorrel/evidence/json_writer.hpp"
+#include "support.hpp"
 
 namespace ev = quorrel::evidence;
+using quorrel::evidence::test::written;
 
 namespace {
 
-std::string written_of(const ev::Receipt& r) {
-  std::string out;
-  ev::write_receipt(r, out);
-  return out;
-}
-
-// The outcome as one text: "ok" or the error message.
+// The outcome as one text, "ok" or the error message, after checking that
+// view mode (over one reused view) reads the same receipt or the same error.
 std::string outcome(std::string_view json) {
+  static ev::ViewedReceipt viewed;
   const auto r = ev::read_receipt(json);
+  const auto v = ev::read_receipt(json, viewed);
+  EXPECT_EQ(r.has_value(), v.has_value()) << json;
+  if (r && v) {
+    EXPECT_EQ(ev::with_texts<std::string>(viewed.receipt), *r) << json;
+  } else if (!r && !v) {
+    EXPECT_EQ(r.error(), v.error()) << json;
+  }
   return r ? "ok" : r.error().render();
 }
 
@@ -36,20 +39,19 @@ std::string receipt_with(std::string_view claim, std::string_view evidence_list,
   return R"({"schema":"er/0.2","receipt_id":"er_x","claim":)" + std::string(claim) + R"(,"evidence":)" +
          std::string(evidence_list) + std::string(extra) + "}";
 }
-
 std::string with_value(std::string_view value) {
   return receipt_with(R"({"value":)" + std::string(value) + R"(,"kind":"stated","doc_id":"d"})", "[]");
 }
-
+std::string with_kind(std::string_view kind) {
+  return receipt_with(R"({"value":"1","kind":)" + std::string(kind) + R"(,"doc_id":"d"})", "[]");
+}
 std::string with_locator(std::string_view locator) {
   return receipt_with(kClaim, R"([{"source_artifact":{"uri":"u","sha256":"h"},"locator":)" + std::string(locator) +
                                   R"(,"extraction":{"engine":"e"}}])");
 }
-
 std::string with_range(std::string_view range) {
   return with_locator(R"({"profile":"xbrl","concept":"c","context_ref":"x","byte_range":)" + std::string(range) + "}");
 }
-
 std::string with_operation(std::string_view operation) {
   return receipt_with(R"({"value":"1","kind":"derived","doc_id":"d"})", "[]",
                       R"(,"derivation":{"operation":)" + std::string(operation) + R"(,"inputs":[]})");
@@ -74,24 +76,24 @@ ev::Receipt full_receipt() {
 }  // namespace
 
 TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
+  // As written; positionally; and in any order with white space, the claim kind as a map, the
+  // locator with an unknown member (read as a generic value) and the operation's rounding first.
   const std::string texts[] = {
-      R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"-1.50","unit":"usd","kind":"derived","doc_id":"d"},)"
-      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":"t","authority":"a"},)"
-      R"("locator":{"profile":"xbrl","concept":"p:c","context_ref":"x","unit_ref":"usd","byte_range":[7,18446744073709551615]},)"
-      R"("extraction":{"engine":"e"}}],"derivation":{"operation":{"op":"growth_rate","round_dp":4294967295},)"
-      R"("inputs":[{"receipt_id":"er_a","value":"2","role":"base"}]},"attestation":{"alg":"ed25519","public_key":"k","sig":"s"}})",
+      written(full_receipt()),
       R"(["er/0.2","er_x",["-1.50","usd","derived","d"],[[["u","h","t","a"],["xbrl","p:c","x","usd",[7,18446744073709551615]],)"
       R"(["e"]]],[["growth_rate",4294967295],[["er_a","2","base"]]],["ed25519","k","s"]])",
       " \t\r\n{ \"attestation\" : {\"sig\":\"s\",\"public_key\":\"k\",\"alg\":\"ed25519\"}, \"derivation\":{\"inputs\":"
-      "[[\"er_a\",\"2\",\"base\"]],\"operation\":{\"round_dp\":4294967295,\"op\":\"growth_rate\"}},\n\"evidence\":[{"
-      "\"extraction\":[\"e\"],\"locator\":[\"xbrl\",\"p:c\",\"x\",\"usd\",[7,18446744073709551615]],\"source_artifact\":"
+      "[[\"er_a\",\"2\",\"base\"]],\"operation\":{\"round_dp\":4294967295,\"op\":\"growth_rate\",\"n\":[1e300]}},\n"
+      "\"evidence\":[{\"extraction\":[\"e\"],\"locator\":{ \"byte_range\":[7,18446744073709551615],\"n\":{\"a\":[]},"
+      "\"unit_ref\":\"usd\",\"context_ref\":\"x\",\"profile\":\"xbrl\",\"concept\":\"p:c\"},\"source_artifact\":"
       "{\"authority\":\"a\",\"retrieved_at\":\"t\",\"sha256\":\"h\",\"uri\":\"u\"}}],\"claim\":{\"doc_id\":\"d\","
-      "\"kind\":\"derived\",\"unit\":\"usd\",\"value\":\"-1.50\"},\"receipt_id\":\"er_x\",\"schema\":\"er/0.2\" } \r\n",
+      "\"kind\":{ \"derived\" : null },\"unit\":\"usd\",\"value\":\"-1.50\"},\"receipt_id\":\"er_x\",\"schema\":\"er/0.2\" } \r\n",
   };
   for (const std::string& text : texts) {
     const auto r = ev::read_receipt(text);
     ASSERT_TRUE(r.has_value()) << r.error().render();
     EXPECT_EQ(*r, full_receipt()) << text;
+    EXPECT_EQ(outcome(text), "ok");
   }
   // Null optional members read as absent, and texts are not judged.
   const auto nulls = ev::read_receipt(receipt_with(
@@ -100,34 +102,20 @@ TEST(ReadReceipt, EveryMemberNamedOrPositionalInAnyOrder) {
       R"("locator":{"profile":"xbrl","concept":"c","context_ref":"x","unit_ref":null,"byte_range":null},"extraction":{"engine":"e"}}])",
       R"(,"derivation":null,"attestation":null)"));
   ASSERT_TRUE(nulls.has_value()) << nulls.error().render();
-  EXPECT_EQ(written_of(*nulls), receipt_with(R"({"value":"abc","kind":"stated","doc_id":""})", "[" + kEvidence + "]"));
-  EXPECT_EQ(ev::read_receipt(with_operation(R"({"op":"ratio","round_dp":null})"))->derivation->operation,
-            (ev::Operation{ev::OperationKind::Ratio, std::nullopt}));
-  EXPECT_EQ(ev::read_receipt(with_operation(R"({"round_dp":7,"op":"growth_rate"})"))->derivation->operation,
-            (ev::Operation{ev::OperationKind::GrowthRate, 7}));
-  // A difference ignores its rounding, whatever it holds and wherever it stands.
-  EXPECT_EQ(ev::read_receipt(with_operation(R"({"round_dp":"x","op":"difference","round_dp":[{}]})"))->derivation->operation,
-            (ev::Operation{ev::OperationKind::Difference, std::nullopt}));
-  EXPECT_EQ(ev::read_receipt(with_operation(R"(["difference",1,{"x":[]}])"))->derivation->operation,
-            (ev::Operation{ev::OperationKind::Difference, std::nullopt}));
-}
-
-TEST(ReadReceipt, StringsRoundTripThroughTheWriter) {
-  const auto r = ev::read_receipt(with_value(R"("\"\\\/\b\f\n\r\t\u00e9\u20AC\ud83d\ude00\u0000\u007f")"));
-  ASSERT_TRUE(r.has_value()) << r.error().render();
-  EXPECT_EQ(r->claim.value, std::string("\"\\/\b\f\n\r\t\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", 17) + '\0' + "\x7f");
-  const std::string nasty = std::string("q\"b\\s/c\x01\x1f\t\n\r\b\f\x7f\xc3\xa9", 17) + '\0' + "end";
-  ev::Receipt all = full_receipt();
-  all.schema = all.receipt_id = all.claim.value = all.claim.doc_id = nasty;
-  all.evidence[0].source_artifact = {nasty, nasty, nasty, nasty};
-  all.evidence[0].locator = {nasty, nasty, nasty, std::nullopt};
-  all.derivation->inputs = {{nasty, nasty, nasty}};
-  all.attestation = ev::Attestation{nasty, nasty, nasty};
-  const std::string line = written_of(all);
-  const auto back = ev::read_receipt(line);
-  ASSERT_TRUE(back.has_value()) << back.error().render();
-  EXPECT_EQ(*back, all);
-  EXPECT_EQ(written_of(*back), line);
+  EXPECT_EQ(written(*nulls), receipt_with(R"({"value":"abc","kind":"stated","doc_id":""})", "[" + kEvidence + "]"));
+  using K = ev::OperationKind;
+  const std::pair<std::string, ev::Operation> operations[] = {  // a difference ignores its rounding, whatever it holds
+      {R"({"op":"ratio","round_dp":null})", {K::Ratio, {}}}, {R"({"round_dp":7,"op":"growth_rate"})", {K::GrowthRate, 7}},
+      {R"(["ratio",7])", {K::Ratio, 7}}, {R"(["difference"])", {K::Difference, {}}},
+      {R"({"round_dp":"x","op":"difference","round_dp":[{}]})", {K::Difference, {}}}};
+  for (const auto& [text, operation] : operations) {
+    const auto r = ev::read_receipt(with_operation(text));
+    ASSERT_TRUE(r.has_value()) << r.error().render();
+    EXPECT_EQ(r->derivation->operation, operation) << text;
+  }
+  // Every escape decoded (that any text the writer writes reads back is the fuzz target's).
+  EXPECT_EQ(ev::read_receipt(with_value(R"("\"\\\/\b\f\n\r\t\u00e9\u20AC\ud83d\ude00\u0000\u007f")"))->claim.value,
+            std::string("\"\\/\b\f\n\r\t\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", 17) + '\0' + "\x7f");
   // Unknown members at every level are skipped and not written again.
   const auto noisy = ev::read_receipt(
       R"({"a":{"b":[1,-2.5e-3,true,false,null,"s\"\u1234",{},[]]},"schema":"er/0.2","receipt_id":"er_x",)"
@@ -136,7 +124,7 @@ TEST(ReadReceipt, StringsRoundTripThroughTheWriter) {
       R"("locator":{"profile":"xbrl","concept":"c","context_ref":"x","z":[{"profile":"XBRL"}]},)"
       R"("extraction":{"engine":"e","w":"v"},"q":null}],"note":{"schema":5,"schema":6},"note":[1e99999,-0]})");
   ASSERT_TRUE(noisy.has_value()) << noisy.error().render();
-  EXPECT_EQ(written_of(*noisy), receipt_with(kClaim, "[" + kEvidence + "]"));
+  EXPECT_EQ(written(*noisy), receipt_with(kClaim, "[" + kEvidence + "]"));
 }
 
 TEST(ReadReceipt, EveryErrorWithItsPosition) {
@@ -147,10 +135,11 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
   };
   const std::string ok = receipt_with(kClaim, "[]");
   const std::string list = R"({"schema":"s","receipt_id":"r","claim":{"value":"1","kind":"stated","doc_id":"d"},"evidence":[)";
+  const std::string kNotText = "invalid type: integer `5`, expected a string";
+  const std::string kAt18 = "expected value at line 1 column 18";
   const std::vector<Case> cases = {
       // Position anchors: a byte-order mark is no white space; lines count line feeds.
-      {"{}", "missing field `schema` at line 1 column 2", ""},
-      {"\xef\xbb\xbf{}", "expected value at line 1 column 1", ""},
+      {"{}", "missing field `schema` at line 1 column 2", ""}, {"\xef\xbb\xbf{}", "expected value at line 1 column 1", ""},
       {"   ", "EOF while parsing a value at line 1 column 3", ""},
       {"{\n\"schema\":\"s\",\n  \"claim\": 5}", "invalid type: integer `5`, expected struct Claim at line 3 column 12", ""},
       // Missing fields, in declaration order, reported at the closing brace.
@@ -159,21 +148,30 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {receipt_with(R"({"doc_id":"d","value":"1"})", "[]"), "missing field `kind`", "\"1\"}"},
       {with_locator(R"({"profile":"xbrl","concept":"c"})"), "missing field `context_ref`", "\"c\"}"},
       {receipt_with(kClaim, R"([{"source_artifact":{"uri":"u","sha256":"h"}}])"), "missing field `locator`", "\"h\"}}"},
-      {with_operation(R"({"round_dp":2})"), "missing field `op`", "2}"},
       {receipt_with(kClaim, "[]", R"(,"derivation":{"operation":{"op":"difference"},"inputs":[{"value":"1","receipt_id":"a"}]})"),
        "missing field `role`", "\"a\"}"},
       {receipt_with(kClaim, "[]", R"(,"attestation":{"alg":"a","public_key":"k"})"), "missing field `sig`", "\"k\"}"},
-      // Duplicates are found at their key; unknown members may repeat; before the tag a rounding waits for it.
+      // Duplicates are found at their key, past the white space after it; unknown members may repeat.
       {R"({"schema":"s","schema":)", "duplicate field `schema` at line 1 column 22", ""},
+      {R"({"schema":"a","schema" :"b"})", "duplicate field `schema` at line 1 column 23", ""},
       {receipt_with(R"({"value":"1","unit":null,"unit":"u"})", "[]"), "duplicate field `unit`", "null,\"unit\""},
-      {with_operation(R"({"round_dp":1,"round_dp":2,"op":"ratio"})"), "duplicate field `round_dp`", "1,\"round_dp\""},
-      {with_operation(R"({"round_dp":1,"round_dp":2,"op":"difference"})"), "ok", ""},
       {receipt_with(kClaim, "[]", R"(,"note":1,"note":2)"), "ok", ""},
-      // Unknown variants, matched after escapes are decoded.
+      // Unknown variants, matched after escapes are decoded, listing two as "or" and more as "one of".
       {with_locator(R"({"profile":"XBRL","concept":"c","context_ref":"x"})"), "unknown variant `XBRL`, expected `xbrl`", "\"XBRL\""},
       {with_locator(R"({"profile":"\u0078brl","concept":"c","context_ref":"x"})"), "ok", ""},
-      {with_operation(R"({"op":"Ratio"})"), "unknown variant `Ratio`, expected `ratio`, `difference` or `growth_rate`", "\"Ratio\""},
-      {receipt_with(R"({"value":"1","kind":"Stated","doc_id":"d"})", "[]"), "unknown variant `Stated`, expected `stated` or `derived`", "\"Stated\""},
+      {with_kind(R"("Stated")"), "unknown variant `Stated`, expected `stated` or `derived`", "\"Stated\""},
+      {R"({"derivation":{"operation":{"op":"sum"}}})",
+       "unknown variant `sum`, expected one of `ratio`, `difference`, `growth_rate` at line 1 column 38", ""},
+      // The claim kind is a string or a map of one variant to null; any other value is no value.
+      {with_kind(R"({"stated":null})"), "ok", ""}, {with_kind(R"({"derived" : null })"), "ok", ""},
+      {R"({"claim":{"kind":{"x":null}}})", "unknown variant `x`, expected `stated` or `derived` at line 1 column 21", ""},
+      {R"({"claim":{"kind":{"stated":1}}})", "invalid type: integer `1`, expected unit at line 1 column 28", ""},
+      {R"({"claim":{"kind":{"stated":null,"x":1}}})", "expected value at line 1 column 31", ""},
+      {R"({"claim":{"kind":{}}})", "expected value at line 1 column 19", ""},
+      {R"({"claim":{"kind":{"stated"}}})", "expected `:` at line 1 column 27", ""},
+      {R"({"claim":{"kind":7}})", kAt18, ""}, {R"({"claim":{"kind":null}})", kAt18, ""},
+      {R"({"claim":{"kind":true}})", kAt18, ""}, {R"({"claim":{"kind":1.5}})", kAt18, ""}, {R"({"claim":{"kind":[]}})", kAt18, ""},
+      {R"({"claim":{"kind":nul}})", kAt18, ""}, {R"({"claim":{"kind":01}})", kAt18, ""}, {R"({"claim":{"kind":1e400}})", kAt18, ""},
       // Invalid types and values; arrays and objects are reported where they open.
       {with_value("-7"), "invalid type: integer `-7`, expected a string", "\"value\":-7"},
       {with_value("1.5e2"), "invalid type: floating point `150.0`, expected a string", "1.5e2"},
@@ -183,27 +181,13 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {with_value("null"), "invalid type: null, expected a string", "null"},
       {with_value("[1]"), "invalid type: sequence, expected a string", "\"value\":"},
       {with_value("{}"), "invalid type: map, expected a string", "\"value\":"},
-      {receipt_with(R"({"value":"1","kind":1,"doc_id":"d"})", "[]"), "invalid type: integer `1`, expected enum ClaimKind", "\"kind\":1"},
+      {R"({"schema":1})", "invalid type: integer `1`, expected a string at line 1 column 11", ""},
       {receipt_with("\"c\"", "[]"), "invalid type: string \"c\", expected struct Claim", "\"claim\":\"c\""},
       {receipt_with(kClaim, "[1]"), "invalid type: integer `1`, expected struct Evidence", "[1"},
-      {with_locator("5"), "invalid type: integer `5`, expected internally tagged enum Locator", "\"locator\":5"},
-      {with_locator(R"({"profile":5})"), "invalid type: integer `5`, expected variant identifier", "\"profile\":5"},
-      {with_range("\"1-2\""), "invalid type: string \"1-2\", expected a tuple of size 2", "\"1-2\""},
-      {with_range("[1,-2]"), "invalid value: integer `-2`, expected u64", "-2"},
-      {with_range("[-0,2]"), "invalid type: floating point `-0.0`, expected u64", "-0"},
-      {with_range("[1,18446744073709551616]"), "number out of range", "551616"},
-      {with_range("[1]"), "invalid length 1, expected a tuple of size 2", "[1]"},
-      {with_range("[1,2,3]"), "trailing characters", "[1,2,3"},
-      {with_operation(R"({"op":"ratio","round_dp":4294967296})"), "invalid value: integer `4294967296`, expected u32", "967296"},
-      {with_operation(R"({"op":"ratio","round_dp":2.5})"), "invalid type: floating point `2.5`, expected u32", "2.5"},
-      {with_operation(R"({"op":"ratio","round_dp":1e400})"), "number out of range", "1e400"},
-      {with_operation(R"({"round_dp":"x","op":"ratio"})"), "invalid type: string \"x\", expected u32", "\"x\""},
-      {with_operation(R"({"round_dp":[1,,"op":"ratio"})"), "expected value", "[1,,"},
-      {with_operation("\"ratio\""), "invalid type: string \"ratio\", expected internally tagged enum Operation", "\"ratio\""},
       {receipt_with(kClaim, "[]", R"(,"attestation":7)"), "invalid type: integer `7`, expected struct Attestation", "7"},
       {receipt_with(kClaim, "\"a\\\"b\\\\c\\t\\u0001\\u007f\\u0085é\""),
        "invalid type: string \"a\\\"b\\\\c\\t\\u{1}\\u{7f}\\u{85}é\", expected a sequence", "é\""},
-      // Positional records: too few, too many, and the tag first.
+      // Positional records: too few elements, too many, the tag first.
       {R"(["s","r"])", "invalid length 2, expected struct Receipt with 6 elements at line 1 column 9", ""},
       {receipt_with(R"(["1"])", "[]"), "invalid length 1, expected struct Claim with 4 elements", "[\"1\"]"},
       {receipt_with(kClaim, R"([[["u","h",null,null],["xbrl","c","x",null,null],[]]])"),
@@ -212,38 +196,75 @@ TEST(ReadReceipt, EveryErrorWithItsPosition) {
       {with_locator("[]"), "missing field `profile`", "[]"},
       {with_locator(R"(["xbrl","c"])"), "invalid length 1, expected struct XbrlLocator with 4 elements", "\"c\"]"},
       {with_operation(R"(["ratio"])"), "invalid length 0, expected struct variant Operation::Ratio with 1 element", "[\"ratio\"]"},
-      {with_operation(R"(["ratio",null,1])"), "trailing characters", "null,1"},
+      // A tagged record (locator, operation) is read whole first: its syntax, numbers and tag
+      // come before its members, whose errors are placed past it and past the white space and
+      // the bracket that close the record around it.
+      {with_locator("5"), "invalid type: integer `5`, expected internally tagged enum Locator", "\"locator\":5"},
+      {with_operation("\"ratio\""), "invalid type: string \"ratio\", expected internally tagged enum Operation", "\"ratio\""},
+      {with_locator(R"({"profile":5})"), "invalid type: integer `5`, expected variant identifier", "\"profile\":5"},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"context_ref":"x"}}]})",
+       "invalid type: integer `5`, expected a string at line 1 column 73", ""},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5} ,"x":1}]})", kNotText, "5} "},
+      {R"({"evidence":[[{"uri":"u","sha256":"h"},{"profile":"xbrl","concept":5} , {}]]})", kNotText, "} , "},
+      {R"({"evidence":[{"locator":{"byte_range":[]}}]})", "missing field `profile` at line 1 column 41", ""},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"profile":"xbrl"}}]})", "duplicate field `profile`", "5,\"profile\""},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"x":[1,]}}]})", "trailing comma", "[1,]"},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,"x":{"a":1,}}}]})", "trailing comma", "1,}"},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":5,)", "EOF while parsing a value", "5,"},
+      {with_locator(R"({"profile":"xbrl","concept":"c","context_ref":"x","n":1e400})"), "number out of range", "1e400"},
+      {with_operation(R"({"op":"difference","round_dp":-1e400})"), "number out of range", "1e400"},
+      {R"({"evidence":[{"locator":{"concept":5,"concept":"c","profile":"xbrl"}}]})", kNotText, "\"xbrl\"}}"},
+      {R"({"evidence":[{"locator":{"profile":"xbrl","concept":"c","concept":5}}]})", "duplicate field `concept`", "5}}"},
+      {R"({"evidence":[{"locator":["xbrl","c","x",null,null,5]}]})",
+       "invalid length 5, expected 4 elements in sequence at line 1 column 53", ""},
+      {with_range("\"1-2\""), "invalid type: string \"1-2\", expected a tuple of size 2", "\"1-2\"}"},
+      {with_range("[1,-2]"), "invalid value: integer `-2`, expected u64", "-2]}"},
+      {with_range("[-0,2]"), "invalid type: floating point `-0.0`, expected u64", "2]}"},
+      {with_range("[1,18446744073709551616]"), "invalid type: floating point `18446744073709552000.0`, expected u64", "551616]}"},
+      {with_range("[1]"), "invalid length 1, expected a tuple of size 2", "[1]}"},
+      {with_range("[7,8,9]"), "invalid length 3, expected 2 elements in sequence", "[7,8,9]}"},
+      {with_operation(R"({"op":"ratio","round_dp":"2"})"), "invalid type: string \"2\", expected u32", "\"2\"}"},
+      {with_operation(R"({"op":"ratio","round_dp":4294967296})"), "invalid value: integer `4294967296`, expected u32", "967296}"},
+      {with_operation(R"({"op":"ratio","round_dp":2.5})"), "invalid type: floating point `2.5`, expected u32", "2.5}"},
+      {with_operation(R"({"op":"ratio","round_dp":1e400})"), "number out of range", "1e400"},
+      {with_operation(R"({"round_dp":"x","op":"ratio"})"), "invalid type: string \"x\", expected u32", "\"ratio\"}"},
+      {with_operation(R"({"round_dp":[1,,"op":"ratio"})"), "expected value", "[1,,"},
+      {with_operation(R"({"round_dp":2})"), "missing field `op`", "2}"},
+      {with_operation(R"({"round_dp":1,"round_dp":2,"op":"ratio"})"), "duplicate field `round_dp`", "\"ratio\"}"},
+      {with_operation(R"({"round_dp":1,"round_dp":2,"op":"difference"})"), "ok", ""},
+      {R"({"derivation":{"operation":["ratio",1,2]}})", "invalid length 2, expected 1 element in sequence at line 1 column 41", ""},
+      {with_operation(R"(["difference",4])"), "invalid length 1, expected 0 elements in sequence", "4]"},
+      {with_operation(R"(["difference",null])"), "invalid length 1, expected 0 elements in sequence", "null]"},
       // Syntax, in read members and in skipped ones alike.
       {ok + " {}", "trailing characters at line 1 column " + std::to_string(ok.size() + 2), ""},
       {R"({"schema" "s"})", "expected `:` at line 1 column 11", ""},
       {R"({"schema":"s" "x"})", "expected `,` or `}` at line 1 column 15", ""},
-      {R"({"schema":"s",})", "trailing comma at line 1 column 15", ""},
-      {R"({,})", "key must be a string at line 1 column 2", ""},
+      {R"({"schema":"s",})", "trailing comma at line 1 column 15", ""}, {R"({,})", "key must be a string at line 1 column 2", ""},
       {R"({"schema")", "EOF while parsing an object at line 1 column 9", ""},
       {R"({"schema":"s\)", "EOF while parsing a string at line 1 column 13", ""},
       {list, "EOF while parsing a list at line 1 column 94", ""},
       {list + kEvidence + " " + kEvidence + "]}", "expected `,` or `]` at line 1 column " + std::to_string(96 + kEvidence.size()), ""},
       {list + kEvidence + ",]}", "trailing comma at line 1 column " + std::to_string(96 + kEvidence.size()), ""},
       {"{\"schema\":\"a\nb\"}", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0", ""},
+      {"{\"note\":\"a\tb\"}", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 10", ""},
       {R"({"schema":"\x"})", "invalid escape at line 1 column 13", ""},
       {R"({"schema":"\u00g0"})", "invalid escape at line 1 column 17", ""},
-      {R"({"schema":nulx})", "expected ident at line 1 column 14", ""},
-      {R"({"schema":01})", "invalid number at line 1 column 12", ""},
-      {R"({"schema":1.})", "invalid number at line 1 column 13", ""},
+      {R"({"schema":nulx})", "expected ident at line 1 column 14", ""}, {R"({"schema":01})", "invalid number at line 1 column 12", ""},
+      {R"({"schema":1.})", "invalid number at line 1 column 13", ""}, {R"({"schema":+1})", "expected value at line 1 column 11", ""},
       {R"({"schema":-)", "EOF while parsing a value at line 1 column 11", ""},
       {R"({"schema":1e+)", "EOF while parsing a value at line 1 column 13", ""},
-      {R"({"schema":+1})", "expected value at line 1 column 11", ""},
       {R"({"note":[1,}])", "expected value at line 1 column 12", ""},
       {R"({"note":{"a":1 "b"}})", "expected `,` or `}` at line 1 column 16", ""},
       {R"({"note":{1:2}})", "key must be a string at line 1 column 10", ""},
       {R"({"note":{"a":[)", "EOF while parsing a list at line 1 column 14", ""},
       {R"({"note":[0x1]})", "expected `,` or `]` at line 1 column 11", ""},
       // Surrogates, in read and in skipped members.
-      {R"({"schema":"\udc00"})", "invalid unicode code point at line 1 column 17", ""},
-      {R"({"schema":"\ud800x"})", "lone leading surrogate in hex escape at line 1 column 18", ""},
+      {R"({"schema":"\udc00"})", "lone leading surrogate in hex escape at line 1 column 17", ""},
+      {R"({"schema":"\ud800x"})", "unexpected end of hex escape at line 1 column 18", ""},
+      {R"({"schema":"\ud800\n"})", "unexpected end of hex escape at line 1 column 19", ""},
       {R"({"schema":"\ud800\u0041"})", "lone leading surrogate in hex escape at line 1 column 23", ""},
       {R"({"schema":"\ud800\u12)", "EOF while parsing a string at line 1 column 21", ""},
-      {R"({"note":["\ud800"]})", "lone leading surrogate in hex escape at line 1 column 17", ""},
+      {R"({"note":["\ud800"]})", "unexpected end of hex escape at line 1 column 17", ""},
   };
   for (const Case& c : cases) {
     const std::string expected =
@@ -260,10 +281,14 @@ TEST(ReadReceiptHostile, DepthLimitWithoutRecursionAndLongTexts) {
   EXPECT_EQ(outcome(nested(127)), "ok");
   EXPECT_EQ(outcome(nested(128)), "recursion limit exceeded at line 1 column " +
                                       after(nested(128), "\"note\":" + std::string(128, '[')));
-  EXPECT_EQ(outcome(receipt_with(kClaim, R"([{"source_artifact":{"uri":"u","sha256":"h","n":)" + std::string(124, '[') +
-                                             std::string(124, ']') + R"(},"locator":{"profile":"xbrl","concept":"c",)"
-                                             R"("context_ref":"x"},"extraction":{"engine":"e"}}])")),
-            "ok");
+  // Inside a locator (level 4), read as a generic value.
+  auto in_locator = [](int levels) {
+    return with_locator(R"({"profile":"xbrl","concept":"c","context_ref":"x","n":)" + std::string(levels, '[') +
+                        std::string(levels, ']') + "}");
+  };
+  EXPECT_EQ(outcome(in_locator(124)), "ok");
+  EXPECT_EQ(outcome(in_locator(125)), "recursion limit exceeded at line 1 column " +
+                                          after(in_locator(125), "\"n\":" + std::string(125, '[')));
   EXPECT_EQ(outcome("{\"note\":" + std::string(1000000, '[')), "recursion limit exceeded at line 1 column 136");
   std::string objects = "{\"note\":";
   for (int i = 0; i < 200000; ++i) objects += "{\"a\":";
@@ -281,20 +306,10 @@ TEST(ReadReceiptHostile, DepthLimitWithoutRecursionAndLongTexts) {
   EXPECT_EQ(outcome(dp), "number out of range at line 1 column " + after(dp, digits));
 }
 
-TEST(ReadReceiptHostile, NeverReadsPastTheEnd) {
-  // Every prefix of a valid receipt fails cleanly (AddressSanitizer checks the reads).
-  std::string full = written_of(full_receipt());
-  full.insert(1, R"("note":[1e5,"\ud83d\ude00",{"a":null}],)");
-  ASSERT_EQ(outcome(full), "ok");
-  for (std::size_t n = 0; n < full.size(); ++n) {
-    const std::string prefix = full.substr(0, n);
-    EXPECT_FALSE(ev::read_receipt(std::string_view(prefix.data(), n)).has_value()) << n;
-  }
-}
-
 // View mode gives the claim and evidence list as the line holds them exactly
 // when they are in the writer's form: a change to either that the writer
-// would not make leaves them out, whatever else the line holds.
+// would not make leaves them out, whatever else the line holds. (That what it
+// gives is what the writer writes is the fuzz target's.)
 TEST(ReadReceiptViews, WrittenPartsOnlyInTheWritersForm) {
   const std::string claim = R"({"value":"1","unit":"u","kind":"stated","doc_id":"d"})";
   const std::string item = R"({"source_artifact":{"uri":"u","sha256":"h","authority":""},)"
@@ -303,90 +318,21 @@ TEST(ReadReceiptViews, WrittenPartsOnlyInTheWritersForm) {
   const auto replaced = [](std::string text, std::string_view from, std::string_view to) {
     return text.replace(text.find(from), from.size(), to);
   };
+  const std::string one = receipt_with(claim, "[" + item + "]");
   const std::pair<std::string, bool> cases[] = {
-      {receipt_with(claim, "[" + item + "]"), true},
-      {receipt_with(claim, "[" + item + "," + item + "]"), true},
+      {one, true}, {receipt_with(claim, "[" + item + "," + item + "]"), true},
       {receipt_with(claim, "[]", R"(,"attestation":{"alg":"a","public_key":"k","sig":"s"})"), true},
       {"\n{ \"receipt_id\":\"er_x\" ,\"schema\":\"s\",\"evidence\":[]  ,\"claim\":" + claim + "}\t", true},
-      {replaced(receipt_with(claim, "[]"), R"("unit":"u")", R"("unit":null)"), false},
-      {replaced(receipt_with(claim, "[]"), R"("kind":)", R"("kind" :)"), false},
-      {replaced(receipt_with(claim, "[]"), R"("d")", R"("\u0064")"), false},
-      {replaced(receipt_with(claim, "[]"), R"("value":"1",)", R"("note":0,"value":"1",)"), false},
-      {replaced(receipt_with(claim, "[" + item + "]"), R"("uri":"u","sha256":"h")", R"("sha256":"h","uri":"u")"), false},
-      {replaced(receipt_with(claim, "[" + item + "]"), "[0,18]", "[0, 18]"), false},
-      {replaced(receipt_with(claim, "[" + item + "]"), R"({"engine":"e"})", R"(["e"])"), false},
-      {receipt_with(R"(["1","u","stated","d"])", "[]"), false},
+      {replaced(one, R"("unit":"u")", R"("unit":null)"), false}, {replaced(one, R"("kind":)", R"("kind" :)"), false},
+      {replaced(one, R"("stated")", R"({"stated":null})"), false}, {replaced(one, R"("d")", R"("\u0064")"), false},
+      {replaced(one, R"("value":"1",)", R"("note":0,"value":"1",)"), false}, {replaced(one, "[0,18]", "[0, 18]"), false},
+      {replaced(one, R"("uri":"u","sha256":"h")", R"("sha256":"h","uri":"u")"), false},
+      {replaced(one, R"("concept":"c",)", R"("concept":"c","n":1,)"), false},
+      {replaced(one, R"({"engine":"e"})", R"(["e"])"), false}, {receipt_with(R"(["1","u","stated","d"])", "[]"), false},
   };
-  for (const auto& [text, written] : cases) {
+  for (const auto& [text, as_written] : cases) {
     ev::ViewedReceipt viewed;
     ASSERT_TRUE(ev::read_receipt(text, viewed).has_value()) << text;
-    EXPECT_EQ(viewed.written.has_value(), written) << text;
+    EXPECT_EQ(viewed.written.has_value(), as_written) << text;
   }
-}
-
-TEST(ReadReceiptHostile, MutatedReceiptsReadAlikeInBothModesAndRoundTrip) {
-  // Deterministic byte mutations of a receipt that uses every member and of
-  // a stated receipt in the writer's form (an escaped id): each result is an
-  // error, the same in both modes, or a receipt that reads alike in both
-  // modes, whose written form reads back equal, and whose claim and
-  // evidence list, when view mode gives them as written, are what the writer
-  // writes. One reused view is read over every text.
-  const std::string seeds[] = {
-      R"({"schema":"er/0.2","receipt_id":"er_x","claim":{"value":"1.5","unit":"u\u00e9","kind":"derived","doc_id":"d\n"},)"
-      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","retrieved_at":"t","authority":null},)"
-      R"("locator":["xbrl","c","x",null,[1,2]],"extraction":{"engine":"e"}}],)"
-      R"("derivation":{"operation":{"round_dp":3,"op":"ratio"},"inputs":[["a","1","r"]]},"note":[{"a":[1e5,-0.5]}],)"
-      R"("attestation":{"alg":"a","public_key":"k","sig":"\ud83d\ude00"}})",
-      R"({"schema":"er/0.2","receipt_id":"er_\u0030\t","claim":{"value":"-1.5","unit":"u","kind":"stated","doc_id":"d"},)"
-      R"("evidence":[{"source_artifact":{"uri":"u","sha256":"h","authority":"a"},"locator":{"profile":"xbrl",)"
-      R"("concept":"p:c","context_ref":"x","unit_ref":"u","byte_range":[10,200]},"extraction":{"engine":"e"}}]})",
-  };
-  const std::string alphabet = "{}[],:\"\\-+.0123456789eEnulltruefalsexbrl \t\nu";
-  std::uint64_t state = 0x9E3779B97F4A7C15ull;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
-  int accepted = 0;
-  int written = 0;
-  ev::ViewedReceipt viewed;
-  for (int round = 0; round < 20000; ++round) {
-    std::string text = seeds[round % 2];
-    const int edits = 1 + static_cast<int>(next() % 3);
-    for (int e = 0; e < edits; ++e) {
-      const std::size_t pos = next() % text.size();
-      const char c = alphabet[next() % alphabet.size()];
-      const std::uint64_t kind = next() % 3;
-      if (kind == 0) text[pos] = c;
-      if (kind == 1) text.insert(text.begin() + static_cast<std::ptrdiff_t>(pos), c);
-      if (kind == 2) text.erase(pos, 1);
-    }
-    const auto r = ev::read_receipt(text);
-    const auto v = ev::read_receipt(text, viewed);
-    ASSERT_EQ(r.has_value(), v.has_value()) << text;
-    if (!r) {
-      EXPECT_EQ(r.error(), v.error()) << text;
-      EXPECT_NE(r.error().render().find(" at line "), std::string::npos) << r.error().render();
-      continue;
-    }
-    ++accepted;
-    EXPECT_EQ(ev::with_texts<std::string>(viewed.receipt), *r) << text;
-    if (viewed.written) {
-      ++written;
-      std::string claim, evidence;
-      ev::write_json(r->claim, claim);
-      ev::write_json(r->evidence, evidence);
-      EXPECT_EQ(viewed.written->claim.text, claim) << text;
-      EXPECT_EQ(viewed.written->evidence.text, evidence) << text;
-    }
-    std::string out;
-    ev::write_receipt(*r, out);
-    const auto back = ev::read_receipt(out);
-    ASSERT_TRUE(back.has_value()) << back.error().render() << "\n" << text;
-    EXPECT_EQ(*back, *r) << text;
-  }
-  EXPECT_GT(accepted, 1000);
-  EXPECT_GT(written, 100);
 }

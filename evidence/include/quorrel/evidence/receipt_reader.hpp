@@ -8,6 +8,15 @@
 // absent. Records may also be given positionally, as an array of their field
 // values in declaration order (a tagged record starts with its tag value).
 //
+// The two records tagged by a member, the locator ("profile") and the
+// operation ("op"), are read whole as generic JSON values before their
+// members are judged: a syntax error anywhere in them, a number beyond a
+// double, and a wrong, missing or repeated tag come first, and an error in
+// their members is placed just past the record (and past the white space and
+// closing bracket of the record around it, when they come next). Inside
+// them, a positional record with too many elements gives "invalid length 3,
+// expected 2 elements in sequence".
+//
 // Errors read "{description} at line {line} column {column}", where the line is
 // 1 plus the line feeds before the error point and the column the number of
 // bytes between the start of that line and the error point, e.g.
