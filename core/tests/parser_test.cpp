@@ -482,31 +482,3 @@ TEST(ParserHostile, AMillionAttributesAndTenThousandPrefixes) {
   EXPECT_EQ(scoped.facts[0].concept_name.namespace_uri, "urn:shadow");
   EXPECT_EQ(scoped.facts[1].concept_name.namespace_uri, "urn:5");
 }
-
-TEST(ParserHostile, TruncationAtEveryByteGivesAnErrorOrSaneRanges) {
-  const std::string full =
-      "\xEF\xBB\xBF<?xml version='1.0'?><xbrl xmlns='urn:x' xmlns:ix='urn:ix' xmlns:d='urn:d'>"
-      "<link:schemaRef xlink:href='s.xsd'/><context id='c'><entity><identifier scheme='s'>1</identifier><segment>"
-      "<explicitMember dimension='d:A'>d:B</explicitMember><typedMember dimension='d:T'><v>1</v></typedMember>"
-      "</segment></entity><period><startDate>2020-01-01</startDate><endDate>2020-12-31</endDate></period></context>"
-      "<unit id='u'><divide><unitNumerator><measure>m:A</measure></unitNumerator>"
-      "<unitDenominator><measure>m:B</measure></unitDenominator></divide></unit>"
-      "<ix:hidden><ix:nonFraction name='d:F' contextRef='c' unitRef='u' decimals='2' scale='3'"
-      " continuedAt='k'>1&amp;2<![CDATA[3]]></ix:nonFraction></ix:hidden>"
-      "<ix:continuation id='k'>more<!-- c --></ix:continuation>"
-      "<p contextRef='c' xsi:nil='true'/><link:loc xlink:label='L' xlink:href='#f'/>"
-      "<link:footnote xlink:label='N'>note <b>x</b></link:footnote><link:footnoteArc xlink:from='L' xlink:to='N'/>"
-      "</xbrl>";
-  ASSERT_EQ(parse_ok(full).facts.size(), 2U);
-  for (std::size_t cut = 0; cut <= full.size(); ++cut) {
-    const std::string_view prefix = std::string_view(full).substr(0, cut);
-    const auto result = parse_instance(prefix);
-    if (!result) continue;
-    const std::size_t bom = cut >= 3 ? 3 : 0;
-    for (const auto& f : result->facts) {
-      ASSERT_LE(f.byte_range->second + bom, prefix.size()) << cut;
-      ASSERT_EQ(prefix[bom + f.byte_range->first], '<') << cut;
-      ASSERT_EQ(prefix[bom + f.byte_range->second - 1], '>') << cut;
-    }
-  }
-}
