@@ -30,11 +30,6 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-std::string trim_space(const std::string& s) {
-  const std::size_t b = s.find_first_not_of(" \t\n\r");
-  return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\n\r") + 1 - b);
-}
-
 // Line endings become "\n"; in attribute values every literal white space byte then becomes a space.
 std::string normalize(std::string_view raw, bool attribute) {
   std::string out;
@@ -57,8 +52,8 @@ std::string tag_line(char kind, std::string_view name, std::uint64_t start, std:
 
 // Text pieces between two tags are merged, trimmed, and kept when not blank.
 void flush(std::string& pending, Events& out) {
-  const std::string t = trim_space(pending);
-  if (!t.empty()) out.push_back("T " + t);
+  const std::size_t b = pending.find_first_not_of(" \t\n\r");
+  if (b != std::string::npos) out.push_back("T " + pending.substr(b, pending.find_last_not_of(" \t\n\r") + 1 - b));
   pending.clear();
 }
 

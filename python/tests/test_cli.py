@@ -2,7 +2,9 @@
 
 import argparse
 import collections
+import csv
 import gzip
+import io
 import json
 import os
 import shutil
@@ -19,6 +21,7 @@ ROOT = Path(__file__).resolve().parents[2]
 EXAMPLE = ROOT / "examples" / "nordlicht-2025.xhtml"
 EDGE = Path(__file__).resolve().parent / "data" / "edge-cases.xbrl"
 INLINE = Path(__file__).resolve().parent / "data" / "inline-edge-cases.xhtml"
+OUTCOMES = Path(__file__).resolve().parent / "data" / "every-outcome.xhtml"
 BROKEN = "XML parse error at byte None: unexpected closing tag x"
 PATH = os.pathsep.join([str(Path(quorrel.__file__).resolve().parent), str(ROOT / "python"),
                         os.environ.get("PYTHONPATH", "")])
@@ -105,10 +108,8 @@ def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(wor
                  "--jobs", "2", cwd=work)
     assert result.returncode == 1
     assert errors(result).decode().splitlines() == [
-        "quorrel: missing.xml: No such file or directory",
-        f"quorrel: broken.xml: {BROKEN}",
-        "quorrel: loop.xml: Too many levels of symbolic links",
-    ]
+        "quorrel: missing.xml: No such file or directory", f"quorrel: broken.xml: {BROKEN}",
+        "quorrel: loop.xml: Too many levels of symbolic links"]
     assert result.stdout.decode("utf-8") == receipts_of(EDGE) + receipts_of(EXAMPLE) + receipts_of(INLINE)
 
 
@@ -241,14 +242,11 @@ def test_the_checks_before_a_run_make_file_system_calls_in_proportion_to_the_inp
         (tmp_path / "out" / f"{name}.receipts.jsonl").touch()  # outputs of an earlier run
     calls = collections.Counter()
 
-    def counted(name, real):
-        def call(*args, **kwargs):
-            calls[name] += 1
-            return real(*args, **kwargs)
-        return call
-
     for name in ("stat", "lstat", "scandir", "listdir", "access", "open"):
-        monkeypatch.setattr(os, name, counted(name, getattr(os, name)))
+        def counted(*args, _name=name, _real=getattr(os, name), **kwargs):
+            calls[_name] += 1
+            return _real(*args, **kwargs)
+        monkeypatch.setattr(os, name, counted)
 
     def count(n):
         calls.clear()
@@ -290,46 +288,39 @@ def test_verify_exit_status_and_report(work):
 
 
 @pytest.mark.parametrize(
-    "receipts, source, stdin",
+    "receipts, source, stdin, status, message",
     [
-        ("r.jsonl.gz", "src.xhtml.gz", None),
-        ("-", "src.xhtml.gz", "r.jsonl"),
-        ("r.jsonl", "-", EXAMPLE.name),
-        ("r.jsonl", f"pkg.xbri/top/reports/{EXAMPLE.name}", None),
+        # Receipts and source in every form.
+        ("r.jsonl.gz", "src.xhtml.gz", None, 0, ""), ("-", "src.xhtml.gz", "r.jsonl", 0, ""),
+        ("r.jsonl", "-", EXAMPLE.name, 0, ""), ("r.jsonl", f"pkg.xbri/top/reports/{EXAMPLE.name}", None, 0, ""),
+        # Errors that stop the run.
+        ("r.jsonl", "broken.xml", None, 2, f"broken.xml: source parse failed: {BROKEN}"),
+        ("latin1.jsonl", EXAMPLE.name, None, 2, "latin1.jsonl: not UTF-8 text: invalid start byte at byte 0"),
+        ("missing.jsonl", EXAMPLE.name, None, 2, "missing.jsonl: No such file or directory"),
+        ("-", "-", None, 2, "RECEIPTS and SOURCE cannot both be standard input"),
+        ("r.jsonl", "pkg.zip", None, 2,
+         "pkg.zip: a report package holds several documents: name one as pkg.zip/path/inside"),
+        ("r.jsonl", "pkg.zip/reports/none.xhtml", None, 2, "pkg.zip/reports/none.xhtml: no such entry in the package"),
+        # Line 1,000 of the file, the blank line 500 counted; the module itself always says line 1.
+        ("thousand.jsonl", EXAMPLE.name, None, 2, "thousand.jsonl: line 1000, column 40: EOF while parsing a string"),
     ],
 )
-def test_verify_reads_receipts_and_source_in_every_form(work, receipts, source, stdin):
-    (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
+def test_verify_reads_every_form_of_input_and_stops_with_status_two_on_errors(work, receipts, source, stdin, status,
+                                                                              message):
+    lines = receipts_of(EXAMPLE).splitlines(keepends=True)
+    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
     (work / "r.jsonl.gz").write_bytes(gzip.compress((work / "r.jsonl").read_bytes()))
     (work / "src.xhtml.gz").write_bytes(gzip.compress(EXAMPLE.read_bytes()))
     package(work / "pkg.xbri", {f"top/reports/{EXAMPLE.name}": EXAMPLE.read_bytes()})
-    result = run("verify", receipts, source, cwd=work, stdin=(work / stdin).read_bytes() if stdin else None)
-    assert (result.returncode, result.stdout, result.stderr) == (0, b"27 receipts: 27 verified, 0 failed\n", b"")
-
-
-@pytest.mark.parametrize(
-    "receipts, source, message",
-    [
-        ("r.jsonl", "broken.xml", f"broken.xml: source parse failed: {BROKEN}"),
-        ("latin1.jsonl", EXAMPLE.name, "latin1.jsonl: not UTF-8 text: invalid start byte at byte 0"),
-        ("missing.jsonl", EXAMPLE.name, "missing.jsonl: No such file or directory"),
-        ("-", "-", "RECEIPTS and SOURCE cannot both be standard input"),
-        ("r.jsonl", "pkg.zip", "pkg.zip: a report package holds several documents: name one as pkg.zip/path/inside"),
-        ("r.jsonl", "pkg.zip/reports/none.xhtml", "pkg.zip/reports/none.xhtml: no such entry in the package"),
-        # Line 1,000 of the file, the blank line 500 counted; the module itself always says line 1.
-        ("thousand.jsonl", EXAMPLE.name, "thousand.jsonl: line 1000, column 40: EOF while parsing a string"),
-    ],
-)
-def test_verify_errors_exit_with_status_two(work, receipts, source, message):
-    lines = receipts_of(EXAMPLE).splitlines(keepends=True)
-    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
     (work / "latin1.jsonl").write_bytes(b"\xff\n")
     package(work / "pkg.zip", {})
     thousand = (lines * 37)[:998]
     thousand.insert(499, "\n")
     (work / "thousand.jsonl").write_text("".join(thousand) + lines[0][:40] + "\n" + "x\n", encoding="utf-8")
-    result = run("verify", receipts, source, cwd=work)
-    assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
+    result = run("verify", receipts, source, cwd=work, stdin=(work / stdin).read_bytes() if stdin else None)
+    stdout = b"27 receipts: 27 verified, 0 failed\n" if status == 0 else b""
+    assert (result.returncode, result.stdout, result.stderr.decode()) == (
+        status, stdout, message and f"quorrel: {message}\n")
 
 
 def test_verify_keep_going_lists_every_unreadable_line_and_verifies_the_others(work):
@@ -352,9 +343,6 @@ def test_a_reader_that_stops_early_is_not_success(work, command):
     result = subprocess.run(["bash", "-c", f"set -o pipefail; {line} {command} | head -1"], cwd=work,
                             env=dict(os.environ, PYTHONPATH=PATH), capture_output=True, timeout=120)
     assert (result.returncode, result.stderr, result.stdout.count(b"\n")) == (1, b"", 1)
-
-
-OUTCOMES = Path(__file__).resolve().parent / "data" / "every-outcome.xhtml"
 
 
 def test_receipts_say_what_each_document_left_without_a_receipt(tmp_path):
@@ -381,19 +369,13 @@ def test_receipts_say_what_each_document_left_without_a_receipt(tmp_path):
 def test_facts_in_every_format_hold_the_same_rows(tmp_path):
     rows = [json.loads(line) for line in run("facts", OUTCOMES, EXAMPLE).stdout.decode().splitlines()]
     assert [r["file"] for r in rows] == [str(OUTCOMES)] * 9 + [str(EXAMPLE)] * 29
-    table = list(csv_rows(run("facts", "--format", "csv", OUTCOMES, EXAMPLE).stdout.decode()))
+    table = list(csv.DictReader(io.StringIO(run("facts", "--format", "csv", OUTCOMES, EXAMPLE).stdout.decode())))
     assert [r["receipt_id"] or None for r in table] == [r["receipt_id"] for r in rows]
     assert json.loads(table[0]["dimensions"]) == rows[0]["dimensions"]
     assert run("facts", "--format", "parquet", EXAMPLE).returncode == 2
     pq = pytest.importorskip("pyarrow.parquet")
     assert run("facts", "--format", "parquet", OUTCOMES, EXAMPLE, "-o", tmp_path / "f.parquet").returncode == 0
     assert pq.read_table(tmp_path / "f.parquet").to_pylist() == rows
-
-
-def csv_rows(text):
-    import csv
-    import io
-    return csv.DictReader(io.StringIO(text))
 
 
 def test_facts_of_the_corpus_as_parquet_have_one_schema_and_every_fact(tmp_path, corpus_dir):

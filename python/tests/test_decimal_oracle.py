@@ -82,12 +82,8 @@ def normalize(a):
     return (neg, m, s) if m else (False, 0, 0)
 
 
-OPERATIONS = {
-    "add": add,
-    "sub": lambda a, b: add(a, (not b[0], b[1], b[2])),
-    "mul": lambda a, b: fit(abs(value(a) * value(b)), min(a[2] + b[2], MAX_SCALE), a[0] != b[0]),
-    "div": div,
-}
+OPERATIONS = {"add": add, "sub": lambda a, b: add(a, (not b[0], b[1], b[2])), "div": div,
+              "mul": lambda a, b: fit(abs(value(a) * value(b)), min(a[2] + b[2], MAX_SCALE), a[0] != b[0])}
 
 
 def operand(rng):

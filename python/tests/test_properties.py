@@ -189,8 +189,6 @@ def attestation_bytes(r):
 
 
 ALPHABET = st.sampled_from(list('{}[]:,"\\ 0123456789abcdefuAF-.+eEnulltrx\t\r\x1f\u00e9\u2028\ufeff'))
-
-
 EDITS = st.lists(st.tuples(st.sampled_from(["insert", "delete", "replace"]), st.integers(0), ALPHABET),
                  min_size=1, max_size=3)
 

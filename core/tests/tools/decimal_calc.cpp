@@ -25,14 +25,6 @@ std::string_view next_word(std::string_view& rest) {
   return word;
 }
 
-void print(std::string& out, const std::optional<Decimal>& d, const char* failure) {
-  if (d) {
-    d->append_to(out);
-  } else {
-    out += failure;
-  }
-}
-
 }  // namespace
 
 int main() {
@@ -44,35 +36,23 @@ int main() {
     const std::string_view op = next_word(rest);
     const auto a = Decimal::parse(next_word(rest));
     const std::string_view second = next_word(rest);
-    if (!a) {
-      out += "bad operand\n";
-      continue;
-    }
-    if (op == "normalize") {
-      a->normalize().append_to(out);
+    const auto b = Decimal::parse(second);
+    std::optional<Decimal> result;
+    if (!a || (op != "normalize" && op != "round" && !b)) {
+      out += "bad operand";
+    } else if (op == "normalize") {
+      result = a->normalize();
     } else if (op == "round") {
-      a->round(static_cast<std::uint32_t>(std::strtoul(std::string(second).c_str(), nullptr, 10)))
-          .append_to(out);
+      result = a->round(static_cast<std::uint32_t>(std::strtoul(std::string(second).c_str(), nullptr, 10)));
+    } else if (op == "cmp") {
+      out += std::to_string(Decimal::compare(*a, *b));
+    } else if (op == "add" || op == "sub" || op == "mul" || op == "div") {
+      result = op == "add" ? a->add(*b) : op == "sub" ? a->sub(*b) : op == "mul" ? a->mul(*b) : a->div(*b);
+      if (!result) out += "overflow";
     } else {
-      const auto b = Decimal::parse(second);
-      if (!b) {
-        out += "bad operand\n";
-        continue;
-      }
-      if (op == "add") {
-        print(out, a->add(*b), "overflow");
-      } else if (op == "sub") {
-        print(out, a->sub(*b), "overflow");
-      } else if (op == "mul") {
-        print(out, a->mul(*b), "overflow");
-      } else if (op == "div") {
-        print(out, a->div(*b), "overflow");
-      } else if (op == "cmp") {
-        out += std::to_string(Decimal::compare(*a, *b));
-      } else {
-        out += "unknown operation";
-      }
+      out += "unknown operation";
     }
+    if (result) result->append_to(out);
     out += '\n';
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
