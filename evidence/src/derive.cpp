@@ -28,7 +28,7 @@ std::expected<std::optional<std::string>, EvidenceError> common_text(std::string
   if (given) return given;
   if (first == second) return first;
   const auto shown = [](const std::optional<std::string>& text) { return text ? quoted(*text) : "none"; };
-  return std::unexpected(EvidenceError::derivation_failed("the parents' " + std::string(name) + " differ (" +
+  return std::unexpected(EvidenceError::derivation_failed("the parents differ in " + std::string(name) + " (" +
                                                           shown(first) + " and " + shown(second) + "); give " +
                                                           std::string(name)));
 }
