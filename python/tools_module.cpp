@@ -561,9 +561,7 @@ PyObject* receipts(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
   return false;
 }
 
-[[nodiscard]] std::optional<ev::SigningKey> read_key(PyObject* given) {
-  std::string_view pem;
-  if (!convert_pem("private_key", given, pem)) return std::nullopt;
+[[nodiscard]] std::optional<ev::SigningKey> read_key(std::string_view pem) {
   std::expected<ev::SigningKey, ev::EvidenceError> key = ev::SigningKey::from_pem(pem);
   if (!key) {
     raise_text(PyExc_ValueError, error_text(key.error()));
@@ -615,8 +613,11 @@ PyObject* public_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
   return guarded([&]() -> PyObject* {
     static constexpr Signature<1> signature{"public_key", {"private_key"}, 1};
     std::array<PyObject*, 1> slots;
-    if (!bind_arguments(signature, args, nargs, kwnames, slots)) return nullptr;
-    std::optional<ev::SigningKey> key = read_key(slots[0]);
+    std::string_view pem;
+    if (!bind_arguments(signature, args, nargs, kwnames, slots) || !convert_pem("private_key", slots[0], pem)) {
+      return nullptr;
+    }
+    std::optional<ev::SigningKey> key = read_key(pem);
     if (!key) return nullptr;
     const std::string hex = key->public_key_hex();
     return PyUnicode_FromStringAndSize(hex.data(), static_cast<Py_ssize_t>(hex.size()));
@@ -631,14 +632,16 @@ PyObject* sign(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     std::array<PyObject*, 3> slots;
     if (!bind_arguments(signature, args, nargs, kwnames, slots)) return nullptr;
     const auto [line_object, key_object, replace] = slots;
-    std::string_view line;
-    if (!convert_text("receipt_line", line_object, line)) return nullptr;
-    std::optional<ev::SigningKey> key = read_key(key_object);
-    if (!key) return nullptr;
+    std::string_view line, pem;
+    if (!convert_text("receipt_line", line_object, line) || !convert_pem("private_key", key_object, pem)) {
+      return nullptr;
+    }
     if (replace != nullptr && !PyBool_Check(replace)) {
       raise_conversion_error("replace", replace, "PyBool");
       return nullptr;
     }
+    std::optional<ev::SigningKey> key = read_key(pem);
+    if (!key) return nullptr;
     return text_result(ev::sign_line(line, *key, replace == Py_True));
   });
 }

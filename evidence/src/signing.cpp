@@ -1,13 +1,9 @@
 #include "quorrel/evidence/signing.hpp"
 
-#include <openssl/bio.h>
 #include <openssl/crypto.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include <array>
-#include <climits>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -18,32 +14,20 @@
 #include "quorrel/evidence/derived.hpp"
 #include "quorrel/evidence/json_writer.hpp"
 #include "quorrel/evidence/receipt_reader.hpp"
+#include "openssl_handles.hpp"
 
 namespace quorrel::evidence {
 namespace {
+
+using openssl::BioFree;
+using openssl::ErrorQueueGuard;
+using openssl::MdCtxFree;
+using openssl::PkeyCtxFree;
 
 constexpr std::size_t kPublicKeySize = 32;
 constexpr std::size_t kSignatureSize = 64;
 // Far more than any key file: a PEM Ed25519 key is about 120 bytes.
 constexpr std::size_t kMaxPemSize = 1 << 20;
-
-struct BioFree {
-  void operator()(BIO* p) const noexcept { BIO_free(p); }
-};
-struct PkeyCtxFree {
-  void operator()(EVP_PKEY_CTX* p) const noexcept { EVP_PKEY_CTX_free(p); }
-};
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* p) const noexcept { EVP_MD_CTX_free(p); }
-};
-
-// Leaves OpenSSL's thread-local error queue empty however the scope is left.
-struct ErrorQueueGuard {
-  ErrorQueueGuard() = default;
-  ErrorQueueGuard(const ErrorQueueGuard&) = delete;
-  ErrorQueueGuard& operator=(const ErrorQueueGuard&) = delete;
-  ~ErrorQueueGuard() { ERR_clear_error(); }
-};
 
 // The passphrase callback: an encrypted key is noted and refused. Without a
 // callback of its own, OpenSSL would prompt on the terminal.
@@ -67,6 +51,7 @@ std::expected<SigningKey, EvidenceError> SigningKey::generate() {
 
 std::expected<SigningKey, EvidenceError> SigningKey::from_pem(std::string_view pem) {
   if (pem.size() > kMaxPemSize) return std::unexpected(EvidenceError::private_key("too long for a key file"));
+  if (pem.empty()) return std::unexpected(EvidenceError::private_key("no PEM private key found"));
   const ErrorQueueGuard clear_errors;
   const std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) throw std::bad_alloc();
