@@ -70,6 +70,7 @@ inline void raise_text(PyObject* type, std::string_view text) noexcept {
 // Library errors are typed until here, where each becomes its rendered text.
 inline std::string error_text(const quorrel::core::XbrlError& error) { return error.render(); }
 inline std::string error_text(const quorrel::evidence::VerifyError& error) { return quorrel::evidence::render(error); }
+inline std::string error_text(const quorrel::evidence::EvidenceError& error) { return error.render(); }
 inline std::string error_text(const std::string& error) { return error; }
 
 // The library's text result as a str, or its error's text as ValueError, no prefix.
@@ -108,7 +109,8 @@ template <std::size_t N>
 struct Signature {
   const char* function;
   std::array<const char*, N> parameters;
-  std::size_t required;  // the first `required` parameters have no default
+  std::size_t required;        // the first `required` parameters have no default
+  std::size_t positional = N;  // the parameters after the first `positional` are keyword-only
 };
 
 // Fills `slots` (one per parameter; nullptr where nothing was given) from a
@@ -118,9 +120,11 @@ template <std::size_t N>
                                   PyObject* kwnames, std::array<PyObject*, N>& slots) {
   slots.fill(nullptr);
   const auto positional = static_cast<std::size_t>(nargs);
-  for (std::size_t i = 0; i < positional && i < N; ++i) {
+  const std::size_t takes = signature.positional;
+  for (std::size_t i = 0; i < positional && i < takes; ++i) {
     slots[i] = args[i];
   }
+  std::size_t keyword_only = 0;
   const Py_ssize_t keyword_count = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
   for (Py_ssize_t k = 0; k < keyword_count; ++k) {
     PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
@@ -141,14 +145,21 @@ template <std::size_t N>
       return false;
     }
     slots[index] = args[nargs + k];
+    keyword_only += index >= takes ? 1 : 0;
   }
-  if (positional > N) {
-    std::string accepted = signature.required == N
-                               ? std::to_string(N)
-                               : "from " + std::to_string(signature.required) + " to " + std::to_string(N);
-    const bool plural = signature.required != N || N != 1;
-    PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd were given", signature.function,
-                 accepted.c_str(), plural ? "s" : "", nargs);
+  if (positional > takes) {
+    std::string accepted = signature.required == takes
+                               ? std::to_string(takes)
+                               : "from " + std::to_string(signature.required) + " to " + std::to_string(takes);
+    const bool plural = signature.required != takes || takes != 1;
+    std::string given = std::to_string(positional);
+    if (keyword_only > 0) {
+      given += positional == 1 ? " positional argument" : " positional arguments";
+      given += " (and " + std::to_string(keyword_only) + " keyword-only argument" + (keyword_only == 1 ? ")" : "s)");
+    }
+    PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %s %s given", signature.function,
+                 accepted.c_str(), plural ? "s" : "", given.c_str(),
+                 positional == 1 && keyword_only == 0 ? "was" : "were");
     return false;
   }
   std::array<const char*, N> missing{};

@@ -1,11 +1,15 @@
 // The module boundary of `quorrel_tools`: argument binding, conversion and
 // error mapping for what users need around the receipts (the fact table and
-// the document's counts), with the helpers it shares with `quorrel` in
-// binding.hpp. Unlike `quorrel`, its functions take any contiguous buffer and
-// release the interpreter lock while the native work runs, holding the
-// buffer's export meanwhile so it cannot be resized or closed under them.
+// the document's counts, derived receipts, Ed25519 keys and signatures), with
+// the helpers it shares with `quorrel` in binding.hpp. Unlike `quorrel`, the
+// document functions take any contiguous buffer and release the interpreter
+// lock while the native work runs, holding the buffer's export meanwhile so
+// it cannot be resized or closed under them; the receipt and key functions
+// work on one or two short texts and keep the lock.
 #include "binding.hpp"
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,7 +17,10 @@
 #include <unordered_map>
 #include <variant>
 
+#include "quorrel/evidence/derive.hpp"
+#include "quorrel/evidence/derived.hpp"
 #include "quorrel/evidence/fact_table.hpp"
+#include "quorrel/evidence/signing.hpp"
 
 namespace {
 
@@ -479,6 +486,166 @@ PyObject* receipts(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
   });
 }
 
+// ---------------------------------------------------------------------------
+// Derived receipts, keys and signatures.
+
+[[nodiscard]] bool convert_optional_text(const char* parameter, PyObject* given,
+                                         std::optional<std::string>& out) {
+  if (given == nullptr || given == Py_None) return true;
+  std::string_view text;
+  if (!convert_text(parameter, given, text)) return false;
+  out.emplace(text);
+  return true;
+}
+
+// "ratio", "difference" or "growth_rate", by the names receipts give them.
+[[nodiscard]] bool convert_operation(PyObject* given, ev::Operation& out) {
+  std::string_view name;
+  if (!convert_text("op", given, name)) return false;
+  for (const ev::OperationKind kind :
+       {ev::OperationKind::Ratio, ev::OperationKind::Difference, ev::OperationKind::GrowthRate}) {
+    if (ev::operation_name(kind) == name) {
+      out.kind = kind;
+      return true;
+    }
+  }
+  raise_text(PyExc_ValueError, "unknown operation \"" + ev::shown_value(name) +
+                                   "\": expected ratio, difference or growth_rate");
+  return false;
+}
+
+[[nodiscard]] bool convert_round_dp(PyObject* given, std::optional<std::uint32_t>& out) {
+  if (given == nullptr || given == Py_None) return true;
+  if (!PyLong_Check(given) || PyBool_Check(given)) {
+    raise_conversion_error("round_dp", given, "PyLong");
+    return false;
+  }
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(given, &overflow);
+  if (value == -1 && PyErr_Occurred()) return false;
+  if (overflow != 0 || value < 0 || value > 0xFFFFFFFFLL) {
+    PyErr_Format(PyExc_ValueError, "round_dp must be between 0 and 4294967295, not %R", given);
+    return false;
+  }
+  out = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+// A tuple or list of two str.
+[[nodiscard]] bool convert_roles(PyObject* given, std::optional<std::array<std::string, 2>>& out) {
+  if (given == nullptr || given == Py_None) return true;
+  if (!PyTuple_Check(given) && !PyList_Check(given)) {
+    PyErr_Format(PyExc_TypeError, "argument 'roles': expected a pair of str, not '%s'", Py_TYPE(given)->tp_name);
+    return false;
+  }
+  if (PySequence_Fast_GET_SIZE(given) != 2) {
+    PyErr_Format(PyExc_TypeError, "argument 'roles': expected a pair of str, not %zd of them",
+                 PySequence_Fast_GET_SIZE(given));
+    return false;
+  }
+  std::array<std::string, 2> roles;
+  for (Py_ssize_t i = 0; i < 2; ++i) {
+    std::string_view role;
+    if (!convert_text("roles", PySequence_Fast_GET_ITEM(given, i), role)) return false;
+    roles[static_cast<std::size_t>(i)] = role;
+  }
+  out = std::move(roles);
+  return true;
+}
+
+// PEM text as str or bytes.
+[[nodiscard]] bool convert_pem(const char* parameter, PyObject* given, std::string_view& out) {
+  if (PyBytes_Check(given)) return convert_bytes(parameter, given, out);
+  if (PyUnicode_Check(given)) return convert_text(parameter, given, out);
+  PyErr_Format(PyExc_TypeError, "argument '%s': expected str or bytes, not '%s'", parameter, Py_TYPE(given)->tp_name);
+  return false;
+}
+
+[[nodiscard]] std::optional<ev::SigningKey> read_key(std::string_view pem) {
+  std::expected<ev::SigningKey, ev::EvidenceError> key = ev::SigningKey::from_pem(pem);
+  if (!key) {
+    raise_text(PyExc_ValueError, error_text(key.error()));
+    return std::nullopt;
+  }
+  return std::move(*key);
+}
+
+// derive(op, first, second, *, round_dp=None, roles=None, doc_id=None, unit=None) -> str
+
+PyObject* derive(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    static constexpr Signature<7> signature{
+        "derive", {"op", "first", "second", "round_dp", "roles", "doc_id", "unit"}, 3, 3};
+    std::array<PyObject*, 7> slots;
+    if (!bind_arguments(signature, args, nargs, kwnames, slots)) return nullptr;
+    const auto [op, first, second, round_dp, roles, doc_id, unit] = slots;
+    ev::DeriveOptions options;
+    std::string_view first_line, second_line;
+    if (!convert_operation(op, options.operation) || !convert_text("first", first, first_line) ||
+        !convert_text("second", second, second_line) || !convert_round_dp(round_dp, options.operation.round_dp) ||
+        !convert_roles(roles, options.roles) || !convert_optional_text("doc_id", doc_id, options.doc_id) ||
+        !convert_optional_text("unit", unit, options.unit)) {
+      return nullptr;
+    }
+    return text_result(ev::derive_line(first_line, second_line, options));
+  });
+}
+
+// generate_key() -> str
+
+PyObject* generate_key(PyObject*, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    std::expected<ev::SigningKey, ev::EvidenceError> key = ev::SigningKey::generate();
+    if (!key) {
+      raise_text(PyExc_ValueError, error_text(key.error()));
+      return nullptr;
+    }
+    std::string pem = key->pem();
+    PyObject* text = PyUnicode_FromStringAndSize(pem.data(), static_cast<Py_ssize_t>(pem.size()));
+    ev::wipe(pem);
+    return text;
+  });
+}
+
+// public_key(private_key) -> str
+
+PyObject* public_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    static constexpr Signature<1> signature{"public_key", {"private_key"}, 1};
+    std::array<PyObject*, 1> slots;
+    std::string_view pem;
+    if (!bind_arguments(signature, args, nargs, kwnames, slots) || !convert_pem("private_key", slots[0], pem)) {
+      return nullptr;
+    }
+    std::optional<ev::SigningKey> key = read_key(pem);
+    if (!key) return nullptr;
+    const std::string hex = key->public_key_hex();
+    return PyUnicode_FromStringAndSize(hex.data(), static_cast<Py_ssize_t>(hex.size()));
+  });
+}
+
+// sign(receipt_line, private_key, *, replace=False) -> str
+
+PyObject* sign(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    static constexpr Signature<3> signature{"sign", {"receipt_line", "private_key", "replace"}, 2, 2};
+    std::array<PyObject*, 3> slots;
+    if (!bind_arguments(signature, args, nargs, kwnames, slots)) return nullptr;
+    const auto [line_object, key_object, replace] = slots;
+    std::string_view line, pem;
+    if (!convert_text("receipt_line", line_object, line) || !convert_pem("private_key", key_object, pem)) {
+      return nullptr;
+    }
+    if (replace != nullptr && !PyBool_Check(replace)) {
+      raise_conversion_error("replace", replace, "PyBool");
+      return nullptr;
+    }
+    std::optional<ev::SigningKey> key = read_key(pem);
+    if (!key) return nullptr;
+    return text_result(ev::sign_line(line, *key, replace == Py_True));
+  });
+}
+
 PyMethodDef module_functions[] = {
     {"facts", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(facts)), METH_FASTCALL | METH_KEYWORDS,
      "facts(source, doc_id, uri, authority=None)\n--\n\n"
@@ -491,11 +658,33 @@ PyMethodDef module_functions[] = {
      "receipts(source, doc_id, uri, authority=None)\n--\n\n"
      "Return (jsonl, summary): the text quorrel.receipts_for_bytes gives for\n"
      "the same arguments, and the document's counts, from one parse."},
+    {"derive", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(derive)), METH_FASTCALL | METH_KEYWORDS,
+     "derive(op, first, second, *, round_dp=None, roles=None, doc_id=None, unit=None)\n--\n\n"
+     "Return the line of the receipt derived from two parent receipt lines by\n"
+     "op (\"ratio\", \"difference\" or \"growth_rate\"), computed as verification\n"
+     "recomputes it. Roles default to numerator/denominator, minuend/subtrahend\n"
+     "or current/prior; doc_id to the parents' common one; unit, for a\n"
+     "difference, to the parents' common one, otherwise none."},
+    {"generate_key", generate_key, METH_NOARGS,
+     "generate_key()\n--\n\n"
+     "Return a new Ed25519 private key as unencrypted PKCS#8 PEM text."},
+    {"public_key", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(public_key)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "public_key(private_key)\n--\n\n"
+     "Return the public key of a PEM Ed25519 private key in 64 lower-case\n"
+     "hexadecimal digits."},
+    {"sign", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sign)), METH_FASTCALL | METH_KEYWORDS,
+     "sign(receipt_line, private_key, *, replace=False)\n--\n\n"
+     "Return the receipt line with an Ed25519 attestation over its canonical\n"
+     "body; its id is unchanged. A receipt whose id is not its body's, or\n"
+     "that carries an attestation (unless replace), is refused."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "quorrel_tools", "Tools around quorrel's receipts: the fact table and document counts.",
+    PyModuleDef_HEAD_INIT, "quorrel_tools",
+    "Tools around quorrel's receipts: the fact table and document counts, derived receipts, Ed25519 keys and "
+    "signatures.",
     -1, module_functions, nullptr, nullptr, nullptr, nullptr,
 };
 

@@ -17,21 +17,26 @@ std::string recomputed_id(const Receipt& receipt, std::string& body, Sha256& sha
 
 EvidenceError overflow() { return EvidenceError::derivation_failed("decimal overflow"); }
 
+}  // namespace
+
 // A parent's claimed value as a mismatch detail shows it. The detail of every
 // input that names the parent repeats it, so a hostile batch of one huge
 // parent named by many inputs would otherwise make the summary grow with
 // their product; values past this length (never a real decimal) are cut.
-constexpr std::size_t kShownParentValue = 1024;
-
-std::string shown_parent_value(std::string_view value) {
-  if (value.size() <= kShownParentValue) return std::string(value);
-  std::size_t cut = kShownParentValue;
+std::string shown_value(std::string_view value) {
+  constexpr std::size_t kShown = 1024;
+  if (value.size() <= kShown) return std::string(value);
+  std::size_t cut = kShown;
   // Never split a UTF-8 character.
   while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
   return std::string(value.substr(0, cut)) + "... (" + std::to_string(value.size()) + " bytes)";
 }
 
-}  // namespace
+bool hashes_to_own_id(const Receipt& receipt) {
+  std::string body;
+  Sha256 sha;
+  return recomputed_id(receipt, body, sha) == receipt.receipt_id;
+}
 
 ReceiptIndex::ReceiptIndex(std::span<const Receipt> receipts) {
   parents_.reserve(receipts.size());
@@ -63,9 +68,8 @@ const ReceiptIndex::Parent* ReceiptIndex::find(std::string_view receipt_id) cons
 
 bool ReceiptIndex::intact(const Parent& parent) const {
   if (parent.intact < 0) {
-    std::string body;
-    Sha256 sha;
-    parent.intact = parent.receipt != nullptr && recomputed_id(*parent.receipt, body, sha) == parent.receipt_id ? 1 : 0;
+    // The receipt states the id it is indexed under.
+    parent.intact = parent.receipt != nullptr && hashes_to_own_id(*parent.receipt) ? 1 : 0;
   }
   return parent.intact == 1;
 }
@@ -143,7 +147,7 @@ VerificationReport verify_derived(const Receipt& receipt, const ReceiptIndex& in
       } else if (!index.intact(*parent)) {
         note(input.receipt_id + ": parent fails integrity");
       } else if (parent->claimed_value != input.value) {
-        note(input.receipt_id + ": consumed " + input.value + " but parent claims " + shown_parent_value(parent->claimed_value));
+        note(input.receipt_id + ": consumed " + input.value + " but parent claims " + shown_value(parent->claimed_value));
       }
       if (std::optional<core::Decimal> operand = core::Decimal::parse(input.value)) {
         operands.push_back(*operand);

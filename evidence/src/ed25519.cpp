@@ -1,32 +1,19 @@
 #include "quorrel/evidence/ed25519.hpp"
 
-#include <openssl/err.h>
-#include <openssl/evp.h>
-
 #include <memory>
 #include <new>
+
+#include "openssl_handles.hpp"
 
 namespace quorrel::evidence {
 namespace {
 
+using openssl::ErrorQueueGuard;
+using openssl::MdCtxFree;
+using openssl::PkeyFree;
+
 constexpr std::size_t kPublicKeySize = 32;
 constexpr std::size_t kSignatureSize = 64;
-
-struct PkeyFree {
-  void operator()(EVP_PKEY* p) const noexcept { EVP_PKEY_free(p); }
-};
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* p) const noexcept { EVP_MD_CTX_free(p); }
-};
-
-// Leaves OpenSSL's thread-local error queue empty however the scope is left,
-// so no error from one verification can be mistaken for another's.
-struct ErrorQueueGuard {
-  ErrorQueueGuard() = default;
-  ErrorQueueGuard(const ErrorQueueGuard&) = delete;
-  ErrorQueueGuard& operator=(const ErrorQueueGuard&) = delete;
-  ~ErrorQueueGuard() { ERR_clear_error(); }
-};
 
 constexpr int hex_value(char c) noexcept {
   if (c >= '0' && c <= '9') return c - '0';

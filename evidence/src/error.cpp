@@ -20,6 +20,14 @@ EvidenceError EvidenceError::signing_failed(std::string reason) {
   return EvidenceError(Kind::SigningFailed, std::move(reason));
 }
 
+EvidenceError EvidenceError::unreadable_receipt(std::string_view what, std::string read_error_text) {
+  read_error_text.insert(0, ": ");
+  read_error_text.insert(0, what);
+  return EvidenceError(Kind::UnreadableReceipt, std::move(read_error_text));
+}
+
+EvidenceError EvidenceError::private_key(std::string reason) { return EvidenceError(Kind::PrivateKey, std::move(reason)); }
+
 EvidenceError EvidenceError::operation_arity(std::size_t needed, std::size_t got) {
   std::string reason = "operation needs ";
   reason += std::to_string(needed);
@@ -44,6 +52,11 @@ std::string EvidenceError::render() const {
       break;
     case Kind::SigningFailed:
       prefix = "signing failed: ";
+      break;
+    case Kind::UnreadableReceipt:
+      break;  // the payload names the text
+    case Kind::PrivateKey:
+      prefix = "not an unencrypted Ed25519 private key: ";
       break;
   }
   std::string out;

@@ -116,6 +116,12 @@ TEST(Report, JsonMembersSortedDetailOnlyWhenPresentAndTextsEscaped) {
   EXPECT_EQ(ev::EvidenceError::source_parse("x").render(), "source parse failed: x");
   EXPECT_EQ(ev::EvidenceError::receipt_serialization("x").render(), "receipt serialization failed: x");
   EXPECT_EQ(ev::EvidenceError::signing_failed("no key").render(), "signing failed: no key");
+  EXPECT_EQ(ev::EvidenceError::unreadable_receipt("first", "trailing characters at line 1 column 3").render(),
+            "first: trailing characters at line 1 column 3");
+  EXPECT_EQ(ev::EvidenceError::private_key("it is encrypted").render(),
+            "not an unencrypted Ed25519 private key: it is encrypted");
+  EXPECT_EQ(ev::EvidenceError::operation_arity(2, 3).render(), "derivation failed: operation needs 2 inputs, got 3");
+  EXPECT_EQ(ev::EvidenceError::division_by_zero().render(), "derivation failed: division by zero");
 }
 
 // Which lines are records is the jsonl_records fuzz target's (against a plain

@@ -1,9 +1,14 @@
 """Command line for quorrel: build evidence receipts and verify them.
 
-    quorrel receipts INPUT... [--doc-id ID] [--uri URI] [--authority TEXT] [-o OUT] [--jobs N] [--max-size SIZE]
+    quorrel receipts INPUT... [--doc-id ID] [--uri URI] [--authority TEXT] [-o OUT] [--jobs N] [--max-size SIZE]  [--strict]
     quorrel facts INPUT... [--format jsonl|csv|parquet] [-o OUT]
     quorrel show RECEIPTS SOURCE [--html OUT.html]
-    quorrel verify RECEIPTS SOURCE [--json] [--keep-going] [--max-size SIZE]
+    quorrel verify RECEIPTS SOURCE [--json] [--keep-going] [--signed-by KEY] [--max-size SIZE]
+    quorrel derive {ratio,difference,growth_rate} --receipts FILE --first ID --second ID [--round-dp N]
+                   [--roles A,B] [--doc-id ID] [--unit U] [-a]
+    quorrel keygen -o KEY.pem
+    quorrel pubkey KEY.pem
+    quorrel sign --key KEY.pem IN.jsonl [-o OUT.jsonl] [--replace]
 
 One module per command; inputs.py reads every input, pool.py runs the workers.
 """
@@ -48,12 +53,12 @@ def _size(text: str) -> int:
 def _parser() -> argparse.ArgumentParser:
     import argparse
 
-    from . import facts, receipts, show, verify
+    from . import derive, facts, keys, receipts, show, verify
 
     parser = argparse.ArgumentParser(prog="quorrel", description="Evidence receipts for XBRL and Inline XBRL facts.")
     parser.add_argument("--version", action="version", version=f"quorrel {VERSION}")
     sub = parser.add_subparsers(dest="command", required=True)
-    for command in (receipts, facts, verify, show):
+    for command in (receipts, facts, verify, show, derive, keys):
         command.add_parser(sub, _positive, _size)
     return parser
 

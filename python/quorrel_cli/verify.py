@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import argparse
+import base64
+import binascii
 import hashlib
 import json
 import re
@@ -18,6 +20,13 @@ from . import console, inputs
 PROBE = b""
 READ_ERROR = re.compile(r"(.*) at line 1 column (\d+)", re.DOTALL)
 SOURCE_ERROR = "source parse failed: "
+HEX_KEY = re.compile(r"[0-9A-Fa-f]{64}")
+PUBLIC_PEM = re.compile(r"-----BEGIN PUBLIC KEY-----([A-Za-z0-9+/=\s]*)-----END PUBLIC KEY-----")
+# The DER SubjectPublicKeyInfo of an Ed25519 key, up to the 32 key bytes.
+ED25519_SPKI = bytes.fromhex("302a300506032b6570032100")
+NOT_A_PUBLIC_KEY = "not an Ed25519 public key (64 hexadecimal digits or a PEM public key file)"
+# Far longer than any public key file.
+KEY_FILE_LIMIT = 1 << 16
 
 
 def add_parser(sub: argparse._SubParsersAction, positive: Callable[[str], int], size: Callable[[str], int]) -> None:
@@ -30,6 +39,9 @@ def add_parser(sub: argparse._SubParsersAction, positive: Callable[[str], int], 
                      help="verify every readable line and list every unreadable one")
     ver.add_argument("--max-size", type=size, default=inputs.DEFAULT_MAX_SIZE, metavar="SIZE",
                      help="largest decompressed file or standard input (default: 256M)")
+    ver.add_argument("--signed-by", metavar="KEY",
+                     help="also fail every receipt not attested by this Ed25519 public key: "
+                          "64 hexadecimal digits or a PEM public key file")
     ver.set_defaults(run=run)
 
 
@@ -50,6 +62,71 @@ def unreadable_lines(lines: list[str], first_only: bool) -> list[tuple[int, str]
             if first_only:
                 break
     return found
+
+
+def receipt_records(text: str, label: str) -> list[tuple[int, str, dict]]:
+    """(line number, line, members) for every receipt line of text, a record
+    written positionally given its members' names; inputs.Refused names the
+    first line that does not read as a receipt. The module's reader decides
+    what reads; json only picks out the members of lines known to read."""
+    lines = text.split("\n")
+    try:
+        quorrel.verify_bytes(text, PROBE)
+    except ValueError as exc:
+        unreadable = unreadable_lines(lines, first_only=True)
+        if unreadable:
+            number, where = unreadable[0]
+            raise inputs.Refused(label, f"line {number}, {where}") from None
+        raise inputs.Refused(label, str(exc)) from None
+    records = []
+    for number, line in enumerate(lines, 1):
+        try:
+            record = json.loads(line)
+        except ValueError:
+            continue  # blank to the reader
+        records.append((number, line, as_record(record, RECEIPT_FIELDS)))
+    return records
+
+
+RECEIPT_FIELDS = ("schema", "receipt_id", "claim", "evidence", "derivation", "attestation")
+ATTESTATION_FIELDS = ("alg", "public_key", "sig")
+
+
+def as_record(value: dict | list, fields: tuple[str, ...]) -> dict:
+    return value if isinstance(value, dict) else dict(zip(fields, value))
+
+
+def not_attested(records: list[tuple[int, str, dict]], key: str) -> list[tuple[str, str | None]]:
+    """(receipt id, the public key of its attestation or None) for each
+    receipt whose attestation does not name key; whether a signature is
+    valid is the attestation check's to say."""
+    found = []
+    for _, _, record in records:
+        attestation = record.get("attestation")
+        public_key = None if attestation is None else as_record(attestation, ATTESTATION_FIELDS).get("public_key")
+        if public_key is None or public_key.lower() != key:
+            found.append((record["receipt_id"], public_key))
+    return found
+
+
+def public_key_of(spec: str) -> str:
+    """A public key given as 64 hexadecimal digits or as a PEM public key
+    file, in lower-case hexadecimal."""
+    if HEX_KEY.fullmatch(spec):
+        return spec.lower()
+    try:
+        with open(spec, "rb") as handle:
+            text = handle.read(KEY_FILE_LIMIT).decode("ascii", errors="replace")
+    except OSError as exc:
+        raise inputs.Refused(spec, exc.strerror or str(exc)) from None
+    match = PUBLIC_PEM.search(text)
+    try:
+        der = base64.b64decode("".join(match.group(1).split()), validate=True) if match else b""
+    except binascii.Error:
+        der = b""
+    if len(der) != len(ED25519_SPKI) + 32 or not der.startswith(ED25519_SPKI):
+        raise inputs.Refused(spec, NOT_A_PUBLIC_KEY)
+    return der[len(ED25519_SPKI):].hex()
 
 
 def describe(summary: dict) -> Iterable[str]:
@@ -75,6 +152,7 @@ def run(args: argparse.Namespace) -> int:
         console.error("RECEIPTS and SOURCE cannot both be standard input")
         return 2
     try:
+        signer = None if args.signed_by is None else public_key_of(args.signed_by)
         raw = inputs.read_one(args.receipts, args.max_size)
         source = inputs.read_one(args.file, args.max_size, entries=True)
     except inputs.Refused as exc:
@@ -113,7 +191,14 @@ def run(args: argparse.Namespace) -> int:
             console.error(f"{args.receipts}: {str(again) or type(again).__name__}")
             return 2
     summary = json.loads(summary_text)
-    status = 0 if summary["fail"] == 0 and not unreadable else 1
+    unsigned: list[tuple[str, str | None]] = []
+    if signer is not None:
+        checked = readable if unreadable else text
+        unsigned = not_attested(receipt_records(checked, args.receipts), signer)
+        summary["signed_by"] = signer
+        summary["not_attested"] = [{"public_key": key, "receipt_id": rid} for rid, key in unsigned]
+        summary_text = json.dumps(summary, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    status = 0 if summary["fail"] == 0 and not unreadable and not unsigned else 1
     other = made_from_other_bytes(text, source, summary)
     note = f"these receipts were made from other bytes than {args.file}"
     # The status is decided before anything is printed: a reader that stops
@@ -131,6 +216,11 @@ def run(args: argparse.Namespace) -> int:
                 sys.stdout.write(note + "\n")
             for line in describe(summary):
                 sys.stdout.write(line + "\n")
+            if unsigned:
+                sys.stdout.write(f"{len(unsigned)} of {summary['pass'] + summary['fail']} receipts "
+                                 f"not attested by {signer}\n")
+                for receipt_id, key in unsigned:
+                    sys.stdout.write(f"NOT ATTESTED {receipt_id} ({'no attestation' if key is None else 'attested by ' + key})\n")
             sys.stdout.flush()
     except BrokenPipeError:
         console.silence_stdout()

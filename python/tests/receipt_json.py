@@ -8,7 +8,7 @@ import hashlib
 import json
 
 from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PrivateKey
-from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
+from cryptography.hazmat.primitives.serialization import Encoding, NoEncryption, PrivateFormat, PublicFormat
 
 SCHEMA = "er/0.2"
 ENGINE = "quorrel-evidence@0.1.0"
@@ -107,6 +107,11 @@ class Signer:
         sig = self.key.sign(canonical_body(r).encode()).hex()
         r["attestation"] = {"alg": "ed25519", "public_key": self.public_hex, "sig": sig}
         return r
+
+
+def pem(key, encryption=NoEncryption()):
+    """A private key as PKCS#8 PEM, encrypted when asked."""
+    return key.private_bytes(Encoding.PEM, PrivateFormat.PKCS8, encryption)
 
 
 def _not_json(name):

@@ -8,14 +8,19 @@ import io
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import zipfile
 from pathlib import Path
 
 import pytest
+from cryptography.hazmat.primitives import serialization
+from cryptography.hazmat.primitives.asymmetric import ec, ed25519
 
 import quorrel
+import quorrel_tools
+import receipt_json as rj
 
 ROOT = Path(__file__).resolve().parents[2]
 EXAMPLE = ROOT / "examples" / "nordlicht-2025.xhtml"
@@ -393,3 +398,100 @@ def test_facts_of_the_corpus_as_parquet_have_one_schema_and_every_fact(tmp_path,
     assert done.returncode == 1  # the corpus holds documents that do not parse
     assert parquet.metadata.num_rows == parsed
     assert parquet.metadata.num_row_groups > 100
+
+
+def test_derive_prints_or_appends_the_receipt_and_refuses_with_status_two(work):
+    lines = receipts_of(EXAMPLE).splitlines(keepends=True)
+    ids = [json.loads(line)["receipt_id"] for line in lines]
+    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
+    (work / "bad.jsonl").write_text(lines[0] + "{}\n", encoding="utf-8")
+    # The same id again, its value edited: the later receipt is the one used.
+    (work / "dup.jsonl").write_text(lines[0] + lines[1] + lines[1].replace('"48215000"', '"48215001"'), encoding="utf-8")
+    expected = quorrel_tools.derive("ratio", lines[3], lines[1], round_dp=4, roles=("a", "b"))
+    made = run("derive", "ratio", "--receipts", "r.jsonl", "--first", ids[3], "--second", ids[1], "--round-dp", "4",
+               "--roles", "a,b", cwd=work)
+    assert (made.returncode, made.stdout.decode(), made.stderr) == (0, expected + "\n", b"")
+    (work / "r.jsonl").write_text("".join(lines).rstrip("\n"), encoding="utf-8")
+    appended = run("derive", "growth_rate", "--receipts", "r.jsonl", "--first", ids[1], "--second", ids[2], "-a",
+                   cwd=work)
+    assert (appended.returncode, appended.stdout) == (0, b"")
+    assert (work / "r.jsonl").read_text(encoding="utf-8") == "".join(lines) + quorrel_tools.derive(
+        "growth_rate", lines[1], lines[2]) + "\n"
+    for args, message in (
+            (["difference", "--receipts", "r.jsonl", "--round-dp", "2"], "--round-dp does not apply to a difference"),
+            (["ratio", "--receipts", "r.jsonl", "--second", "er_none"], "r.jsonl: no receipt has the id er_none"),
+            (["ratio", "--receipts", "bad.jsonl"], "bad.jsonl: line 2, column 2: missing field `schema`"),
+            (["ratio", "--receipts", "dup.jsonl", "--first", ids[1]],
+             "derivation failed: first parent fails integrity: receipt body does not hash to receipt_id")):
+        result = run("derive", "--first", ids[0], "--second", ids[0], *args, cwd=work)
+        assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
+
+
+def test_keygen_sign_and_verify_signed_by_a_key(work):
+    made = run("keygen", "-o", "k.pem", cwd=work)
+    public = made.stdout.decode().strip()
+    key = serialization.load_pem_private_key((work / "k.pem").read_bytes(), None)
+    assert (made.returncode, made.stderr, stat.S_IMODE((work / "k.pem").stat().st_mode)) == (0, b"", 0o600)
+    assert key.public_key().public_bytes(serialization.Encoding.Raw, serialization.PublicFormat.Raw).hex() == public
+    before = (work / "k.pem").read_bytes()
+    again = run("keygen", "-o", "k.pem", cwd=work)
+    assert (again.returncode, again.stdout, again.stderr, (work / "k.pem").read_bytes()) == (
+        2, b"", b"quorrel: k.pem: already exists; keygen never overwrites a file\n", before)
+    assert run("pubkey", "k.pem", cwd=work).stdout == made.stdout
+    (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
+    assert run("sign", "--key", "k.pem", "r.jsonl", "-o", "s.jsonl", cwd=work).returncode == 0
+    signed = (work / "s.jsonl").read_text(encoding="utf-8").splitlines(keepends=True)
+    verified = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", public, cwd=work)
+    assert (verified.returncode, verified.stdout) == (0, b"27 receipts: 27 verified, 0 failed\n")
+    # Edited where no check looks, given its new id and signed with another key: only --signed-by notices.
+    theirs = ed25519.Ed25519PrivateKey.generate()
+    edited = json.loads(signed[0])
+    edited["claim"]["doc_id"] = "another"
+    signed[0] = quorrel_tools.sign(rj.line(rj.sealed(edited)), rj.pem(theirs), replace=True) + "\n"
+    (work / "s.jsonl").write_text("".join(signed), encoding="utf-8")
+    (work / "pub.pem").write_bytes(theirs.public_key().public_bytes(
+        serialization.Encoding.PEM, serialization.PublicFormat.SubjectPublicKeyInfo))
+    their_hex = quorrel_tools.public_key(rj.pem(theirs))
+    assert run("verify", "s.jsonl", EXAMPLE.name, cwd=work).returncode == 0
+    caught = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", public.upper(), cwd=work)
+    assert (caught.returncode, caught.stdout.decode().splitlines()) == (1, [
+        "27 receipts: 27 verified, 0 failed", f"1 of 27 receipts not attested by {public}",
+        f"NOT ATTESTED {edited['receipt_id']} (attested by {their_hex})"])
+    by_file = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", "pub.pem", "--json", cwd=work)
+    assert by_file.returncode == 1 and len(json.loads(by_file.stdout)["not_attested"]) == 26
+    for spec, message in (("k.pem", "not an Ed25519 public key (64 hexadecimal digits or a PEM public key file)"),
+                          ("none.pem", "No such file or directory")):
+        wrong = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", spec, cwd=work)
+        assert (wrong.returncode, wrong.stderr.decode()) == (2, f"quorrel: {spec}: {message}\n")
+
+
+@pytest.mark.parametrize("key, receipts, message", [
+    ("locked.pem", "r.jsonl", "locked.pem: not an unencrypted Ed25519 private key: it is encrypted"),
+    ("ec.pem", "r.jsonl", "ec.pem: not an unencrypted Ed25519 private key: it is a key of type EC"),
+    ("none.pem", "r.jsonl", "none.pem: No such file or directory"),
+    ("k.pem", "signed.jsonl", "signed.jsonl: line 2: signing failed: the receipt already carries an attestation"),
+    ("k.pem", "edited.jsonl", "edited.jsonl: line 27: signing failed: receipt body does not hash to receipt_id"),
+])
+def test_sign_refuses_with_one_line_and_writes_nothing(work, key, receipts, message):
+    ours = ed25519.Ed25519PrivateKey.generate()
+    (work / "k.pem").write_bytes(rj.pem(ours))
+    (work / "locked.pem").write_bytes(rj.pem(ours, serialization.BestAvailableEncryption(b"pass")))
+    (work / "ec.pem").write_bytes(rj.pem(ec.generate_private_key(ec.SECP256R1())))
+    (work / "k.pem").chmod(0o600)
+    lines = receipts_of(EXAMPLE).splitlines(keepends=True)
+    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
+    (work / "signed.jsonl").write_text(lines[0] + quorrel_tools.sign(lines[1], rj.pem(ours)) + "\n", encoding="utf-8")
+    (work / "edited.jsonl").write_text("".join(lines[:-1]) + lines[-1].replace('"EUR"', '"USD"', 1), encoding="utf-8")
+    result = run("sign", "--key", key, receipts, "-o", "out.jsonl", cwd=work)
+    assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
+    assert not (work / "out.jsonl").exists()
+
+
+def test_a_key_file_others_can_read_is_used_with_a_warning(work):
+    (work / "k.pem").write_bytes(rj.pem(ed25519.Ed25519PrivateKey.generate()))
+    (work / "k.pem").chmod(0o644)
+    (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
+    result = run("sign", "--key", "k.pem", "r.jsonl", cwd=work)
+    assert (result.returncode, result.stderr) == (
+        0, b"quorrel: warning: k.pem is readable by group or others (chmod 600 k.pem)\n")
+    assert [json.loads(line)["attestation"]["alg"] for line in result.stdout.splitlines()] == ["ed25519"] * 27

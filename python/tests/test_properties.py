@@ -13,6 +13,7 @@ from hypothesis import assume, event, given
 from hypothesis import strategies as st
 
 import quorrel
+import quorrel_tools
 import receipt_json as rj
 
 DOCUMENT = (Path(__file__).resolve().parents[2] / "examples" / "nordlicht-2025.xhtml").read_bytes()
@@ -99,7 +100,9 @@ anything = st.one_of(st.none(), st.integers(), st.binary(max_size=8), st.text(ma
 
 @given(anything, anything, anything, anything)
 def test_arguments_of_any_type_raise_only_the_documented_errors(a, b, c, d):
-    for call in (lambda: quorrel.receipts_for_bytes(a, b, c, d), lambda: quorrel.verify_bytes(a, b)):
+    for call in (lambda: quorrel.receipts_for_bytes(a, b, c, d), lambda: quorrel.verify_bytes(a, b),
+                 lambda: quorrel_tools.derive(a, b, c, round_dp=d, roles=a, doc_id=b, unit=c),
+                 lambda: quorrel_tools.sign(a, b, replace=c), lambda: quorrel_tools.public_key(d)):
         try:
             call()
         except ALLOWED:

@@ -1,11 +1,15 @@
 """The README's recipe for recomputing a receipt id, taken from the README
 itself, agrees with the receipt_id check of verify_bytes on receipts as
-written and rewritten the ways other JSON tools give them back."""
+written and rewritten the ways other JSON tools give them back; and its
+commands for derived and signed receipts run as written."""
 
 import copy
 import io
 import json
+import os
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -134,3 +138,18 @@ def test_recipe_agrees_on_corpus_filings(recipe_id, corpus_dir):
         lines = quorrel.receipts_for_bytes(source, name, "corpus/" + name).splitlines()[:60]
         assert lines, name
         assert disagreements(recipe_id, lines, source) == [], name
+
+
+def test_the_derived_and_signed_receipt_commands_run_as_written(tmp_path):
+    section = (ROOT / "README.md").read_text(encoding="utf-8").split("### Derived and signed receipts", 1)[1]
+    commands = re.search(r"```sh\n(.*?)```", section, re.DOTALL).group(1)
+    (tmp_path / "examples").mkdir()
+    (tmp_path / "examples" / "nordlicht-2025.xhtml").write_bytes(EXAMPLE)
+    path = os.pathsep.join([str(Path(quorrel.__file__).resolve().parent), str(ROOT / "python")])
+    script = f'set -euo pipefail\nquorrel() {{ "{sys.executable}" -m quorrel_cli "$@"; }}\n{commands}'
+    result = subprocess.run(["bash", "-c", script], cwd=tmp_path, env=dict(os.environ, PYTHONPATH=path),
+                            capture_output=True, timeout=120)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert result.stdout.decode().splitlines()[1:] == ["28 receipts: 28 verified, 0 failed"]
+    derived = rj.lines((tmp_path / "signed.jsonl").read_text(encoding="utf-8"))[-1]
+    assert (derived["claim"]["value"], derived["claim"]["doc_id"]) == ("0.0763", "nordlicht-2025.xhtml")

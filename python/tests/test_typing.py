@@ -30,6 +30,9 @@ PROGRAM = textwrap.dedent(
     f: list[quorrel_tools.Dimension] = rows[0]["dimensions"]
     text, counts = quorrel_tools.receipts(bytearray(b""), "d", "u", authority=None)
     g: str = text + str(counts["receipts"])
+    k: str = quorrel_tools.generate_key()
+    j: str = quorrel_tools.derive("ratio", a, a, round_dp=4, roles=("n", "d"), doc_id=None)
+    l: str = quorrel_tools.sign(j, k.encode(), replace=True) + quorrel_tools.public_key(k)
     quorrel.verify_bytes("", bytearray(b""))  # wrong
     quorrel.receipts_for_bytes(b"", "doc")  # wrong
     quorrel.receipts_for_bytes(b"", "doc", "uri", authority=1)  # wrong
@@ -38,6 +41,9 @@ PROGRAM = textwrap.dedent(
     quorrel_tools.facts("text", "d", "u")  # wrong
     h: int = rows[0]["value"]  # wrong
     i: int = summary["nope"]  # wrong
+    quorrel_tools.derive("sum", a, a)  # wrong
+    quorrel_tools.derive("ratio", a, a, 4)  # wrong
+    quorrel_tools.sign(j, k, True)  # wrong
     """
 )
 WRONG = [n for n, line in enumerate(PROGRAM.splitlines(), 1) if line.endswith("# wrong")]

@@ -5,6 +5,7 @@
 #include <expected>
 #include <vector>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -50,6 +51,14 @@ class ReceiptIndex {
   // (id, index into parents_) sorted by id, one entry per id: the last receipt giving it.
   std::vector<std::pair<std::string_view, std::size_t>> by_id_;
 };
+
+// Whether the receipt's canonical body hashes to its stated id: what a
+// derived receipt asks of each parent (its schema is not examined).
+[[nodiscard]] bool hashes_to_own_id(const Receipt& receipt);
+
+// A receipt's value as a message quotes it: cut after 1024 bytes (never
+// inside a UTF-8 character), with the full length noted.
+[[nodiscard]] std::string shown_value(std::string_view value);
 
 // Recomputes a derived value from its operands (exactly two).
 [[nodiscard]] std::expected<core::Decimal, EvidenceError> apply(const Operation& operation,

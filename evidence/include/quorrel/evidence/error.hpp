@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <expected>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -14,7 +15,7 @@ namespace quorrel::evidence {
 
 class EvidenceError {
  public:
-  enum class Kind { SourceParse, ReceiptSerialization, DerivationFailed, SigningFailed };
+  enum class Kind { SourceParse, ReceiptSerialization, DerivationFailed, SigningFailed, UnreadableReceipt, PrivateKey };
 
   // "source parse failed: {}" around the parse error's rendered text.
   static EvidenceError source_parse(std::string parse_error_text);
@@ -24,6 +25,10 @@ class EvidenceError {
   static EvidenceError derivation_failed(std::string reason);
   // "signing failed: {}".
   static EvidenceError signing_failed(std::string reason);
+  // "{what}: {}" around a receipt text's rendered read error, `what` naming the text.
+  static EvidenceError unreadable_receipt(std::string_view what, std::string read_error_text);
+  // "not an unencrypted Ed25519 private key: {}".
+  static EvidenceError private_key(std::string reason);
   // Derivation failures of applying an operation.
   static EvidenceError operation_arity(std::size_t needed, std::size_t got);
   static EvidenceError division_by_zero();
