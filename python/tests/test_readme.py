@@ -141,7 +141,7 @@ def test_recipe_agrees_on_corpus_filings(recipe_id, corpus_dir):
 
 
 def test_the_derived_and_signed_receipt_commands_run_as_written(tmp_path):
-    section = (ROOT / "README.md").read_text(encoding="utf-8").split("### Derived and signed receipts", 1)[1]
+    section = (ROOT / "README.md").read_text(encoding="utf-8").split("## Derived and signed receipts", 1)[1]
     commands = re.search(r"```sh\n(.*?)```", section, re.DOTALL).group(1)
     (tmp_path / "examples").mkdir()
     (tmp_path / "examples" / "nordlicht-2025.xhtml").write_bytes(EXAMPLE)
