@@ -8,7 +8,8 @@ written as partitioned Parquet.
     quorrel_dask.run(["s3://bucket/filings/"], "s3://bucket/quorrel/")
 
 The inputs are taken apart here by the rules of `quorrel receipts` (files,
-`.gz` files, folders, report packages; paths or fsspec URLs), then shared out
+`.gz` files, folders, report packages; paths or fsspec URLs; a package is
+opened by the worker that reads it), then shared out
 in batches of files of up to batch_bytes, one task per batch, so that a
 million small files do not make a million tasks. Each task writes three
 Parquet files, each under a hidden temporary name renamed once the batch is
@@ -26,7 +27,6 @@ in errors: no file is lost.
 from __future__ import annotations
 
 import argparse
-import json
 import math
 import os
 import uuid
@@ -145,6 +145,8 @@ def _read(source: inputs.Source, job: _Job) -> _Read:
     """The rows of one source's documents, and how many were read, skipped
     and failed. A package over its allowance gives one error and nothing
     else, and counts all its documents failed, as `quorrel receipts` does."""
+    if source.form == "package":
+        source = inputs.open_package(source)
     if source.refusal is not None:
         return _Read([], [], [_error(source.label, source.refusal)], 0, 0, 1)
     names = argparse.Namespace(doc_id=job.doc_id, uri=job.uri, authority=job.authority)
@@ -167,17 +169,20 @@ def _read(source: inputs.Source, job: _Job) -> _Read:
                         skipped += 1
                     continue
                 text, outcome = receipts.document_receipts(document, data, settings)
+                if text is None:
+                    errors.append(_error(document.label, outcome.message or outcome.status))
+                    continue
+                # The fact rows name their receipts in the order of the lines.
+                ids = [row["receipt_id"] for row in rows if row["receipt_id"] is not None]
+                made = [{"file": document.label, "receipt_id": receipt_id, "line": line}
+                        for receipt_id, line in zip(ids, text.splitlines(), strict=True)]
             except Exception as exc:  # a fault of ours costs one document, not the batch
                 errors.append(_error(document.label, f"{type(exc).__name__}: {exc}"))
                 continue
             del data
-            if text is None:
-                errors.append(_error(document.label, outcome.message or outcome.status))
-                continue
             read += 1
             fact_rows.extend(rows)
-            receipt_rows.extend({"file": document.label, "receipt_id": json.loads(line)["receipt_id"], "line": line}
-                                for line in text.splitlines())
+            receipt_rows.extend(made)
     except inputs.Refused as exc:
         return _Read([], [], [_error(exc.label, exc.reason)], 0, 0, len(source.documents))
     return _Read(fact_rows, receipt_rows, errors, read, skipped, len(errors))
@@ -273,7 +278,8 @@ def run(paths: str | os.PathLike[str] | Sequence[str | os.PathLike[str]], out: s
         raise FileExistsError(f"{os.fspath(out)}: holds the output of an earlier run ({earlier[0]})")
     for table in TABLES:
         fs.makedirs(f"{root}/{table}", exist_ok=True)
-    sources = inputs.expand(names, max_size, urls=True).sources
+    # Packages are opened by the workers that read them, not one by one here.
+    sources = inputs.expand(names, max_size, urls=True, packages=False).sources
     threads = sum(client.nthreads().values()) or 1
     limit = max(1, min(batch_bytes, math.ceil(sum(source.size for source in sources) / (SPREAD * threads))))
     job = _Job(doc_id, uri, authority, max_size, fs, root)

@@ -247,7 +247,13 @@ def _url_reason(exc: Exception) -> str:
     return _reason(exc) if isinstance(exc, OSError) else str(exc)
 
 
-def _expand_url(url: str, expansion: Expansion) -> None:
+def open_package(source: Source) -> Source:
+    """A package's source with its documents, read from the package's
+    directory: for one that expand left unopened."""
+    return _package(source.path, source.label, source.size, source.fs)
+
+
+def _expand_url(url: str, expansion: Expansion, packages: bool) -> None:
     """An input written as a URL, read through fsspec: a file, a `.gz` file,
     a report package or a folder, taken apart as a local one is. Documents in
     a folder are labelled with the URL of the folder and their path inside."""
@@ -282,20 +288,23 @@ def _expand_url(url: str, expansion: Expansion) -> None:
         return
     size = info.get("size") or 0
     if _has_suffix(path, PACKAGE_SUFFIXES):
-        expansion.sources.append(_package(path, url, size, fs))
+        expansion.sources.append(_package(path, url, size, fs) if packages
+                                 else Source(url, path, "package", size=size, fs=fs))
         return
     form = "gzip" if _has_suffix(path, (GZIP_SUFFIX,)) else "file"
     base = path.rstrip("/").rsplit("/", 1)[-1]
     expansion.sources.append(Source(url, path, form, (Document(url, base, base, True),), size=size, fs=fs))
 
 
-def expand(paths: list[str], max_size: int, urls: bool = False) -> Expansion:
-    """The sources of the inputs; with urls, an input written as a URL is
-    read through fsspec."""
+def expand(paths: list[str], max_size: int, urls: bool = False, packages: bool = True) -> Expansion:
+    """The sources of the inputs. With urls, an input written as a URL is
+    read through fsspec. Without packages, a report package is not opened
+    here: its source lists no documents until open_package, so that the
+    worker that reads it reads its directory too."""
     expansion = Expansion()
     for path in paths:
         if urls and is_url(path):
-            _expand_url(path, expansion)
+            _expand_url(path, expansion, packages)
             continue
         if path == STDIN:
             try:
@@ -317,7 +326,8 @@ def expand(paths: list[str], max_size: int, urls: bool = False) -> Expansion:
         expansion.identities.add((info.st_dev, info.st_ino))
         base = os.path.basename(path)
         if _has_suffix(path, PACKAGE_SUFFIXES):
-            expansion.sources.append(_package(path, path, info.st_size))
+            expansion.sources.append(_package(path, path, info.st_size) if packages
+                                     else Source(path, path, "package", size=info.st_size))
             continue
         form = "gzip" if _has_suffix(path, (GZIP_SUFFIX,)) else "file"
         expansion.sources.append(Source(path, path, form, (Document(path, base, base, True),), size=info.st_size))

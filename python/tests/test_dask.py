@@ -34,8 +34,8 @@ def client():
 def own_inputs(tmp_path):
     """Every input form from the project's own documents: a folder (with a
     file that holds no XBRL), a report package, a .gz file, and named files
-    that do not parse, hold no XBRL or do not exist. Folder, package and .gz
-    file are given as file:// URLs, read through fsspec."""
+    that do not parse, hold no XBRL, are no package or do not exist. Folder,
+    package and .gz file are given as file:// URLs, read through fsspec."""
     tree = tmp_path / "filings"
     for relative, source in (("a/index.htm", EXAMPLE), ("b/index.htm", INLINE), ("b/c/edge.xml", EDGE),
                              ("every.xhtml", EXAMPLE.parent.parent / "python/tests/data/every-outcome.xhtml")):
@@ -48,8 +48,9 @@ def own_inputs(tmp_path):
     (tmp_path / "edge.xbrl.gz").write_bytes(gzip.compress(EDGE.read_bytes()))
     (tmp_path / "broken.xml").write_bytes(b"</x>")
     (tmp_path / "plain.xhtml").write_text("<html><body>no facts</body></html>")
+    (tmp_path / "junk.zip").write_bytes(b"not a zip")
     urls = [f"file://{tmp_path / name}" for name in ("filings", "report.zip", "edge.xbrl.gz", "missing.xml")]
-    return urls + [str(tmp_path / "broken.xml"), str(tmp_path / "plain.xhtml")]
+    return urls + [str(tmp_path / name) for name in ("broken.xml", "plain.xhtml", "junk.zip")]
 
 
 def commands(paths):
@@ -107,7 +108,9 @@ def test_tables_match_the_single_process_commands_row_for_row(client, tmp_path, 
     assert summary.parts > 1  # a small run is still shared out between the workers
     if inputs == "own":
         assert {f"quorrel: {tmp_path}/broken.xml: {BROKEN}", f"quorrel: {tmp_path}/plain.xhtml: {NOT_XBRL}",
-                f"quorrel: {tmp_path}/missing.xml: No such file or directory"} == set(expected[2])
+                f"quorrel: {tmp_path}/missing.xml: No such file or directory",
+                f"quorrel: {tmp_path}/junk.zip: not a readable report package (File is not a zip file)"
+                } == set(expected[2])
         assert summary.skipped == 1  # filings/b/notes.xml
     # Output is never mixed with an earlier run's.
     with pytest.raises(FileExistsError, match="holds the output of an earlier run"):
