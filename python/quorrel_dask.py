@@ -9,11 +9,10 @@ written as partitioned Parquet.
 
 The inputs are taken apart here by the rules of `quorrel receipts` (files,
 `.gz` files, folders, report packages; paths or fsspec URLs; a package is
-opened by the worker that reads it), then shared out
-in batches of files of up to batch_bytes, one task per batch, so that a
-million small files do not make a million tasks. Each task writes three
-Parquet files, each under a hidden temporary name renamed once the batch is
-done:
+opened by the worker that reads it), then shared out in batches of files of
+up to batch_bytes, one task per batch, so that a million small files do not
+make a million tasks. Each task writes three Parquet files, each under a
+hidden temporary name renamed once the batch is done:
 
     OUT/facts/part-N.parquet      the columns of `quorrel facts`
     OUT/receipts/part-N.parquet   file, receipt_id, line (the receipt's JSONL line)

@@ -7,7 +7,6 @@ import os
 import re
 import shutil
 import zipfile
-from pathlib import Path
 
 import dask
 import pyarrow.parquet as pq
@@ -53,47 +52,41 @@ def own_inputs(tmp_path):
     return urls + [str(tmp_path / name) for name in ("broken.xml", "plain.xhtml", "junk.zip")]
 
 
-def commands(paths):
+def commands(paths, work):
     """What `quorrel facts` and `quorrel receipts` make of the same inputs:
     the fact rows, the receipt lines, the error lines and the closing counts
     (documents read, skipped and failed; None without a folder or package)."""
     local = [path.removeprefix("file://") for path in paths]
-    table = run("facts", *local, "--format", "parquet", "-o", Path(local[0]).parent / "facts.parquet")
+    table = run("facts", *local, "--format", "parquet", "-o", work / "facts.parquet")
     made = run("receipts", *local)
     assert table.returncode == made.returncode
     error_lines = errors(made).decode().splitlines()
     closing = CLOSING.fullmatch(error_lines[-1].encode()) if error_lines else None
     if closing is not None:
         error_lines.pop()
-    return (pq.read_table(Path(local[0]).parent / "facts.parquet").to_pylist(), made.stdout.decode().splitlines(),
+    return (pq.read_table(work / "facts.parquet").to_pylist(), made.stdout.decode().splitlines(),
             sorted(error_lines), closing and tuple(map(int, closing.groups())))
 
 
-def tables(out, reference_facts):
-    """The three tables as the commands give them: labels without file://,
+def check(out, summary, expected):
+    """The three tables against the commands' output: labels without file://,
     rows in the order of the documents, each document's rows as written."""
-    read = {table: pq.read_table(out / table).to_pylist() for table in quorrel_dask.TABLES}
-    for rows in read.values():
-        for row in rows:
-            row["file"] = row["file"].removeprefix("file://")
-    order = {label: i for i, label in enumerate(dict.fromkeys(row["file"] for row in reference_facts))}
-    facts = sorted(read["facts"], key=lambda row: order[row["file"]])
-    receipts = sorted(read["receipts"], key=lambda row: order[row["file"]])
+    reference_facts, lines, error_lines, counts = expected
     # Each table holds a part of every batch, and nothing else.
     names = [sorted(p.name for p in (out / table).iterdir()) for table in quorrel_dask.TABLES]
     assert names[0] == names[1] == names[2] and all(re.fullmatch(r"part-[\d-]+\.parquet", n) for n in names[0])
-    return facts, receipts, sorted(f"quorrel: {row['file']}: {row['message']}" for row in read["errors"])
-
-
-def check(out, summary, expected):
-    reference_facts, lines, error_lines, counts = expected
-    facts, receipts, errors_found = tables(out, reference_facts)
+    read = {table: pq.read_table(out / table).to_pylist() for table in quorrel_dask.TABLES}
+    for row in (row for rows in read.values() for row in rows):
+        row["file"] = row["file"].removeprefix("file://")
+    order = {label: i for i, label in enumerate(dict.fromkeys(row["file"] for row in reference_facts))}
+    facts = sorted(read["facts"], key=lambda row: order[row["file"]])
+    receipts = sorted(read["receipts"], key=lambda row: order[row["file"]])
     assert facts == reference_facts
     assert [row["line"] for row in receipts] == lines
     # A receipt row's id is its line's, and the fact rows name the same receipts in the same order.
     assert [row["receipt_id"] for row in receipts] == [json.loads(line)["receipt_id"] for line in lines] == [
         row["receipt_id"] for row in facts if row["receipt_id"] is not None]
-    assert errors_found == error_lines
+    assert sorted(f"quorrel: {row['file']}: {row['message']}" for row in read["errors"]) == error_lines
     if summary is not None:
         assert (summary.documents, summary.skipped, summary.failed, summary.facts, summary.receipts) == (
             *counts, len(facts), len(lines))
@@ -102,7 +95,7 @@ def check(out, summary, expected):
 @pytest.mark.parametrize("inputs", ["own", "corpus"])
 def test_tables_match_the_single_process_commands_row_for_row(client, tmp_path, request, inputs):
     paths = own_inputs(tmp_path) if inputs == "own" else [str(request.getfixturevalue("corpus_dir"))]
-    expected = commands(paths)
+    expected = commands(paths, tmp_path)
     summary = quorrel_dask.run(paths, tmp_path / "out", client=client)
     check(tmp_path / "out", summary, expected)
     assert summary.parts > 1  # a small run is still shared out between the workers
@@ -151,7 +144,7 @@ class Crash(WorkerPlugin):
 
 def test_dead_workers_lose_nothing_and_a_file_that_kills_every_worker_becomes_an_error(client, tmp_path):
     paths = own_inputs(tmp_path)
-    expected = commands(paths)
+    expected = commands(paths, tmp_path)
     (tmp_path / "poison.xhtml").write_bytes(b"<x/>")  # never read: it ends the worker first
     marker = tmp_path / "killed"
     client.register_plugin(Crash(str(marker)), name="crash")
@@ -177,4 +170,4 @@ def test_the_command_line_runs_on_a_scheduler_and_writes_to_its_folder(client, t
     assert (result.returncode, result.stdout) == (1, b"")
     assert result.stderr.decode().endswith(
         f"quorrel: 2 documents: 1 read, 0 skipped (no XBRL instance), 1 failed; what failed is in {tmp_path}/out/errors\n")
-    check(tmp_path / "out", None, commands(paths))
+    check(tmp_path / "out", None, commands(paths, tmp_path))
