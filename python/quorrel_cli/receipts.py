@@ -5,6 +5,9 @@ folder, to a temporary file renamed into place; otherwise to the end of its
 own part file, from which the parent copies each job's range to the one
 output in input order. Only labels, outcomes and where the receipts lie
 travel back, so the output is the same for every --jobs.
+
+With --dask, quorrel_dask reads the same documents on a Dask cluster and
+writes the receipts, facts and errors tables as Parquet to the -o folder.
 """
 
 from __future__ import annotations
