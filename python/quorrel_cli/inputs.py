@@ -4,7 +4,9 @@ An input named on the command line is a file, a `.gz` file, `-` for standard
 input, a directory (searched recursively) or a report package (`.zip`,
 `.xbri`, `.xbr`). `expand` turns the inputs into sources, each a unit one
 worker reads, holding the documents it gives with their names and relative
-output paths; `read` gives a source's bytes document by document. Limits
+output paths; `read` gives a source's bytes document by document. With
+`urls=True`, an input written as a URL (`s3://bucket/filings/`, `file:///...`)
+is read through fsspec and taken apart by the same rules. Limits
 count decompressed bytes as they are read, never the sizes an archive
 declares; whatever breaks a limit or cannot be read is refused with one
 line naming it, and the other inputs go on.
@@ -12,6 +14,7 @@ line naming it, and the other inputs go on.
 
 from __future__ import annotations
 
+import errno
 import gzip
 import os
 import re
@@ -19,8 +22,9 @@ import stat
 import sys
 import zipfile
 import zlib
+from contextlib import ExitStack, contextmanager
 from dataclasses import dataclass, field
-from typing import Iterator, Mapping, Protocol
+from typing import Any, BinaryIO, Iterator, Mapping, Protocol
 
 STDIN = "-"
 STDIN_NAME = "stdin"
@@ -70,6 +74,7 @@ class Source:
     refusal: str | None = None
     data: bytes = b""  # standard input, read by the parent before the workers start
     size: int = 0  # bytes on disk, to share the work out
+    fs: Any = None  # the fsspec file system that path lives on; None for a local path
 
 
 @dataclass
@@ -145,15 +150,32 @@ def _entry_refusal(info: zipfile.ZipInfo, overlapping: bool) -> str | None:
     return None
 
 
-def _package(path: str, label: str, size: int) -> Source:
+def _open(path: str, fs: Any) -> BinaryIO:
+    if fs is None:
+        return open(path, "rb", buffering=0)
+    return fs.open(path, "rb")  # type: ignore[no-any-return]
+
+
+@contextmanager
+def _zip(path: str, fs: Any) -> Iterator[zipfile.ZipFile]:
+    if fs is None:
+        with zipfile.ZipFile(path) as archive:
+            yield archive
+        return
+    # A ZipFile leaves a file object it was given open: close both.
+    with fs.open(path, "rb") as raw, zipfile.ZipFile(raw) as archive:
+        yield archive
+
+
+def _package(path: str, label: str, size: int, fs: Any = None) -> Source:
     base = os.path.basename(path)
     try:
-        with zipfile.ZipFile(path) as archive:
+        with _zip(path, fs) as archive:
             infos = archive.infolist()
     except (zipfile.BadZipFile, zipfile.LargeZipFile, ValueError, EOFError) as exc:
-        return Source(label, path, "package", refusal=f"not a readable report package ({exc})")
+        return Source(label, path, "package", refusal=f"not a readable report package ({exc})", fs=fs)
     except OSError as exc:
-        return Source(label, path, "package", refusal=_reason(exc))
+        return Source(label, path, "package", refusal=_reason(exc), fs=fs)
     split = [info.filename.split("/") for info in infos]
     reports = any(_under_reports(parts) for parts in split)
     overlapping = _overlapping(infos)
@@ -167,7 +189,7 @@ def _package(path: str, label: str, size: int) -> Source:
         name = f"{base}/{info.filename}"
         documents.append(Document(f"{label}/{info.filename}", name, name, False, index,
                                   _entry_refusal(info, index in overlapping)))
-    return Source(label, path, "package", tuple(documents), size=size)
+    return Source(label, path, "package", tuple(documents), size=size, fs=fs)
 
 
 def _walk(top: str, expansion: Expansion) -> None:
@@ -208,9 +230,82 @@ def read_stdin(max_size: int) -> bytes:
     return _read_limited(sys.stdin.buffer, STDIN_LABEL, max_size, what="")
 
 
-def expand(paths: list[str], max_size: int) -> Expansion:
+def is_url(path: str) -> bool:
+    """Whether path is written as a URL, `protocol://...`, or a chain of them joined by `::`."""
+    return re.match(r"[A-Za-z][A-Za-z0-9+.-]*://", path) is not None or "::" in path
+
+
+def _walk_order(relative: str) -> list[tuple[int, str]]:
+    # The order _walk reads a tree in: a folder's files by name, then its subfolders by name.
+    parts = relative.split("/")
+    return [(1, part) for part in parts[:-1]] + [(0, parts[-1])]
+
+
+def _url_reason(exc: Exception) -> str:
+    if isinstance(exc, FileNotFoundError) and not exc.strerror:
+        return os.strerror(errno.ENOENT)
+    return _reason(exc) if isinstance(exc, OSError) else str(exc)
+
+
+def open_package(source: Source) -> Source:
+    """A package's source with its documents, read from the package's
+    directory: for one that expand left unopened."""
+    return _package(source.path, source.label, source.size, source.fs)
+
+
+def _expand_url(url: str, expansion: Expansion, packages: bool) -> None:
+    """An input written as a URL, read through fsspec: a file, a `.gz` file,
+    a report package or a folder, taken apart as a local one is. Documents in
+    a folder are labelled with the URL of the folder and their path inside."""
+    try:
+        import fsspec
+
+        fs, path = fsspec.core.url_to_fs(url)
+        info = fs.info(path)
+    except ImportError as exc:
+        expansion.sources.append(Source(url, url, "file", refusal=f"reading a URL needs fsspec ({exc})"))
+        return
+    except (OSError, ValueError) as exc:
+        expansion.sources.append(Source(url, url, "file", refusal=_url_reason(exc)))
+        return
+    if info["type"] == "directory":
+        root = path.rstrip("/")
+        # In a chain (zip://folder::s3://bucket/x.zip) the path inside is the first link's.
+        first, chained, rest = url.partition("::")
+        try:
+            found = fs.find(root, detail=True)
+        except (OSError, ValueError) as exc:
+            expansion.sources.append(Source(url, url, "file", refusal=_url_reason(exc)))
+            return
+        files = sorted(((name[len(root):].lstrip("/"), name, entry.get("size") or 0)
+                        for name, entry in found.items()
+                        if entry["type"] == "file" and _has_suffix(name, DIRECTORY_SUFFIXES)),
+                       key=lambda item: _walk_order(item[0]))
+        for relative, name, size in files:
+            label = f"{first.rstrip('/')}/{relative}{chained}{rest}"
+            document = Document(label, relative, relative, False)
+            expansion.sources.append(Source(label, name, "file", (document,), size=size, fs=fs))
+        return
+    size = info.get("size") or 0
+    if _has_suffix(path, PACKAGE_SUFFIXES):
+        expansion.sources.append(_package(path, url, size, fs) if packages
+                                 else Source(url, path, "package", size=size, fs=fs))
+        return
+    form = "gzip" if _has_suffix(path, (GZIP_SUFFIX,)) else "file"
+    base = path.rstrip("/").rsplit("/", 1)[-1]
+    expansion.sources.append(Source(url, path, form, (Document(url, base, base, True),), size=size, fs=fs))
+
+
+def expand(paths: list[str], max_size: int, urls: bool = False, packages: bool = True) -> Expansion:
+    """The sources of the inputs. With urls, an input written as a URL is
+    read through fsspec. Without packages, a report package is not opened
+    here: its source lists no documents until open_package, so that the
+    worker that reads it reads its directory too."""
     expansion = Expansion()
     for path in paths:
+        if urls and is_url(path):
+            _expand_url(path, expansion, packages)
+            continue
         if path == STDIN:
             try:
                 data = read_stdin(max_size)
@@ -231,7 +326,8 @@ def expand(paths: list[str], max_size: int) -> Expansion:
         expansion.identities.add((info.st_dev, info.st_ino))
         base = os.path.basename(path)
         if _has_suffix(path, PACKAGE_SUFFIXES):
-            expansion.sources.append(_package(path, path, info.st_size))
+            expansion.sources.append(_package(path, path, info.st_size) if packages
+                                     else Source(path, path, "package", size=info.st_size))
             continue
         form = "gzip" if _has_suffix(path, (GZIP_SUFFIX,)) else "file"
         expansion.sources.append(Source(path, path, form, (Document(path, base, base, True),), size=info.st_size))
@@ -290,11 +386,11 @@ def read(source: Source, max_size: int) -> Iterator[tuple[Document, bytes | None
     document = source.documents[0]
     try:
         if source.form == "gzip":
-            with gzip.open(source.path, "rb") as stream:
+            with _open(source.path, source.fs) as raw, gzip.open(raw, "rb") as stream:
                 data = _read_limited(stream, document.label, max_size)
         else:
-            with open(source.path, "rb", buffering=0) as handle:
-                data = handle.readall()
+            with _open(source.path, source.fs) as handle:
+                data = handle.read()
     except Refused as exc:
         yield document, None, exc.reason
     except OSError as exc:
@@ -308,11 +404,11 @@ def read(source: Source, max_size: int) -> Iterator[tuple[Document, bytes | None
 
 def _read_package(source: Source, max_size: int) -> Iterator[tuple[Document, bytes | None, str | None]]:
     budget = [PACKAGE_FACTOR * max_size]
-    try:
-        archive = zipfile.ZipFile(source.path)
-    except (zipfile.BadZipFile, OSError) as exc:
-        raise Refused(source.label, f"not a readable report package ({exc})") from None
-    with archive:
+    with ExitStack() as stack:
+        try:
+            archive = stack.enter_context(_zip(source.path, source.fs))
+        except (zipfile.BadZipFile, OSError) as exc:
+            raise Refused(source.label, f"not a readable report package ({exc})") from None
         infos = archive.infolist()
         for document in source.documents:
             if document.refusal is not None:

@@ -5,6 +5,9 @@ folder, to a temporary file renamed into place; otherwise to the end of its
 own part file, from which the parent copies each job's range to the one
 output in input order. Only labels, outcomes and where the receipts lie
 travel back, so the output is the same for every --jobs.
+
+With --dask, quorrel_dask reads the same documents on a Dask cluster and
+writes the receipts, facts and errors tables as Parquet to the -o folder.
 """
 
 from __future__ import annotations
@@ -14,7 +17,7 @@ import os
 import shutil
 import sys
 import tempfile
-from contextlib import closing
+from contextlib import ExitStack, closing
 from dataclasses import dataclass
 from typing import BinaryIO, Callable, NamedTuple
 
@@ -45,6 +48,9 @@ def add_parser(sub: argparse._SubParsersAction, positive: Callable[[str], int], 
     rec.add_argument("--max-size", type=size, default=inputs.DEFAULT_MAX_SIZE, metavar="SIZE",
                      help="largest decompressed entry, .gz file or standard input, in bytes or with K, M, G "
                           "(default: 256M; a package may hold 4 times as much)")
+    rec.add_argument("--dask", metavar="SCHEDULER",
+                     help="run on a Dask cluster (a scheduler address, or local for one on this machine with "
+                          "--jobs workers), writing the receipts, facts and errors tables as Parquet to the -o folder")
     rec.set_defaults(run=run)
 
 
@@ -138,7 +144,8 @@ def target(folder: str, document: inputs.Document) -> str:
     return os.path.join(folder, document.output + SUFFIX)
 
 
-def _receipts(document: inputs.Document, data: bytes, settings: Settings) -> tuple[str | None, Outcome]:
+def document_receipts(document: inputs.Document, data: bytes, settings: Settings) -> tuple[str | None, Outcome]:
+    """The receipts of one document with its outcome; no text when there is none to write."""
     try:
         text, summary = quorrel_tools.receipts(data, _fill(settings.doc_id, document.name),
                                                _fill(settings.uri, document.name), settings.authority)
@@ -172,7 +179,7 @@ def job(source: inputs.Source, index: int, settings: Settings) -> Result:
                 outcomes.append(Outcome(document.label, FAILED, refusal))
                 continue
             assert data is not None
-            text, outcome = _receipts(document, data, settings)
+            text, outcome = document_receipts(document, data, settings)
             del data
             if text is not None:
                 encoded = text.encode("utf-8")
@@ -295,7 +302,58 @@ class _Copier:
         self.open.clear()
 
 
+def _on_cluster(args: argparse.Namespace) -> int:
+    """--dask: the same documents read by quorrel_dask on a cluster, into the -o folder."""
+    if args.output is None:
+        console.error("--dask needs -o FOLDER: the Parquet tables are written there")
+        return 2
+    if args.strict or (args.jobs is not None and args.dask != "local"):
+        console.error(f"{'--strict' if args.strict else '--jobs'} does not go with --dask {args.dask}")
+        return 2
+    try:
+        from distributed import Client, LocalCluster
+
+        import quorrel_dask
+    except ImportError as exc:
+        console.error(f"--dask needs dask, pyarrow and fsspec: pip install 'quorrel[dask]' ({exc})")
+        return 2
+    bar = console.Progress(0, sys.stderr.isatty())
+
+    def progress(done: int, total: int) -> None:
+        bar.total = total
+        if done:
+            bar.step("batches")
+
+    with ExitStack() as stack:
+        try:
+            if args.dask == "local":
+                cluster = stack.enter_context(LocalCluster(n_workers=args.jobs or os.cpu_count() or 1,
+                                                           threads_per_worker=1, dashboard_address=None))
+                client = stack.enter_context(Client(cluster))
+            else:
+                client = stack.enter_context(Client(args.dask))
+        except OSError as exc:
+            console.error(f"--dask {args.dask}: {exc}")
+            return 2
+        try:
+            summary = quorrel_dask.run(args.files, args.output, doc_id=args.doc_id, uri=args.uri,
+                                       authority=args.authority, max_size=args.max_size, client=client,
+                                       progress=progress)
+        except (OSError, ValueError) as exc:
+            console.error(str(exc))
+            return 2
+        finally:
+            bar.close()
+    total = summary.documents + summary.skipped + summary.failed
+    where = f"; what failed is in {args.output.rstrip('/')}/errors" if summary.failed else ""
+    console.error(f"{total} {'document' if total == 1 else 'documents'}: {summary.documents} read, "
+                  f"{summary.skipped} skipped (no XBRL instance), {summary.failed} failed{where}")
+    return 1 if summary.failed else 0
+
+
 def run(args: argparse.Namespace) -> int:
+    if args.dask is not None:
+        return _on_cluster(args)
     plan = prepare(args)
     if isinstance(plan, str):
         console.error(plan)
