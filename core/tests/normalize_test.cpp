@@ -50,12 +50,20 @@ std::string normalized(const RawFact& fact) {
          (r->unit ? r->unit->id : "-");
 }
 
+// 18446744073709551615 in words: base-100 digits 18 44 67 44 07 37 09 55 16 15.
+const std::string kMaxWords =
+    "eighteen hundred forty four hundred sixty seven hundred forty four hundred seven hundred "
+    "thirty seven hundred nine hundred fifty five hundred sixteen hundred fifteen";
+const std::string kHundred9 = "hundred hundred hundred hundred hundred hundred hundred hundred hundred";
+const std::string kTenE19 = "hundred hundred hundred hundred hundred hundred hundred hundred thousand";
+
 }  // namespace
 
 // The cleaning of numeric text, number words and the text transforms are
 // compared with references by fuzz/transforms_fuzz.cpp and fuzz/dates_fuzz.cpp,
-// decimal parsing by fuzz/decimal_fuzz.cpp; here is what normalization adds:
-// the steps in order, the scale, and the untouched text in the error.
+// decimal parsing by fuzz/decimal_fuzz.cpp; here is what normalization adds
+// (the steps in order, the scale, the untouched text in the error) and the
+// number words that fuzzing seldom reaches.
 TEST(NormalizeNumeric, CleaningThenSignThenParseThenScale) {
   struct Case {
     std::string text;
@@ -65,10 +73,19 @@ TEST(NormalizeNumeric, CleaningThenSignThenParseThenScale) {
     const char* expected;  // nullptr: "invalid decimal value: " and the untrimmed text
   };
   const auto n = std::nullopt;
+  const std::string words = "ixt:numwordsen";
   const Case cases[] = {
       {" 1 234\xC2\xA0" "567 ", n, n, n, "1234567"}, {"( 1,234 )", n, n, n, "-1234"}, {"1e3", n, n, n, "1000"},
       {"(+5)", n, n, n, nullptr}, {"+12", n, n, "-", nullptr}, {"1\xC2", n, n, n, nullptr}, {"   ", n, n, n, nullptr},
-      {"( \xE2\x80\x94 )", "ixt:numdash", n, n, "-0"}, {"Twenty-One Thousand", "ixt:numwordsen", 3, "-", "-21000000"},
+      {"( \xE2\x80\x94 )", "ixt:numdash", n, n, "-0"}, {"Twenty-One Thousand", words, 3, "-", "-21000000"},
+      // Separators beyond ASCII, and unsigned 64-bit overflow at every step: group + value, hundreds, closing
+      // multiplier, total + group.
+      {"\xE3\x80\x80 one\xC2\xA0hundred\xE2\x80\x89one\xC2\x85two\t", words, n, n, "103"},
+      {"one\xE2\x80\x8Btwo", words, n, n, nullptr},
+      {kMaxWords, words, n, n, "18446744073709551615"}, {kMaxWords + " one", words, n, n, nullptr},
+      {kHundred9 + " hundred", words, n, n, nullptr}, {kMaxWords + " thousand", words, n, n, nullptr},
+      {kTenE19 + " " + kTenE19, words, n, n, nullptr}, {kTenE19 + " nine " + kHundred9, words, n, n, nullptr},
+      {kTenE19 + " eight " + kHundred9, words, n, n, "18000000000000000000"},
       // Scale keeps the digits; the result must fit.
       {"1.5", n, 3, n, "1500.0"}, {"1234", n, -2, n, "12.34"}, {"-0.00", n, -2, n, "0"}, {"-0.00", n, 0, n, "-0.00"},
       {"7", n, 28, n, "70000000000000000000000000000"}, {"8", n, 28, n, nullptr}, {"7", n, 29, n, nullptr},

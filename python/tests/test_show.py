@@ -4,10 +4,7 @@ stays inert on a hostile filing, also with its sanitiser switched off."""
 
 import contextlib
 import json
-import os
 import re
-import subprocess
-import sys
 import time
 from html.parser import HTMLParser
 from pathlib import Path
@@ -19,6 +16,7 @@ import browser
 import quorrel
 from quorrel_cli import show as quorrel_show
 import receipt_json as rj
+from test_cli import run
 
 ROOT = Path(__file__).resolve().parents[2]
 EXAMPLE = ROOT / "examples" / "nordlicht-2025.xhtml"
@@ -80,17 +78,11 @@ def test_the_report_shows_status_fact_and_source_of_every_receipt(example):
 
 def test_the_command_writes_the_page_and_its_report_of_a_hostile_filing_holds_no_control_character(hostile, tmp_path):
     (tmp_path / "r.jsonl").write_text(rj.jsonl(hostile), encoding="utf-8")
-    paths = [str(Path(quorrel.__file__).resolve().parent), str(ROOT / "python")]
-
-    def show(*args):
-        return subprocess.run([sys.executable, "-m", "quorrel_cli", "show", tmp_path / "r.jsonl", HOSTILE, *args],
-                              capture_output=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(paths)), timeout=60)
-
     page = tmp_path / "page.html"
-    written = show("--html", page)
+    written = run("show", tmp_path / "r.jsonl", HOSTILE, "--html", page)
     assert (written.returncode, written.stdout) == (1, f"{page}: 4 receipts: 3 verified, 1 failed\n".encode())
     assert page.read_text("utf-8") == quorrel_show.html_page(rj.jsonl(hostile), HOSTILE.read_bytes(), HOSTILE.name)
-    result = show()
+    result = run("show", tmp_path / "r.jsonl", HOSTILE)
     assert (result.returncode, result.stderr) == (1, b"")
     assert re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", result.stdout) is None
     assert b"concept    hx:Revenue\\x1b[31m\n" in result.stdout
