@@ -425,9 +425,9 @@ def _read_package(source: Source, max_size: int) -> Iterator[tuple[Document, byt
             yield document, data, None
 
 
-def _entry_of(spec: str) -> tuple[str, str] | None:
+def _entry_of(given: str) -> tuple[str, str] | None:
     """PACKAGE.zip/path/inside split at the first package file it names."""
-    parts = spec.split("/")
+    parts = given.split("/")
     for i in range(1, len(parts)):
         package = "/".join(parts[:i])
         if _has_suffix(package, PACKAGE_SUFFIXES) and os.path.isfile(package):
@@ -435,30 +435,30 @@ def _entry_of(spec: str) -> tuple[str, str] | None:
     return None
 
 
-def read_one(spec: str, max_size: int, entries: bool = False) -> bytes:
+def read_one(given: str, max_size: int, entries: bool = False) -> bytes:
     """The bytes of one document: a file, a `.gz` file, `-`, or with entries
     one entry of a package written PACKAGE.zip/path/inside."""
-    if spec == STDIN:
+    if given == STDIN:
         return read_stdin(max_size)
-    if entries and not os.path.exists(spec):
-        found = _entry_of(spec)
+    if entries and not os.path.exists(given):
+        found = _entry_of(given)
         if found is not None:
-            return _read_named_entry(spec, *found, max_size)
+            return _read_named_entry(given, *found, max_size)
     try:
-        if _has_suffix(spec, (GZIP_SUFFIX,)):
-            with gzip.open(spec, "rb") as stream:
-                return _read_limited(stream, spec, max_size)
-        if entries and _has_suffix(spec, PACKAGE_SUFFIXES) and os.path.isfile(spec):
-            raise Refused(spec, f"a report package holds several documents: name one as {spec}/path/inside")
-        with open(spec, "rb", buffering=0) as handle:
+        if _has_suffix(given, (GZIP_SUFFIX,)):
+            with gzip.open(given, "rb") as stream:
+                return _read_limited(stream, given, max_size)
+        if entries and _has_suffix(given, PACKAGE_SUFFIXES) and os.path.isfile(given):
+            raise Refused(given, f"a report package holds several documents: name one as {given}/path/inside")
+        with open(given, "rb", buffering=0) as handle:
             return handle.readall()
     except OSError as exc:
-        raise Refused(spec, _reason(exc) if exc.strerror else f"corrupt compressed file ({exc})") from None
+        raise Refused(given, _reason(exc) if exc.strerror else f"corrupt compressed file ({exc})") from None
     except (EOFError, zlib.error) as exc:
-        raise Refused(spec, f"corrupt compressed file ({exc})") from None
+        raise Refused(given, f"corrupt compressed file ({exc})") from None
 
 
-def _read_named_entry(spec: str, package: str, name: str, max_size: int) -> bytes:
+def _read_named_entry(given: str, package: str, name: str, max_size: int) -> bytes:
     try:
         archive = zipfile.ZipFile(package)
     except (zipfile.BadZipFile, OSError) as exc:
@@ -467,9 +467,9 @@ def _read_named_entry(spec: str, package: str, name: str, max_size: int) -> byte
         infos = archive.infolist()
         matches = [i for i, info in enumerate(infos) if info.filename == name]
         if not matches:
-            raise Refused(spec, "no such entry in the package")
+            raise Refused(given, "no such entry in the package")
         index = matches[-1]
         refusal = _entry_refusal(infos[index], index in _overlapping(infos))
         if refusal is not None:
-            raise Refused(spec, refusal)
-        return _read_entry(archive, infos[index], spec, max_size, None)
+            raise Refused(given, refusal)
+        return _read_entry(archive, infos[index], given, max_size, None)

@@ -109,23 +109,23 @@ def not_attested(records: list[tuple[int, str, dict]], key: str) -> list[tuple[s
     return found
 
 
-def public_key_of(spec: str) -> str:
+def public_key_of(given: str) -> str:
     """A public key given as 64 hexadecimal digits or as a PEM public key
     file, in lower-case hexadecimal."""
-    if HEX_KEY.fullmatch(spec):
-        return spec.lower()
+    if HEX_KEY.fullmatch(given):
+        return given.lower()
     try:
-        with open(spec, "rb") as handle:
+        with open(given, "rb") as handle:
             text = handle.read(KEY_FILE_LIMIT).decode("ascii", errors="replace")
     except OSError as exc:
-        raise inputs.Refused(spec, exc.strerror or str(exc)) from None
+        raise inputs.Refused(given, exc.strerror or str(exc)) from None
     match = PUBLIC_PEM.search(text)
     try:
         der = base64.b64decode("".join(match.group(1).split()), validate=True) if match else b""
     except binascii.Error:
         der = b""
     if len(der) != len(ED25519_SPKI) + 32 or not der.startswith(ED25519_SPKI):
-        raise inputs.Refused(spec, NOT_A_PUBLIC_KEY)
+        raise inputs.Refused(given, NOT_A_PUBLIC_KEY)
     return der[len(ED25519_SPKI):].hex()
 
 

@@ -459,10 +459,10 @@ def test_keygen_sign_and_verify_signed_by_a_key(work):
         f"NOT ATTESTED {edited['receipt_id']} (attested by {their_hex})"])
     by_file = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", "pub.pem", "--json", cwd=work)
     assert by_file.returncode == 1 and len(json.loads(by_file.stdout)["not_attested"]) == 26
-    for spec, message in (("k.pem", "not an Ed25519 public key (64 hexadecimal digits or a PEM public key file)"),
+    for given, message in (("k.pem", "not an Ed25519 public key (64 hexadecimal digits or a PEM public key file)"),
                           ("none.pem", "No such file or directory")):
-        wrong = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", spec, cwd=work)
-        assert (wrong.returncode, wrong.stderr.decode()) == (2, f"quorrel: {spec}: {message}\n")
+        wrong = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", given, cwd=work)
+        assert (wrong.returncode, wrong.stderr.decode()) == (2, f"quorrel: {given}: {message}\n")
 
 
 @pytest.mark.parametrize("key, receipts, message", [
