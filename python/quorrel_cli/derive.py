@@ -60,17 +60,7 @@ def run(args: argparse.Namespace) -> int:
         console.error(f"{args.receipts}: -a appends only to a plain file")
         return 2
     try:
-        raw = inputs.read_one(args.receipts, args.max_size)
-    except inputs.Refused as exc:
-        console.error(str(exc))
-        return 2
-    try:
-        text = raw.decode("utf-8")
-    except UnicodeDecodeError as exc:
-        console.error(f"{args.receipts}: not UTF-8 text: {exc.reason} at byte {exc.start}")
-        return 2
-    try:
-        records = verify.receipt_records(text, args.receipts)
+        text, records = verify.read_receipt_records(args.receipts, args.max_size)
     except inputs.Refused as exc:
         console.error(str(exc))
         return 2
@@ -92,7 +82,7 @@ def run(args: argparse.Namespace) -> int:
     try:
         with open(args.receipts, "ab") as out:
             # The new receipt starts a line of its own.
-            out.write(("\n" if raw and not raw.endswith(b"\n") else "").encode() + derived.encode("utf-8") + b"\n")
+            out.write(("\n" if text and not text.endswith("\n") else "").encode() + derived.encode("utf-8") + b"\n")
     except OSError as exc:
         console.error(f"{args.receipts}: {exc.strerror or exc}")
         return 2

@@ -100,17 +100,7 @@ def run_sign(args: argparse.Namespace) -> int:
     must be refused stops the run with nothing written."""
     try:
         key = read_private_key(args.key)
-        raw = inputs.read_one(args.file, args.max_size)
-    except inputs.Refused as exc:
-        console.error(str(exc))
-        return 2
-    try:
-        text = raw.decode("utf-8")
-    except UnicodeDecodeError as exc:
-        console.error(f"{args.file}: not UTF-8 text: {exc.reason} at byte {exc.start}")
-        return 2
-    try:
-        records = verify.receipt_records(text, args.file)
+        _, records = verify.read_receipt_records(args.file, args.max_size)
     except inputs.Refused as exc:
         console.error(str(exc))
         return 2

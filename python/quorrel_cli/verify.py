@@ -88,6 +88,17 @@ def receipt_records(text: str, label: str) -> list[tuple[int, str, dict]]:
     return records
 
 
+def read_receipt_records(path: str, max_size: int) -> tuple[str, list[tuple[int, str, dict]]]:
+    """The text of a receipts file (a file, a .gz file or -) and its
+    records; inputs.Refused names what cannot be read."""
+    raw = inputs.read_one(path, max_size)
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError as exc:
+        raise inputs.Refused(path, f"not UTF-8 text: {exc.reason} at byte {exc.start}") from None
+    return text, receipt_records(text, path)
+
+
 RECEIPT_FIELDS = ("schema", "receipt_id", "claim", "evidence", "derivation", "attestation")
 ATTESTATION_FIELDS = ("alg", "public_key", "sig")
 
