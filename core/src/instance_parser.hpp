@@ -437,6 +437,9 @@ class InstanceParser {
   // Decodes escaped values and binds namespace declarations, which leave the list.
   [[nodiscard]] std::expected<void, XbrlError> settle_attributes();
   void push_frame(std::size_t scope_mark, ElementName name);
+  // At the end of input: counts, continuations, footnote links, and the
+  // contexts and units filed by id. Kept out of line, away from the loop.
+  [[gnu::noinline]] void finish();
 
   // Contexts and units (contexts_units.cpp).
   void open_context(std::string_view id);
@@ -489,10 +492,9 @@ class InstanceParser {
   // The context being read (context_builder_), or null outside a context.
   ContextBuilder* context_ = nullptr;
   ContextBuilder context_builder_;
-  // Where the last context went in the map: contexts are mostly listed in
-  // an order where the next one belongs right after it.
-  std::map<std::string, Context>::iterator last_context_;
-  bool has_last_context_ = false;
+  // Contexts and units as they are read, filed by id when the parse is done.
+  std::vector<Context> contexts_read_;
+  std::vector<Unit> units_read_;
   // The entity's scheme and identifier of the last context: a document names
   // one entity in every context, and each context shares these strings.
   SharedString last_scheme_;

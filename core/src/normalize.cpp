@@ -83,37 +83,50 @@ NormalizedFact normalized(const RawFact& fact, const ResolvedFact& resolved, con
   return out;
 }
 
-template <class T, class Entry>
-std::vector<Entry> make_entries(const std::map<std::string, T>& items) {
+}  // namespace
+
+template <class T>
+std::vector<ReferenceIndex::Entry> ReferenceIndex::make_entries(const ById<T>& items, std::string& text) {
   std::vector<Entry> entries;
   entries.reserve(items.size());
-  for (const auto& [id, item] : items) entries.push_back(Entry{digest64(id), id, &item});
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.digest != b.digest ? a.digest < b.digest : a.id < b.id;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string_view id = items[i].id;
+    entries.push_back(Entry{digest64(id), text.size(), id.size(), i});
+    text.append(id);
+  }
+  std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    return a.digest != b.digest ? a.digest < b.digest
+                                : std::string_view(text).substr(a.at, a.size) < std::string_view(text).substr(b.at, b.size);
   });
   return entries;
 }
 
-}  // namespace
-
-ReferenceIndex::ReferenceIndex(const InstanceDocument& document)
-    : contexts_(make_entries<Context, Entry<Context>>(document.contexts)),
-      units_(make_entries<Unit, Entry<Unit>>(document.units)) {}
-
-template <class T>
-const T* ReferenceIndex::find(const std::vector<Entry<T>>& entries, std::string_view id) noexcept {
-  const std::uint64_t digest = digest64(id);
-  // Ids whose digests collide are ordered by their bytes, so they cost a
-  // binary search too.
-  const auto it = std::partition_point(entries.begin(), entries.end(), [&](const Entry<T>& entry) {
-    return entry.digest != digest ? entry.digest < digest : entry.id < id;
-  });
-  return it != entries.end() && it->digest == digest && it->id == id ? it->item : nullptr;
+ReferenceIndex::ReferenceIndex(const InstanceDocument& document) : document_(document) {
+  contexts_ = make_entries(document.contexts, text_);
+  units_ = make_entries(document.units, text_);
 }
 
-const Context* ReferenceIndex::context(std::string_view id) const noexcept { return find(contexts_, id); }
+std::size_t ReferenceIndex::find(const std::vector<Entry>& entries, std::string_view id) const noexcept {
+  const std::uint64_t digest = digest64(id);
+  const std::string_view text(text_);
+  // Ids whose digests collide are ordered by their bytes, so they cost a
+  // binary search too.
+  const auto it = std::partition_point(entries.begin(), entries.end(), [&](const Entry& entry) {
+    return entry.digest != digest ? entry.digest < digest : text.substr(entry.at, entry.size) < id;
+  });
+  if (it == entries.end() || it->digest != digest || text.substr(it->at, it->size) != id) return kMissing;
+  return it->item;
+}
 
-const Unit* ReferenceIndex::unit(std::string_view id) const noexcept { return find(units_, id); }
+const Context* ReferenceIndex::context(std::string_view id) const noexcept {
+  const std::size_t i = find(contexts_, id);
+  return i == kMissing ? nullptr : &document_.contexts[i];
+}
+
+const Unit* ReferenceIndex::unit(std::string_view id) const noexcept {
+  const std::size_t i = find(units_, id);
+  return i == kMissing ? nullptr : &document_.units[i];
+}
 
 std::expected<ResolvedFact, XbrlError> normalize_fact(const ReferenceIndex& index, const RawFact& fact) {
   ResolvedFact resolved;

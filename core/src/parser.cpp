@@ -222,14 +222,20 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
       case XmlEvent::Eof:
         // A fact still open when the input ends never closed and is no fact.
         if (!open_facts_.empty() && open_facts_.back().in_place) doc_.facts.pop_back();
-        doc_.counts.open_facts = open_facts_.size();
-        doc_.counts.open_elements = reader_.depth();
-        doc_.counts.continuations = continuations_.size();
-        resolve_continuations();
-        link_footnotes();
+        finish();
         return std::move(doc_);
     }
   }
+}
+
+void InstanceParser::finish() {
+  doc_.counts.open_facts = open_facts_.size();
+  doc_.counts.open_elements = reader_.depth();
+  doc_.counts.continuations = continuations_.size();
+  resolve_continuations();
+  link_footnotes();
+  doc_.contexts = ById<Context>(std::move(contexts_read_));
+  doc_.units = ById<Unit>(std::move(units_read_));
 }
 
 bool InstanceParser::plain_element() const noexcept {

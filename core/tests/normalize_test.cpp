@@ -31,6 +31,7 @@ RawFact numeric_fact(std::string text, std::string context = "c", Text unit = "u
 // Ids one byte apart and the empty id, so that a lookup must tell them apart.
 InstanceDocument document() {
   InstanceDocument doc;
+  std::vector<Context> contexts;
   Context c;
   c.entity = Entity{"http://scheme", "E1"};
   c.segment.push_back(ExplicitMember{QName{"Axis", std::nullopt, "d"}, QName{"Member", std::nullopt, "d"}});
@@ -39,9 +40,12 @@ InstanceDocument document() {
   c.period = Instant{"2024-12-31"};
   for (const char* id : {"c", "", "c1", "c-1", "cccccccc-long-id-0", "cccccccc-long-id-1"}) {
     c.id = id;
-    doc.contexts.emplace(id, c);
+    contexts.push_back(c);
   }
-  for (const char* id : {"u", "u1", "uu"}) doc.units.emplace(id, Unit{id, {QName{"EUR", std::nullopt, "iso4217"}}, {}});
+  doc.contexts = ById<Context>(std::move(contexts));
+  std::vector<Unit> units;
+  for (const char* id : {"u", "u1", "uu"}) units.push_back(Unit{id, {QName{"EUR", std::nullopt, "iso4217"}}, {}});
+  doc.units = ById<Unit>(std::move(units));
   return doc;
 }
 
@@ -185,7 +189,7 @@ TEST(NormalizeFacts, CopiesIdentityDimensionsAndTransformedTextAndAsksLabelsOnly
   EXPECT_EQ(r.dimensions, (std::vector<Dimension>{{{"Axis", std::nullopt, "d"}, QName{"Member", std::nullopt, "d"}},
                                                   {{"Axis2", std::nullopt, "d"}, QName{"M2", std::nullopt, "d"}},
                                                   {{"Typed", std::nullopt, "d"}, std::string("<x>1</x>")}}));
-  EXPECT_EQ(r.unit, doc.units.at("u"));
+  EXPECT_EQ(r.unit, *doc.units.find("u"));
   EXPECT_EQ(r.label, "Revenue in -");
   const auto& numeric = std::get<NumericValue>(r.value);
   EXPECT_EQ(numeric.raw + " " + numeric.value->render(), "1.50 1.50");

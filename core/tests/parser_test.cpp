@@ -300,12 +300,12 @@ TEST(Parser, ContextsPeriodsAndMembers) {
       "<period><forever/></period></context></f></xbrl>");
   // s has no end date, n no scheme, t no identifier text (the fact took it); x is inside a fact.
   ASSERT_EQ(doc.contexts.size(), 5U);
-  EXPECT_EQ(doc.contexts.at("i").period, Period(Instant{"2020-12-31"}));
-  EXPECT_EQ(doc.contexts.at("i").entity, (Entity{"urn:s", "123"}));
-  EXPECT_EQ(doc.contexts.at("d").period, Period(Duration{"2020-01-01", "2020-12-31"}));
-  EXPECT_EQ(doc.contexts.at("b").period, Period(Instant{"3"}));
-  EXPECT_EQ(doc.contexts.at("g").entity, (Entity{"y", "later"}));  // a later id replaces; text waits past <b/>
-  const Context& c = doc.contexts.at("m");
+  EXPECT_EQ(doc.contexts.find("i")->period, Period(Instant{"2020-12-31"}));
+  EXPECT_EQ(doc.contexts.find("i")->entity, (Entity{"urn:s", "123"}));
+  EXPECT_EQ(doc.contexts.find("d")->period, Period(Duration{"2020-01-01", "2020-12-31"}));
+  EXPECT_EQ(doc.contexts.find("b")->period, Period(Instant{"3"}));
+  EXPECT_EQ(doc.contexts.find("g")->entity, (Entity{"y", "later"}));  // a later id replaces; text waits past <b/>
+  const Context& c = *doc.contexts.find("m");
   EXPECT_EQ(c.segment, (std::vector<ContextElement>{ExplicitMember{{"A", "urn:dim", "d"}, {"One", "urn:mem", "m"}},
                                                     TypedMember{{"T", "urn:dim", "d"}, "<d:v a='1'>&amp; x</d:v> "},
                                                     TypedMember{{"E", "urn:dim", "d"}, ""}}));
@@ -340,24 +340,28 @@ TEST(Parser, AContextTakesNothingFromTheOneBefore) {
       "<context id='inner'><entity><identifier scheme='urn:c'>C</identifier></entity>" + forever +
       "</segment></entity>" + forever + "</xbrl>");
   Texts ids;
-  for (const auto& [id, context] : doc.contexts) ids.push_back(id + "=" + context.id);
-  EXPECT_EQ(ids, (Texts{"c=c", "f=f", "g=g", "inner=inner"}));
-  EXPECT_EQ(doc.contexts.at("c"), (Context{"c", Entity{"urn:a", "A"}, {}, {}, Instant{"2020-12-31"}}));
-  EXPECT_EQ(doc.contexts.at("f").entity, (Entity{"urn:b", "B"}));
-  EXPECT_EQ(doc.contexts.at("g").entity, (Entity{"urn:a", "B"}));
-  EXPECT_EQ(doc.contexts.at("inner"), (Context{"inner", Entity{"urn:c", "C"}, {}, {}, Forever{}}));
+  for (const Context& context : doc.contexts) ids.push_back(context.id);
+  EXPECT_EQ(ids, (Texts{"c", "f", "g", "inner"}));
+  EXPECT_EQ(*doc.contexts.find("c"), (Context{"c", Entity{"urn:a", "A"}, {}, {}, Instant{"2020-12-31"}}));
+  EXPECT_EQ(doc.contexts.find("f")->entity, (Entity{"urn:b", "B"}));
+  EXPECT_EQ(doc.contexts.find("g")->entity, (Entity{"urn:a", "B"}));
+  EXPECT_EQ(*doc.contexts.find("inner"), (Context{"inner", Entity{"urn:c", "C"}, {}, {}, Forever{}}));
 }
 
 TEST(Parser, SimpleAndDividedUnits) {
   const auto doc = parse_ok(
-      "<xbrl xmlns:m='urn:mem'><unit id='u1'><measure>iso4217:EUR</measure><measure>pure</measure></unit>"
+      "<xbrl xmlns:m='urn:mem'><unit id='u2'><measure>m:Replaced</measure></unit>"
+      "<unit id='u1'><measure>iso4217:EUR</measure><measure>pure</measure></unit>"
       "<unit id='u2'><divide><unitNumerator><measure>m:A</measure></unitNumerator>"
       "<unitDenominator><measure>m:B</measure><measure>m:C</measure></unitDenominator></divide></unit>"
-      "<unit><measure>ignored</measure></unit></xbrl>");
-  ASSERT_EQ(doc.units.size(), 2U);
-  EXPECT_EQ(doc.units.at("u1"),
+      "<unit><measure>ignored</measure></unit><unit id='U0'><measure>m:A</measure></unit></xbrl>");
+  // Byte-wise id order; the later u2 replaces the earlier one.
+  Texts ids;
+  for (const Unit& unit : doc.units) ids.push_back(unit.id);
+  ASSERT_EQ(ids, (Texts{"U0", "u1", "u2"}));
+  EXPECT_EQ(*doc.units.find("u1"),
             (Unit{"u1", {{"EUR", std::nullopt, "iso4217"}, {"pure", std::nullopt, std::nullopt}}, {}}));
-  EXPECT_EQ(doc.units.at("u2"), (Unit{"u2", {{"A", "urn:mem", "m"}}, {{"B", "urn:mem", "m"}, {"C", "urn:mem", "m"}}}));
+  EXPECT_EQ(*doc.units.find("u2"), (Unit{"u2", {{"A", "urn:mem", "m"}}, {{"B", "urn:mem", "m"}, {"C", "urn:mem", "m"}}}));
 }
 
 // Every message of the core library but normalization's three, which

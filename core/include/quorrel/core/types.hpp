@@ -1,10 +1,10 @@
 #pragma once
 // The parsed instance: plain owned values, no behaviour beyond rendering.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -220,12 +220,70 @@ struct ParseCounts {
   std::size_t open_elements = 0;       // elements still open at the end of input
 };
 
+// Records filed under their ids, in byte-wise order of id, one per id: a
+// vector sorted once, when the parse is done, and searched by bisection.
+template <class T>
+class ById {
+ public:
+  ById() = default;
+  // The records in the order they were read; a later record with an id
+  // already seen replaces the earlier one.
+  explicit ById(std::vector<T> records) {
+    // The ids are copied side by side and their positions sorted, so that
+    // the sort reads compact keys rather than the records, and each record
+    // then moves once.
+    struct Key {
+      std::uint64_t head;  // the first eight bytes, big-endian: compares as the bytes do
+      std::size_t at;
+      std::size_t size;
+      std::size_t index;
+    };
+    std::string text;
+    std::vector<Key> keys;
+    keys.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const std::string_view id = records[i].id;
+      std::uint64_t head = 0;
+      for (std::size_t b = 0; b < 8; ++b) {
+        head = head << 8 | (b < id.size() ? static_cast<unsigned char>(id[b]) : 0U);
+      }
+      keys.push_back(Key{head, text.size(), id.size(), i});
+      text.append(id);
+    }
+    const std::string_view all(text);
+    const auto id_of = [&](const Key& k) { return all.substr(k.at, k.size); };
+    std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+      return a.head != b.head ? a.head < b.head : id_of(a) < id_of(b);
+    });
+    records_.reserve(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      // Of each run of equal ids the last, the one read last, stays.
+      if (i + 1 < keys.size() && keys[i + 1].head == keys[i].head && id_of(keys[i + 1]) == id_of(keys[i])) continue;
+      records_.push_back(std::move(records[keys[i].index]));
+    }
+  }
+
+  auto begin() const noexcept { return records_.begin(); }
+  auto end() const noexcept { return records_.end(); }
+  std::size_t size() const noexcept { return records_.size(); }
+  bool empty() const noexcept { return records_.empty(); }
+  const T& operator[](std::size_t i) const noexcept { return records_[i]; }
+  // The record of that id, or null.
+  const T* find(std::string_view id) const noexcept {
+    const auto it = std::partition_point(records_.begin(), records_.end(), [&](const T& r) { return r.id < id; });
+    return it != records_.end() && it->id == id ? &*it : nullptr;
+  }
+
+ private:
+  std::vector<T> records_;
+};
+
 struct InstanceDocument {
   std::vector<std::string> schema_refs;
   std::vector<RawFact> facts;  // in the order the fact elements close
   std::vector<Footnote> footnotes;
-  std::map<std::string, Context> contexts;  // byte-wise id order
-  std::map<std::string, Unit> units;
+  ById<Context> contexts;
+  ById<Unit> units;
   ParseCounts counts;
 };
 
