@@ -480,7 +480,7 @@ class InstanceParser {
   std::string text_buffer_;
 
   InstanceDocument doc_;
-  std::shared_ptr<std::string> text_log_;
+  std::shared_ptr<TextArena> texts_;  // becomes the document's
   std::vector<FactBuilder> open_facts_;
   std::vector<RawFact> held_facts_;  // records of open facts that hold an open fact, outermost first
   NameCache names_;

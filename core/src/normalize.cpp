@@ -38,9 +38,8 @@ std::optional<Decimal> apply_scale(Decimal value, std::int32_t n) {
 // The error is InvalidDecimal carrying the untouched text.
 std::expected<Decimal, XbrlError> numeric_value(std::string_view raw_text,
                                                 const std::optional<InlineMeta>& inline_meta) {
-  static const std::optional<std::string> kNone;
-  const std::optional<std::string>& format = inline_meta ? inline_meta->format : kNone;
-  const std::optional<std::string>& sign = inline_meta ? inline_meta->sign : kNone;
+  const std::optional<std::string_view> format = inline_meta ? inline_meta->format : std::nullopt;
+  const std::optional<std::string_view> sign = inline_meta ? inline_meta->sign : std::nullopt;
   auto fail = [&] { return std::unexpected(XbrlError::invalid_decimal(std::string(raw_text))); };
 
   const std::optional<std::string> candidate = numeric_candidate(raw_text, format, sign);
@@ -54,16 +53,20 @@ std::expected<Decimal, XbrlError> numeric_value(std::string_view raw_text,
   return *value;
 }
 
+std::optional<std::string> owned(const std::optional<std::string_view>& text) {
+  return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
 // The full record of a fact that normalized.
 NormalizedFact normalized(const RawFact& fact, const ResolvedFact& resolved, const TaxonomyResolver& labels,
                           std::string_view doc_id) {
   const Context& context = *resolved.context;
   NormalizedFact out;
-  out.label = labels.label(fact.concept_name, std::nullopt, fact.lang);
+  out.label = labels.label(fact.concept_name, std::nullopt, owned(fact.lang));
   out.provenance.byte_range = fact.byte_range;
   out.provenance.doc_id = std::string(doc_id);
-  out.provenance.context_ref = fact.context_ref;
-  out.provenance.fact_id = fact.id;
+  out.provenance.context_ref = std::string(fact.context_ref);
+  out.provenance.fact_id = owned(fact.id);
   out.concept_name = fact.concept_name;
   out.entity = context.entity;
   out.dimensions.reserve(context.segment.size() + context.scenario.size());
@@ -73,9 +76,8 @@ NormalizedFact normalized(const RawFact& fact, const ResolvedFact& resolved, con
   if (const auto* numeric = std::get_if<NumericText>(&fact.value)) {
     out.value = NumericValue{numeric->text.str(), fact.decimals, resolved.number};
   } else if (const auto* text = std::get_if<NonNumericText>(&fact.value)) {
-    static const std::optional<std::string> kNoFormat;
-    const std::optional<std::string>& format = fact.inline_meta ? fact.inline_meta->format : kNoFormat;
-    out.value = TextValue{apply_text_transform(format, text->text), fact.lang};
+    const std::optional<std::string_view> format = fact.inline_meta ? fact.inline_meta->format : std::nullopt;
+    out.value = TextValue{apply_text_transform(format, text->text), owned(fact.lang)};
   } else {
     out.value = NilValue{};
   }
@@ -131,10 +133,10 @@ const Unit* ReferenceIndex::unit(std::string_view id) const noexcept {
 std::expected<ResolvedFact, XbrlError> normalize_fact(const ReferenceIndex& index, const RawFact& fact) {
   ResolvedFact resolved;
   resolved.context = index.context(fact.context_ref);
-  if (resolved.context == nullptr) return std::unexpected(XbrlError::missing_context(fact.context_ref));
+  if (resolved.context == nullptr) return std::unexpected(XbrlError::missing_context(std::string(fact.context_ref)));
   if (fact.unit_ref) {
     resolved.unit = index.unit(*fact.unit_ref);
-    if (resolved.unit == nullptr) return std::unexpected(XbrlError::missing_unit(*fact.unit_ref));
+    if (resolved.unit == nullptr) return std::unexpected(XbrlError::missing_unit(std::string(*fact.unit_ref)));
   }
   if (const auto* numeric = std::get_if<NumericText>(&fact.value)) {
     QUORREL_TRY(number, numeric_value(numeric->text, fact.inline_meta));

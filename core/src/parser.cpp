@@ -136,13 +136,16 @@ XbrlError unexpected_closing_tag(std::string_view raw_name) {
 // ---- driver ----
 
 InstanceParser::InstanceParser(std::string_view bytes)
-    : reader_(bytes), text_log_(std::make_shared<std::string>()), names_(bytes.size()) {
-  // Filings carry about one fact per one to two kilobytes. Room made up front
-  // spares the regrowth that would move every fact once more; room a sparse
-  // document leaves unused is address space that is never touched, and the
-  // bound keeps that space small beside the input however large it is.
-  constexpr std::size_t kReservedFactsAtMost = std::size_t{1} << 16;
-  doc_.facts.reserve(std::min(bytes.size() / 1024, kReservedFactsAtMost));
+    : reader_(bytes), texts_(std::make_shared<TextArena>()), names_(bytes.size()) {
+  // Room made up front spares the regrowth that would move every fact once
+  // more and touch fresh memory; room a sparse document leaves unused is
+  // address space that is never touched, and the bound keeps that space small
+  // beside the input however large it is.
+  // Fact-dense filings hold one fact per three hundred bytes, and a context
+  // takes a hundred bytes at the least.
+  constexpr std::size_t kReservedAtMost = std::size_t{1} << 18;
+  doc_.facts.reserve(std::min(bytes.size() / 256, kReservedAtMost));
+  contexts_read_.reserve(std::min(bytes.size() / 512, kReservedAtMost));
 }
 
 [[gnu::always_inline]] inline std::expected<void, XbrlError> InstanceParser::text(std::string_view piece, bool escaped,
@@ -151,7 +154,7 @@ InstanceParser::InstanceParser(std::string_view bytes)
   if (escaped) {
     // Decoded even where it feeds nothing, since a fault in it is still an
     // error; text of open facts straight into the shared log, trimmed there.
-    std::string& out = collecting ? *text_log_ : text_buffer_;
+    std::string& out = collecting ? texts_->log : text_buffer_;
     if (!collecting) out.clear();
     const std::size_t base = out.size();
     if (auto decoded = unescape_xml(piece, offset, out); !decoded) {
@@ -167,7 +170,7 @@ InstanceParser::InstanceParser(std::string_view bytes)
     }
   } else if (collecting) {
     // One copy in the shared log serves every open fact and continuation.
-    text_log_->append(trim_unicode_white_space(piece));
+    texts_->log.append(trim_unicode_white_space(piece));
     return {};
   }
   // Most text of a document (table cells, paragraphs) feeds nothing.
@@ -236,6 +239,7 @@ void InstanceParser::finish() {
   link_footnotes();
   doc_.contexts = ById<Context>(std::move(contexts_read_));
   doc_.units = ById<Unit>(std::move(units_read_));
+  doc_.texts = std::move(texts_);
 }
 
 bool InstanceParser::plain_element() const noexcept {
@@ -247,10 +251,14 @@ bool InstanceParser::plain_element() const noexcept {
   // need no look for a colon.
   const std::string_view name = reader_.name();
   if (name.size() >= 3 && classify_element(local_part(name)) != ElementName::Other) return false;
-  constexpr std::string_view kContextRef = "contextRef";
+  // Fixed-size comparisons, which the compiler writes out in place.
   for (const XmlAttribute& a : reader_.attributes()) {
     const std::string_view n = a.name;
-    if (n.starts_with("xmlns") || n == kContextRef || local_part_is(n, kContextRef)) return false;
+    if (n.size() >= 5 && std::memcmp(n.data(), "xmlns", 5) == 0) return false;
+    if (n.size() >= 10 && std::memcmp(n.data() + n.size() - 10, "contextRef", 10) == 0 &&
+        (n.size() == 10 || n[n.size() - 11] == ':')) {
+      return false;
+    }
   }
   return !reader_.attribute_values_escaped();
 }

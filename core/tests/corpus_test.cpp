@@ -270,9 +270,9 @@ void expect_normalized(const InstanceDocument& doc, const ReferenceIndex& index,
   const Unit* unit = fact.unit_ref ? doc.units.find(*fact.unit_ref) : nullptr;
   const auto* numeric = std::get_if<NumericText>(&fact.value);
   if (context == nullptr) {
-    EXPECT_EQ(r.error().render(), "missing context: " + fact.context_ref) << where;
+    EXPECT_EQ(r.error().render(), "missing context: " + std::string(fact.context_ref)) << where;
   } else if (fact.unit_ref && unit == nullptr) {
-    EXPECT_EQ(r.error().render(), "missing unit: " + *fact.unit_ref) << where;
+    EXPECT_EQ(r.error().render(), "missing unit: " + std::string(*fact.unit_ref)) << where;
   } else if (!r) {
     EXPECT_EQ(r.error().render(), "invalid decimal value: " + std::string(numeric ? numeric->text.view() : "?")) << where;
   } else {

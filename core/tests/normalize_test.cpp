@@ -18,13 +18,19 @@ namespace {
 
 using Text = std::optional<std::string>;
 
-RawFact numeric_fact(std::string text, std::string context = "c", Text unit = "u") {
+// Texts the test's facts view, kept for the whole run.
+std::string_view kept(std::string_view text) {
+  static TextArena texts;
+  return texts.add(text);
+}
+
+RawFact numeric_fact(const std::string& text, const std::string& context = "c", Text unit = "u") {
   RawFact fact;
   fact.byte_range = ByteRange{10, 20};
-  fact.value = NumericText{std::move(text)};
+  fact.value = NumericText{kept(text)};
   fact.concept_name = QName{"Revenue", "urn:t", "t"};
-  fact.context_ref = std::move(context);
-  fact.unit_ref = std::move(unit);
+  fact.context_ref = kept(context);
+  if (unit) fact.unit_ref = kept(*unit);
   return fact;
 }
 
@@ -60,7 +66,7 @@ std::string normalized(const RawFact& fact) {
 
 std::string value_of(const std::string& text, Text format, std::optional<std::int32_t> scale, Text sign) {
   RawFact fact = numeric_fact(text);
-  fact.inline_meta = InlineMeta{std::move(format), std::move(sign), std::nullopt, std::nullopt, scale, false};
+  fact.inline_meta = InlineMeta{format, sign, std::nullopt, std::nullopt, scale, false};
   const std::string r = normalized(fact);
   return r.ends_with(" in c/u") ? r.substr(0, r.size() - 7) : r;
 }

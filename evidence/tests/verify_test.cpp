@@ -72,10 +72,12 @@ ev::Receipt receipt_for(const ev::SourceContext& c, std::size_t position, std::s
   const core::RawFact& fact = c.document.facts.at(position);
   ev::Receipt r;
   r.schema = "er/0.2";
-  r.claim = {std::move(value), fact.unit_ref, ev::ClaimKind::Stated, "doc"};
+  std::optional<std::string> unit_ref;
+  if (fact.unit_ref) unit_ref.emplace(*fact.unit_ref);
+  r.claim = {std::move(value), unit_ref, ev::ClaimKind::Stated, "doc"};
   ev::Evidence e;
   e.source_artifact = {"urn:test", c.sha256, std::nullopt, std::nullopt};
-  e.locator = {fact.concept_name.to_string(), fact.context_ref, fact.unit_ref, fact.byte_range};
+  e.locator = {fact.concept_name.to_string(), std::string(fact.context_ref), unit_ref, fact.byte_range};
   e.extraction.engine = std::string(ev::kEngine);
   r.evidence.push_back(std::move(e));
   seal(r);

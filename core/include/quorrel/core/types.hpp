@@ -127,29 +127,48 @@ struct Accuracy {
   bool operator==(const Accuracy&) const = default;
 };
 
-// The text of a fact: either its own string or a slice of a text log shared by
-// the facts of one document, so that nested facts share their text instead of
-// each holding a copy. Reads like a string view; compares by content.
+// Texts a document's records view: written once, never moved, owned by the
+// document, so that a record holds views rather than strings of its own.
+// Blocks of at least kBlock bytes are filled in turn; a text longer than that
+// gets a block of its own.
+class TextArena {
+ public:
+  TextArena() = default;
+  TextArena(const TextArena&) = delete;
+  TextArena& operator=(const TextArena&) = delete;
+
+  std::string_view add(std::string_view text);
+  // The text of fact texts as the parse writes it: only ever appended to, so
+  // a slice of it stays put by offset while it grows.
+  std::string log;
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;
+  std::size_t left_ = 0;
+};
+
+// The text of a fact: a view of text that outlives it (a document's arena, or
+// a literal), or a slice of a document's text log, so that nested facts share
+// their text. Reads like a string view; compares by content.
 class FactText {
  public:
   FactText() = default;
-  FactText(std::string text) : owned_(std::move(text)) {}
-  FactText(std::string_view text) : owned_(text) {}
-  FactText(const char* text) : owned_(text) {}
+  FactText(std::string_view text) : data_(text.data()), size_(text.size()) {}
+  FactText(const char* text) : FactText(std::string_view(text)) {}
+  FactText(std::string&&) = delete;  // would view a temporary
   // A slice [offset, offset + size) of a log that is only ever appended to.
-  FactText(std::shared_ptr<const std::string> log, std::size_t offset, std::size_t size)
-      : log_(std::move(log)), offset_(offset), size_(size) {}
+  FactText(const std::string& log, std::size_t offset, std::size_t size) : log_(&log), offset_(offset), size_(size) {}
 
   std::string_view view() const noexcept {
-    return log_ ? std::string_view(*log_).substr(offset_, size_) : std::string_view(owned_);
+    return log_ ? std::string_view(*log_).substr(offset_, size_) : std::string_view(data_, size_);
   }
   operator std::string_view() const noexcept { return view(); }
   std::string str() const { return std::string(view()); }
   const char* data() const noexcept { return view().data(); }
-  std::size_t size() const noexcept { return view().size(); }
-  bool empty() const noexcept { return view().empty(); }
-  // Appending turns a slice into an owned copy first.
-  void append(std::string_view more);
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
 
   friend bool operator==(const FactText& a, const FactText& b) noexcept { return a.view() == b.view(); }
   friend bool operator==(const FactText& a, std::string_view b) noexcept { return a.view() == b; }
@@ -158,9 +177,11 @@ class FactText {
   friend std::ostream& operator<<(std::ostream& os, const FactText& t);
 
  private:
-  std::string owned_;
-  std::shared_ptr<const std::string> log_;
-  std::size_t offset_ = 0;
+  const std::string* log_ = nullptr;
+  union {
+    const char* data_ = nullptr;
+    std::size_t offset_;
+  };
   std::size_t size_ = 0;
 };
 
@@ -177,11 +198,12 @@ struct NilValue {
 };
 using RawValue = std::variant<NumericText, NonNumericText, NilValue>;
 
+// The texts of a fact view its document's arena.
 struct InlineMeta {
-  std::optional<std::string> format;
-  std::optional<std::string> sign;
-  std::optional<std::string> target;
-  std::optional<std::string> continued_at;
+  std::optional<std::string_view> format;
+  std::optional<std::string_view> sign;
+  std::optional<std::string_view> target;
+  std::optional<std::string_view> continued_at;
   std::optional<std::int32_t> scale;
   bool hidden = false;
   bool operator==(const InlineMeta&) const = default;
@@ -193,10 +215,10 @@ struct RawFact {
   std::optional<ByteRange> byte_range;  // half-open, counted after a leading byte-order mark
   RawValue value;
   QName concept_name;  // "concept" is a C++ keyword
-  std::string context_ref;
-  std::optional<std::string> id;
-  std::optional<std::string> unit_ref;
-  std::optional<std::string> lang;
+  std::string_view context_ref;
+  std::optional<std::string_view> id;
+  std::optional<std::string_view> unit_ref;
+  std::optional<std::string_view> lang;
   std::optional<InlineMeta> inline_meta;
   std::optional<Accuracy> decimals;
   std::optional<Accuracy> precision;
@@ -255,12 +277,36 @@ class ById {
     std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
       return a.head != b.head ? a.head < b.head : id_of(a) < id_of(b);
     });
-    records_.reserve(keys.size());
+    // The records to keep, in id order, then those replaced: a permutation,
+    // applied in place by following its cycles, so that no second list of
+    // records is made.
+    std::vector<std::size_t> order;
+    std::vector<std::size_t> replaced;
+    order.reserve(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
       // Of each run of equal ids the last, the one read last, stays.
-      if (i + 1 < keys.size() && keys[i + 1].head == keys[i].head && id_of(keys[i + 1]) == id_of(keys[i])) continue;
-      records_.push_back(std::move(records[keys[i].index]));
+      const bool later = i + 1 < keys.size() && keys[i + 1].head == keys[i].head && id_of(keys[i + 1]) == id_of(keys[i]);
+      (later ? replaced : order).push_back(keys[i].index);
     }
+    const std::size_t kept = order.size();
+    order.insert(order.end(), replaced.begin(), replaced.end());
+    for (std::size_t start = 0; start < order.size(); ++start) {
+      if (order[start] == start) continue;
+      T held = std::move(records[start]);
+      std::size_t at = start;
+      for (;;) {
+        const std::size_t from = order[at];
+        order[at] = at;
+        if (from == start) {
+          records[at] = std::move(held);
+          break;
+        }
+        records[at] = std::move(records[from]);
+        at = from;
+      }
+    }
+    records.resize(kept);
+    records_ = std::move(records);
   }
 
   auto begin() const noexcept { return records_.begin(); }
@@ -279,6 +325,8 @@ class ById {
 };
 
 struct InstanceDocument {
+  // What the facts' texts view; shared by copies of the document.
+  std::shared_ptr<const TextArena> texts;
   std::vector<std::string> schema_refs;
   std::vector<RawFact> facts;  // in the order the fact elements close
   std::vector<Footnote> footnotes;
