@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string_view tag = tag_name(body, start);
       if (!fact.inline_meta) {
         const auto& name = fact.concept_name;
-        const std::string written = name.prefix ? *name.prefix + ":" + name.local_name.str() : name.local_name.str();
+        const std::string written =
+            name.prefix ? std::string(*name.prefix) + ":" + name.local_name.str() : name.local_name.str();
         FUZZ_CHECK(tag == written, where + ": start tag is " + std::string(tag));
       } else {
         const std::string_view local = tag.substr(tag.find(':') == std::string_view::npos ? 0 : tag.find(':') + 1);

@@ -226,7 +226,8 @@ class NamespaceScope {
  public:
   std::size_t mark() const noexcept { return stack_.size(); }
   // prefix absent: the default namespace.
-  void bind(std::optional<std::string_view> prefix, std::string_view uri);
+  // The namespace's text is copied into the document's texts.
+  void bind(std::optional<std::string_view> prefix, std::string_view uri, TextArena& texts);
   void undo(std::size_t mark) {
     if (stack_.size() > mark) drop_to(mark);
   }
@@ -282,10 +283,12 @@ class NameCache {
  public:
   // Room grows with the input (one slot per kilobyte, within fixed bounds):
   // a small document does not pay for a large table.
-  explicit NameCache(std::size_t input_size);
+  // Names are made in texts, the document's.
+  NameCache(std::size_t input_size, TextArena& texts);
   SharedString get(std::string_view name);
 
  private:
+  TextArena& texts_;
   std::vector<SharedString> slots_;  // made on first use
   std::size_t slot_count_;           // a power of two
   unsigned shift_;                   // 64 less the bits of a slot index

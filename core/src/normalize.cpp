@@ -4,6 +4,7 @@
 #include "quorrel/core/transforms.hpp"
 
 #include <algorithm>
+#include <bit>
 
 namespace quorrel::core {
 namespace {
@@ -88,35 +89,50 @@ NormalizedFact normalized(const RawFact& fact, const ResolvedFact& resolved, con
 }  // namespace
 
 template <class T>
-std::vector<ReferenceIndex::Entry> ReferenceIndex::make_entries(const ById<T>& items, std::string& text) {
-  std::vector<Entry> entries;
+ReferenceIndex::Table ReferenceIndex::make_table(const ById<T>& items, std::string& text) {
+  Table table;
+  std::vector<Entry>& entries = table.entries;
   entries.reserve(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string_view id = items[i].id;
     entries.push_back(Entry{digest64(id), text.size(), id.size(), i});
     text.append(id);
   }
+  const std::string_view all(text);
   std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-    return a.digest != b.digest ? a.digest < b.digest
-                                : std::string_view(text).substr(a.at, a.size) < std::string_view(text).substr(b.at, b.size);
+    return a.digest != b.digest ? a.digest < b.digest : all.substr(a.at, a.size) < all.substr(b.at, b.size);
   });
-  return entries;
+  // As many top bits as the entries need to be about one per slot.
+  const unsigned bits = static_cast<unsigned>(std::bit_width(entries.size()));
+  table.shift = 64 - bits;
+  const std::size_t slots = std::size_t{1} << bits;
+  table.starts.resize(slots + 1);
+  std::size_t e = 0;
+  for (std::size_t slot = 0; slot <= slots; ++slot) {
+    while (e < entries.size() && (bits == 0 ? 0 : entries[e].digest >> table.shift) < slot) ++e;
+    table.starts[slot] = static_cast<std::uint32_t>(e);
+  }
+  return table;
 }
 
 ReferenceIndex::ReferenceIndex(const InstanceDocument& document) : document_(document) {
-  contexts_ = make_entries(document.contexts, text_);
-  units_ = make_entries(document.units, text_);
+  contexts_ = make_table(document.contexts, text_);
+  units_ = make_table(document.units, text_);
 }
 
-std::size_t ReferenceIndex::find(const std::vector<Entry>& entries, std::string_view id) const noexcept {
+std::size_t ReferenceIndex::find(const Table& table, std::string_view id) const noexcept {
+  if (table.entries.empty()) return kMissing;
   const std::uint64_t digest = digest64(id);
   const std::string_view text(text_);
+  const std::size_t slot = table.shift == 64 ? 0 : static_cast<std::size_t>(digest >> table.shift);
+  const auto first = table.entries.begin() + table.starts[slot];
+  const auto last = table.entries.begin() + table.starts[slot + 1];
   // Ids whose digests collide are ordered by their bytes, so they cost a
   // binary search too.
-  const auto it = std::partition_point(entries.begin(), entries.end(), [&](const Entry& entry) {
+  const auto it = std::partition_point(first, last, [&](const Entry& entry) {
     return entry.digest != digest ? entry.digest < digest : text.substr(entry.at, entry.size) < id;
   });
-  if (it == entries.end() || it->digest != digest || text.substr(it->at, it->size) != id) return kMissing;
+  if (it == last || it->digest != digest || text.substr(it->at, it->size) != id) return kMissing;
   return it->item;
 }
 

@@ -40,10 +40,10 @@ std::optional<std::string> AttributeMap::get_string(std::string_view key) const 
 
 // ---- NamespaceScope ----
 
-void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri) {
+void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri, TextArena& texts) {
   forget_recent();
   const std::size_t index = stack_.size();
-  Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), SharedString(uri), kNone};
+  Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), SharedString(texts.add(uri)), kNone};
   if (b.is_default) {
     b.shadowed = default_top_;
     default_top_ = index;
@@ -86,7 +86,7 @@ const SharedString* NamespaceScope::default_namespace() const noexcept {
 
 // ---- NameCache ----
 
-NameCache::NameCache(std::size_t input_size) {
+NameCache::NameCache(std::size_t input_size, TextArena& texts) : texts_(texts) {
   constexpr unsigned kFewestBits = 6;
   constexpr unsigned kMostBits = 12;
   unsigned bits = kFewestBits;
@@ -99,7 +99,7 @@ SharedString NameCache::get(std::string_view name) {
   const std::uint64_t h = digest64(name);
   if (slots_.empty()) slots_.resize(slot_count_);
   SharedString& slot = slots_[static_cast<std::size_t>(h >> shift_)];
-  if (slot.view() != name) slot = SharedString(name);
+  if (slot.view() != name) slot = SharedString(texts_.add(name));
   return slot;
 }
 
@@ -109,7 +109,7 @@ QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool u
   if (colon != std::string_view::npos) {
     const std::string_view prefix = text.substr(0, colon);
     q.local_name = names.get(text.substr(colon + 1));
-    q.prefix.emplace(prefix);
+    q.prefix.emplace(names.get(prefix).view());
     if (const SharedString* ns = scope.lookup(prefix)) q.namespace_uri = *ns;
   } else {
     q.local_name = names.get(text);
@@ -136,7 +136,7 @@ XbrlError unexpected_closing_tag(std::string_view raw_name) {
 // ---- driver ----
 
 InstanceParser::InstanceParser(std::string_view bytes)
-    : reader_(bytes), texts_(std::make_shared<TextArena>()), names_(bytes.size()) {
+    : reader_(bytes), texts_(std::make_shared<TextArena>()), names_(bytes.size(), *texts_) {
   // Room made up front spares the regrowth that would move every fact once
   // more and touch fresh memory; room a sparse document leaves unused is
   // address space that is never touched, and the bound keeps that space small
@@ -298,9 +298,9 @@ std::expected<void, XbrlError> InstanceParser::settle_attributes() {
         uri = text_buffer_;
       }
       if (a.name.size() == 5) {
-        scope_.bind(std::nullopt, uri);
+        scope_.bind(std::nullopt, uri, *texts_);
       } else {
-        scope_.bind(a.name.substr(6), uri);
+        scope_.bind(a.name.substr(6), uri, *texts_);
       }
       continue;
     }

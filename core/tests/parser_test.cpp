@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -103,11 +104,13 @@ TEST(Parser, NamesAndPrefixesResolveAmongManyAndAfterEveryRebinding) {
   for (std::size_t i = 0; i < prefixes; ++i) src += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
   src += ">";
   std::vector<QName> expected;
+  std::deque<std::string> texts;  // what the expected names view
   const auto fact = [&](const std::string& prefix, const std::string& local, std::optional<std::string> uri) {
     src += prefix.empty() ? "<" + local + " contextRef='c'/>"
                           : "<ix:nonNumeric name='" + prefix + ":" + local + "' contextRef='c'/>";
-    expected.push_back(QName{local, uri ? std::optional<SharedString>(*uri) : std::nullopt,
-                             prefix.empty() ? std::nullopt : std::optional<std::string>(prefix)});
+    const std::string& kept_uri = texts.emplace_back(uri.value_or(""));
+    expected.push_back(QName{texts.emplace_back(local), uri ? std::optional<SharedString>(kept_uri) : std::nullopt,
+                             prefix.empty() ? std::nullopt : std::optional<std::string_view>(texts.emplace_back(prefix))});
   };
   for (std::size_t i = 0; i < 3 * names; ++i) {
     const std::string local = "Concept" + std::to_string(i * 7919 % names) + (i % 2 ? "WithALongerTail" : "");

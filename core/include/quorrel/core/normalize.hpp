@@ -75,8 +75,11 @@ using NormalizeResult = std::expected<NormalizedFact, XbrlError>;
 // The contexts and units of one document by id, indexed once for normalizing
 // its facts: each is found by a binary search over 64-bit digests of the ids,
 // whose bytes the index keeps side by side in its own text, so that a lookup
-// reads a few compact arrays rather than the records. It refers to the
-// document, which must outlive it and stay unchanged.
+// reads a few compact arrays rather than the records. The search starts from
+// the run of digests that share the digest's top bits, found in a table with
+// a slot per possible top bits (about one entry per slot), so that it usually
+// reads one entry; ids whose digests collide still cost a binary search, never
+// a scan. It refers to the document, which must outlive it and stay unchanged.
 class ReferenceIndex {
  public:
   explicit ReferenceIndex(const InstanceDocument& document);
@@ -93,16 +96,22 @@ class ReferenceIndex {
     std::size_t size;
     std::size_t item;      // the record's position in the document
   };
+  // Entries sorted by digest, and where the run of each top bits starts.
+  struct Table {
+    std::vector<Entry> entries;
+    std::vector<std::uint32_t> starts;  // one per top bits, and the end
+    unsigned shift = 64;                // 64 less the top bits used
+  };
   template <class T>
-  static std::vector<Entry> make_entries(const ById<T>& items, std::string& text);
+  static Table make_table(const ById<T>& items, std::string& text);
   static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
   // The position of the record of that id, or kMissing.
-  std::size_t find(const std::vector<Entry>& entries, std::string_view id) const noexcept;
+  std::size_t find(const Table& table, std::string_view id) const noexcept;
 
   const InstanceDocument& document_;
   std::string text_;
-  std::vector<Entry> contexts_;
-  std::vector<Entry> units_;
+  Table contexts_;
+  Table units_;
 };
 
 // What normalizing one fact resolved, pointing into its document.

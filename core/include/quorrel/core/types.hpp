@@ -15,41 +15,39 @@
 
 namespace quorrel::core {
 
-// Immutable text whose copies share one string: copying costs a reference
-// count instead of an allocation. A document's names repeat a handful of
-// namespace names thousands of times. Compares by content.
+// Text that a document holds once and its records share: a view of the
+// document's arena (or of a literal), so that copying a name copies a view.
+// A document's names repeat a handful of namespace names thousands of times.
+// Compares by content.
 class SharedString {
  public:
   SharedString() = default;
-  SharedString(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
-  SharedString(std::string_view text) : SharedString(std::string(text)) {}
-  SharedString(const char* text) : SharedString(std::string(text)) {}
+  SharedString(std::string_view text) : text_(text) {}
+  SharedString(const char* text) : text_(text) {}
+  SharedString(const std::string& text) : text_(text) {}
+  SharedString(std::string&&) = delete;  // would view a temporary
 
-  const std::string& str() const noexcept { return text_ ? *text_ : empty_string(); }
-  operator const std::string&() const noexcept { return str(); }
-  operator std::string_view() const noexcept { return str(); }
-  std::string_view view() const noexcept { return str(); }
-  std::size_t size() const noexcept { return str().size(); }
-  bool empty() const noexcept { return str().empty(); }
+  std::string str() const { return std::string(text_); }
+  operator std::string_view() const noexcept { return text_; }
+  std::string_view view() const noexcept { return text_; }
+  std::size_t size() const noexcept { return text_.size(); }
+  bool empty() const noexcept { return text_.empty(); }
 
-  friend bool operator==(const SharedString& a, const SharedString& b) noexcept { return a.str() == b.str(); }
-  friend bool operator==(const SharedString& a, std::string_view b) noexcept { return a.view() == b; }
-  friend bool operator==(const SharedString& a, const std::string& b) noexcept { return a.str() == b; }
-  friend bool operator==(const SharedString& a, const char* b) noexcept { return a.view() == b; }
+  friend bool operator==(const SharedString& a, const SharedString& b) noexcept { return a.text_ == b.text_; }
+  friend bool operator==(const SharedString& a, std::string_view b) noexcept { return a.text_ == b; }
+  friend bool operator==(const SharedString& a, const std::string& b) noexcept { return a.text_ == b; }
+  friend bool operator==(const SharedString& a, const char* b) noexcept { return a.text_ == b; }
   friend std::ostream& operator<<(std::ostream& os, const SharedString& s);
 
  private:
-  static const std::string& empty_string() noexcept {
-    static const std::string empty;
-    return empty;
-  }
-  std::shared_ptr<const std::string> text_;
+  std::string_view text_;
 };
 
+// The texts of a name view its document's arena.
 struct QName {
   SharedString local_name;  // shared by every use of the same name in a document
   std::optional<SharedString> namespace_uri;  // what the prefix (or default) was bound to
-  std::optional<std::string> prefix;         // as written; present (maybe empty) when the name had a colon
+  std::optional<std::string_view> prefix;    // as written; present (maybe empty) when the name had a colon
 
   // "prefix:local", else "{namespace}local", else "local".
   std::string to_string() const;
