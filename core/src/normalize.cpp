@@ -4,7 +4,6 @@
 #include "quorrel/core/transforms.hpp"
 
 #include <algorithm>
-#include <bit>
 
 namespace quorrel::core {
 namespace {
@@ -102,16 +101,7 @@ ReferenceIndex::Table ReferenceIndex::make_table(const ById<T>& items, std::stri
   std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     return a.digest != b.digest ? a.digest < b.digest : all.substr(a.at, a.size) < all.substr(b.at, b.size);
   });
-  // As many top bits as the entries need to be about one per slot.
-  const unsigned bits = static_cast<unsigned>(std::bit_width(entries.size()));
-  table.shift = 64 - bits;
-  const std::size_t slots = std::size_t{1} << bits;
-  table.starts.resize(slots + 1);
-  std::size_t e = 0;
-  for (std::size_t slot = 0; slot <= slots; ++slot) {
-    while (e < entries.size() && (bits == 0 ? 0 : entries[e].digest >> table.shift) < slot) ++e;
-    table.starts[slot] = static_cast<std::uint32_t>(e);
-  }
+  table.runs = DigestRuns(entries.size(), [&](std::size_t i) { return entries[i].digest; });
   return table;
 }
 
@@ -121,12 +111,11 @@ ReferenceIndex::ReferenceIndex(const InstanceDocument& document) : document_(doc
 }
 
 std::size_t ReferenceIndex::find(const Table& table, std::string_view id) const noexcept {
-  if (table.entries.empty()) return kMissing;
   const std::uint64_t digest = digest64(id);
   const std::string_view text(text_);
-  const std::size_t slot = table.shift == 64 ? 0 : static_cast<std::size_t>(digest >> table.shift);
-  const auto first = table.entries.begin() + table.starts[slot];
-  const auto last = table.entries.begin() + table.starts[slot + 1];
+  const auto [begin, end] = table.runs.run(digest);
+  const auto first = table.entries.begin() + static_cast<std::ptrdiff_t>(begin);
+  const auto last = table.entries.begin() + static_cast<std::ptrdiff_t>(end);
   // Ids whose digests collide are ordered by their bytes, so they cost a
   // binary search too.
   const auto it = std::partition_point(first, last, [&](const Entry& entry) {

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <bit>
 #include <cstring>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quorrel::core {
 
@@ -27,5 +30,42 @@ inline std::uint64_t digest64(std::string_view bytes) noexcept {
   h = (h ^ tail) * kMultiplier;
   return h ^ (h >> 32);
 }
+
+// Where the runs of a sorted list of digests that share their top bits start,
+// with as many top bits as give about one digest per run: a search for a
+// digest then starts from its run rather than from the whole list, and reads
+// one or two entries instead of a path through a large array. Digests that an
+// input makes share their top bits still cost no more than a binary search
+// within their run.
+class DigestRuns {
+ public:
+  DigestRuns() = default;
+  // digest_of(i) is the i-th of count digests, in rising order.
+  template <class DigestOf>
+  DigestRuns(std::size_t count, DigestOf&& digest_of) {
+    const unsigned bits = static_cast<unsigned>(std::bit_width(count));
+    shift_ = 64 - bits;
+    const std::size_t runs = std::size_t{1} << bits;
+    starts_.resize(runs + 1);
+    std::size_t at = 0;
+    for (std::size_t run = 0; run <= runs; ++run) {
+      while (at < count && top(digest_of(at)) < run) ++at;
+      starts_[run] = at;
+    }
+  }
+  // The positions [begin, end) of the digests that share this one's top bits.
+  std::pair<std::size_t, std::size_t> run(std::uint64_t digest) const noexcept {
+    if (starts_.empty()) return {0, 0};
+    const std::size_t r = top(digest);
+    return {starts_[r], starts_[r + 1]};
+  }
+
+ private:
+  std::size_t top(std::uint64_t digest) const noexcept {
+    return shift_ == 64 ? 0 : static_cast<std::size_t>(digest >> shift_);
+  }
+  std::vector<std::size_t> starts_;
+  unsigned shift_ = 64;
+};
 
 }  // namespace quorrel::core

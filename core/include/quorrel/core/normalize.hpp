@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "quorrel/core/decimal.hpp"
+#include "quorrel/core/digest64.hpp"
 #include "quorrel/core/error.hpp"
 #include "quorrel/core/types.hpp"
 
@@ -75,11 +76,9 @@ using NormalizeResult = std::expected<NormalizedFact, XbrlError>;
 // The contexts and units of one document by id, indexed once for normalizing
 // its facts: each is found by a binary search over 64-bit digests of the ids,
 // whose bytes the index keeps side by side in its own text, so that a lookup
-// reads a few compact arrays rather than the records. The search starts from
-// the run of digests that share the digest's top bits, found in a table with
-// a slot per possible top bits (about one entry per slot), so that it usually
-// reads one entry; ids whose digests collide still cost a binary search, never
-// a scan. It refers to the document, which must outlive it and stay unchanged.
+// reads a few compact arrays rather than the records; it starts from the run
+// of digests that share the id's top bits (DigestRuns). It refers to the
+// document, which must outlive it and stay unchanged.
 class ReferenceIndex {
  public:
   explicit ReferenceIndex(const InstanceDocument& document);
@@ -99,8 +98,7 @@ class ReferenceIndex {
   // Entries sorted by digest, and where the run of each top bits starts.
   struct Table {
     std::vector<Entry> entries;
-    std::vector<std::uint32_t> starts;  // one per top bits, and the end
-    unsigned shift = 64;                // 64 less the top bits used
+    DigestRuns runs;
   };
   template <class T>
   static Table make_table(const ById<T>& items, std::string& text);
