@@ -139,13 +139,14 @@ InstanceParser::InstanceParser(std::string_view bytes)
     : reader_(bytes), texts_(std::make_shared<TextArena>()), names_(bytes.size(), *texts_) {
   // Room made up front spares the regrowth that would move every fact once
   // more and touch fresh memory; room a sparse document leaves unused is
-  // address space that is never touched, and the bound keeps that space small
-  // beside the input however large it is.
-  // Fact-dense filings hold one fact per three hundred bytes, and a context
-  // takes a hundred bytes at the least.
-  constexpr std::size_t kReservedAtMost = std::size_t{1} << 18;
-  doc_.facts.reserve(std::min(bytes.size() / 256, kReservedAtMost));
-  contexts_read_.reserve(std::min(bytes.size() / 512, kReservedAtMost));
+  // address space that is never touched. Fact-dense filings hold one fact per
+  // three hundred bytes, and a context takes a hundred bytes at the least.
+  // The room stays below what the allocator hands out as fresh pages of their
+  // own each time (32 MB), so that a process that reads one document after
+  // another reuses it; a larger document grows past it.
+  constexpr std::size_t kReservedBytesAtMost = std::size_t{24} << 20;
+  doc_.facts.reserve(std::min(bytes.size() / 256, kReservedBytesAtMost / sizeof(RawFact)));
+  contexts_read_.reserve(std::min(bytes.size() / 512, kReservedBytesAtMost / sizeof(Context)));
 }
 
 [[gnu::always_inline]] inline std::expected<void, XbrlError> InstanceParser::text(std::string_view piece, bool escaped,
