@@ -94,10 +94,12 @@ void InstanceParser::close_fact(std::uint64_t end) {
       fact.value.emplace<NumericText>(std::move(text));
     }
   }
+  const bool continued = fact.inline_meta && fact.inline_meta->continued_at;
   if (!b.in_place) {
     doc_.facts.push_back(std::move(fact));
     held_facts_.pop_back();
   }
+  if (continued) continued_facts_.push_back(doc_.facts.size() - 1);
   open_facts_.pop_back();
   if (open_facts_.empty()) target_ = TextTarget{};
 }
@@ -131,7 +133,14 @@ namespace {
 // never read as facts; they are counted, read with the same reader, so that
 // a summary can say what was left unread.
 std::size_t fact_elements_in(std::string_view content) {
-  if (content.find("non") == std::string_view::npos) return 0;
+  // Most footnotes are prose, which is read again only when it names a fact
+  // element somewhere.
+  bool named = false;
+  for (std::size_t at = content.find("non"); !named && at != std::string_view::npos; at = content.find("non", at + 3)) {
+    const std::string_view rest = content.substr(at);
+    named = rest.starts_with("nonFraction") || rest.starts_with("nonNumeric");
+  }
+  if (!named) return 0;
   XmlReader reader(content);
   std::size_t count = 0;
   for (;;) {
@@ -185,8 +194,8 @@ void InstanceParser::resolve_continuations() {
   std::map<std::string_view, std::string> resolved;
   std::set<std::string_view> visited;
   std::string joined;
-  for (RawFact& fact : doc_.facts) {
-    if (!fact.inline_meta || !fact.inline_meta->continued_at) continue;
+  for (const std::size_t position : continued_facts_) {
+    RawFact& fact = doc_.facts[position];
     const std::string_view start = *fact.inline_meta->continued_at;
     auto [entry, fresh] = resolved.try_emplace(start);
     std::string& accumulated = entry->second;

@@ -225,16 +225,21 @@ using FactAttributes = std::array<std::optional<std::string_view>, kFactAttribut
 class NamespaceScope {
  public:
   std::size_t mark() const noexcept { return stack_.size(); }
-  // prefix absent: the default namespace.
-  // The namespace's text is copied into the document's texts.
+  // A binding as names take it: the prefix and its namespace, both in the
+  // document's texts, shared by every name resolved through it.
+  struct Bound {
+    std::string_view prefix;
+    SharedString uri;
+  };
+  // prefix absent: the default namespace. Both texts are copied into texts.
   void bind(std::optional<std::string_view> prefix, std::string_view uri, TextArena& texts);
   void undo(std::size_t mark) {
     if (stack_.size() > mark) drop_to(mark);
   }
-  // The namespace a prefix is bound to, or null; the default namespace, or null.
-  const SharedString* lookup(std::string_view prefix) const noexcept {
+  // The binding of a prefix, or null; the default namespace, or null.
+  const Bound* lookup(std::string_view prefix) const noexcept {
     Recent& recent = recent_[recent_slot(prefix)];
-    if (recent.binding != kNone && recent.prefix == prefix) return &stack_[recent.binding].uri;
+    if (recent.binding != kNone && recent.prefix == prefix) return &stack_[recent.binding].bound;
     return lookup_in_index(prefix, recent);
   }
   const SharedString* default_namespace() const noexcept;
@@ -243,9 +248,8 @@ class NamespaceScope {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   void drop_to(std::size_t mark);
   struct Binding {
-    std::string_view prefix;
+    Bound bound;
     bool is_default;
-    SharedString uri;      // shared by every name resolved through this binding
     std::size_t shadowed;  // the binding of the same prefix it hides, or kNone
   };
 
@@ -270,7 +274,7 @@ class NamespaceScope {
   }
   void forget_recent() noexcept { recent_.fill(Recent{}); }
   // The binding from the index, which then takes the prefix's slot.
-  const SharedString* lookup_in_index(std::string_view prefix, Recent& recent) const noexcept;
+  const Bound* lookup_in_index(std::string_view prefix, Recent& recent) const noexcept;
   mutable std::array<Recent, kRecentSlots> recent_{};
 };
 
@@ -489,6 +493,7 @@ class InstanceParser {
   NameCache names_;
   std::vector<OpenContinuation> open_continuations_;
   std::map<std::string, Continuation, std::less<>> continuations_;
+  std::vector<std::size_t> continued_facts_;  // the positions of facts that name a continuation
   std::vector<FootnoteArc> arcs_;
   std::map<std::string, std::string, std::less<>> locators_;
   std::map<std::string, std::size_t, std::less<>> footnote_labels_;

@@ -43,12 +43,13 @@ std::optional<std::string> AttributeMap::get_string(std::string_view key) const 
 void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri, TextArena& texts) {
   forget_recent();
   const std::size_t index = stack_.size();
-  Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), SharedString(texts.add(uri)), kNone};
+  Binding b{Bound{texts.add(prefix.value_or(std::string_view{})), SharedString(texts.add(uri))}, !prefix.has_value(),
+            kNone};
   if (b.is_default) {
     b.shadowed = default_top_;
     default_top_ = index;
   } else {
-    auto [it, inserted] = top_.try_emplace(b.prefix, index);
+    auto [it, inserted] = top_.try_emplace(b.bound.prefix, index);
     if (!inserted) {
       b.shadowed = it->second;
       it->second = index;
@@ -64,24 +65,24 @@ void NamespaceScope::drop_to(std::size_t mark) {
     if (b.is_default) {
       default_top_ = b.shadowed;
     } else if (b.shadowed == kNone) {
-      top_.erase(b.prefix);
+      top_.erase(b.bound.prefix);
     } else {
-      top_[b.prefix] = b.shadowed;
+      top_[b.bound.prefix] = b.shadowed;
     }
     stack_.pop_back();
   }
 }
 
-const SharedString* NamespaceScope::lookup_in_index(std::string_view prefix, Recent& recent) const noexcept {
+const NamespaceScope::Bound* NamespaceScope::lookup_in_index(std::string_view prefix, Recent& recent) const noexcept {
   const auto it = top_.find(prefix);
   if (it == top_.end()) return nullptr;
-  recent = Recent{stack_[it->second].prefix, it->second};
-  return &stack_[it->second].uri;
+  recent = Recent{stack_[it->second].bound.prefix, it->second};
+  return &stack_[it->second].bound;
 }
 
 const SharedString* NamespaceScope::default_namespace() const noexcept {
   if (default_top_ == kNone) return nullptr;
-  return &stack_[default_top_].uri;
+  return &stack_[default_top_].bound.uri;
 }
 
 // ---- NameCache ----
@@ -109,8 +110,13 @@ QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool u
   if (colon != std::string_view::npos) {
     const std::string_view prefix = text.substr(0, colon);
     q.local_name = names.get(text.substr(colon + 1));
-    q.prefix.emplace(names.get(prefix).view());
-    if (const SharedString* ns = scope.lookup(prefix)) q.namespace_uri = *ns;
+    // A bound prefix is the binding's own copy; an unbound one is kept as a name.
+    if (const NamespaceScope::Bound* bound = scope.lookup(prefix)) {
+      q.prefix.emplace(bound->prefix);
+      q.namespace_uri = bound->uri;
+    } else {
+      q.prefix.emplace(names.get(prefix).view());
+    }
   } else {
     q.local_name = names.get(text);
     if (use_default) {

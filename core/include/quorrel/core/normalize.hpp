@@ -1,7 +1,8 @@
 #pragma once
-// Fact normalization: a raw fact becomes a self-contained NormalizedFact with
-// its context, unit and dimensions resolved and its value read as an exact
-// decimal, a transformed text, or nil.
+// Fact normalization: a raw fact becomes a NormalizedFact with its context,
+// unit and dimensions resolved and its value read as an exact decimal, a
+// transformed text, or nil. Its names view the document's texts, so it is
+// read while the document lives.
 
 #include <cstdint>
 #include <expected>

@@ -1,5 +1,6 @@
 #pragma once
-// The parsed instance: plain owned values, no behaviour beyond rendering.
+// The parsed instance: plain values, no behaviour beyond rendering. The
+// document owns every text its records view (its TextArena).
 
 #include <algorithm>
 #include <cstddef>
