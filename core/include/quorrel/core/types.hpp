@@ -273,8 +273,11 @@ class ById {
     }
     const std::string_view all(text);
     const auto id_of = [&](const Key& k) { return all.substr(k.at, k.size); };
-    std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
-      return a.head != b.head ? a.head < b.head : id_of(a) < id_of(b);
+    // Equal ids stay in the order they were read.
+    std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+      if (a.head != b.head) return a.head < b.head;
+      if (const auto c = id_of(a) <=> id_of(b); c != 0) return c < 0;
+      return a.index < b.index;
     });
     // The records to keep, in id order, then those replaced: a permutation,
     // applied in place by following its cycles, so that no second list of
