@@ -98,10 +98,9 @@ ReferenceIndex::Table ReferenceIndex::make_table(const ById<T>& items, std::stri
     text.append(id);
   }
   const std::string_view all(text);
-  std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+  table.runs = DigestRuns(entries, [](const Entry& e) { return e.digest; }, [&](const Entry& a, const Entry& b) {
     return a.digest != b.digest ? a.digest < b.digest : all.substr(a.at, a.size) < all.substr(b.at, b.size);
   });
-  table.runs = DigestRuns(entries.size(), [&](std::size_t i) { return entries[i].digest; });
   return table;
 }
 

@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "quorrel/core/digest64.hpp"
 #include "quorrel/core/transforms.hpp"
 
 using namespace quorrel::core;
@@ -147,6 +151,26 @@ TEST(NormalizeNumeric, CleaningSignScaleAndWords) {
               c.expected ? std::string(c.expected) : "error: invalid decimal value: " + c.text)
         << c.text << " " << c.format.value_or("-");
   }
+}
+
+// The lookup tables' sort: spread digests, digests an input crowds under one
+// top, equal digests told apart by the second member; each digest is found
+// in its run.
+TEST(DigestRuns, SortsAsAFullSortAndFindsEveryDigestInItsRun) {
+  std::vector<std::pair<std::uint64_t, int>> items;
+  for (int i = 0; i < 300; ++i) items.emplace_back(digest64(std::to_string(i)), i);
+  for (int i = 0; i < 300; ++i) items.emplace_back(std::uint64_t{7} << 56 | static_cast<std::uint64_t>(i % 50), -i);
+  std::vector<std::pair<std::uint64_t, int>> expected = items;
+  std::sort(expected.begin(), expected.end());
+  const DigestRuns runs(items, [](const auto& item) { return item.first; }, std::less<>{});
+  ASSERT_EQ(items, expected);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto [begin, end] = runs.run(items[i].first);
+    EXPECT_TRUE(begin <= i && i < end) << i;
+  }
+  std::vector<std::pair<std::uint64_t, int>> none;
+  const DigestRuns empty(none, [](const auto& item) { return item.first; }, std::less<>{});
+  EXPECT_EQ(empty.run(5), (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
 TEST(NormalizeFact, ContextThenUnitThenValue) {

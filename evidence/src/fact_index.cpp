@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "quorrel/core/digest64.hpp"
 
@@ -87,7 +88,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     order.emplace_back(core::digest64(std::string_view(text_).substr(begin)), position);
   }
   key_offsets_.push_back(text_.size());
-  std::sort(order.begin(), order.end());
+  runs_ = core::DigestRuns(order, [](const auto& p) { return p.first; }, std::less<>{});
   const auto key_at = [this](std::size_t position) { return key_of_position(position); };
   for (std::size_t begin = 0; begin < count;) {
     std::size_t end = begin + 1;
@@ -128,7 +129,6 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     }
     begin = end;
   }
-  runs_ = core::DigestRuns(count, [&](std::size_t i) { return digests_[i]; });
 }
 
 std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
