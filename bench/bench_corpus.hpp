@@ -38,12 +38,23 @@ inline std::optional<std::vector<Document>> load_corpus(std::size_t min_bytes) {
 }
 
 // What a benchmark's main measures: the documents of at least argv[1] bytes
-// (default_min_bytes without an argument). When the corpus is absent it says
-// so and gives nothing, and the benchmark has nothing to do.
+// (default_min_bytes without an argument), then every file named after it,
+// whatever its size, under its own path. When the corpus is absent it says
+// so and measures only the named files.
 inline std::optional<std::vector<Document>> corpus_for(int argc, char** argv, std::size_t default_min_bytes) {
   const std::size_t min_bytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : default_min_bytes;
   std::optional<std::vector<Document>> corpus = load_corpus(min_bytes);
-  if (!corpus) std::printf("corpus absent, nothing to measure\n");
+  if (!corpus) std::printf("corpus absent\n");
+  if (argc <= 2) return corpus;
+  if (!corpus) corpus.emplace();
+  for (int i = 2; i < argc; ++i) {
+    std::ifstream in(argv[i], std::ios::binary);
+    if (!in) {
+      std::printf("%s: cannot be read\n", argv[i]);
+      continue;
+    }
+    corpus->emplace_back(argv[i], std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
   return corpus;
 }
 

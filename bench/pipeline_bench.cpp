@@ -1,6 +1,8 @@
 // Splits the receipt and verification roads into their stages for the large
 // filings of the shared corpus, so that a slow stage shows where the time goes:
-//   build/release/bench/pipeline_bench [min_bytes]
+//   build/release/bench/pipeline_bench [min_bytes] [FILE ...]
+// (the files named are measured after the corpus, e.g. the output of
+// bench/fact_dense.py)
 //
 // The stage columns are multiples of OpenSSL's SHA-256 of the source, timed
 // in the same run:

@@ -6,7 +6,7 @@
 // start tag and ends just past the '>' of its own end tag (or of "/>"), inside
 // the input; a plain fact's start tag carries the concept's name as written
 // and an inline fact's is nonFraction, nonNumeric or fraction; contexts and
-// units are filed under their own ids; texts of valid UTF-8 input stay valid
+// units come in strictly rising byte-wise order of id; texts of valid UTF-8 input stay valid
 // UTF-8.
 
 #include <cstdint>
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string_view tag = tag_name(body, start);
       if (!fact.inline_meta) {
         const auto& name = fact.concept_name;
-        const std::string written = name.prefix ? *name.prefix + ":" + name.local_name.str() : name.local_name.str();
+        const std::string written =
+            name.prefix ? std::string(*name.prefix) + ":" + name.local_name.str() : name.local_name.str();
         FUZZ_CHECK(tag == written, where + ": start tag is " + std::string(tag));
       } else {
         const std::string_view local = tag.substr(tag.find(':') == std::string_view::npos ? 0 : tag.find(':') + 1);
@@ -80,8 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
-  for (const auto& [id, context] : doc->contexts) FUZZ_CHECK(id == context.id, "context filed under " + id);
-  for (const auto& [id, unit] : doc->units) FUZZ_CHECK(id == unit.id, "unit filed under " + id);
+  for (std::size_t i = 1; i < doc->contexts.size(); ++i) {
+    FUZZ_CHECK(doc->contexts[i - 1].id < doc->contexts[i].id, "contexts out of id order at " + doc->contexts[i].id);
+  }
+  for (std::size_t i = 1; i < doc->units.size(); ++i) {
+    FUZZ_CHECK(doc->units[i - 1].id < doc->units[i].id, "units out of id order at " + doc->units[i].id);
+  }
   if (valid) {
     for (const auto& footnote : doc->footnotes) FUZZ_CHECK(is_valid_utf8(footnote.content), "footnote content");
   }

@@ -9,10 +9,10 @@
 namespace quorrel::core::detail {
 namespace {
 
-// The string last made for a field when it holds this text, else a new one
-// that then stands for the field.
-SharedString shared_text(SharedString& last, std::string_view text) {
-  if (last.view() != text) last = SharedString(text);
+// The text last made for a field when it holds this text, else a new one in
+// the document's texts that then stands for the field.
+SharedString shared_text(SharedString& last, std::string_view text, TextArena& texts) {
+  if (last.view() != text) last = SharedString(texts.add(text));
   return last;
 }
 
@@ -44,7 +44,7 @@ void InstanceParser::open_context(std::string_view id) {
 void InstanceParser::context_start(std::string_view local) {
   if (local == "identifier") {
     if (const auto scheme = attrs_.get("scheme")) {
-      context_->scheme = shared_text(last_scheme_, *scheme);
+      context_->scheme = shared_text(last_scheme_, *scheme, *texts_);
     } else {
       context_->scheme.reset();
     }
@@ -103,13 +103,9 @@ void InstanceParser::finish_context() {
     return;  // no usable period: the context is dropped
   }
   if (!b.scheme || !b.identifier) return;
-  Context context{b.id, Entity{std::move(*b.scheme), shared_text(last_identifier_, *b.identifier)},
+  Context context{std::move(b.id), Entity{std::move(*b.scheme), shared_text(last_identifier_, *b.identifier, *texts_)},
                   take_members(b.segment), take_members(b.scenario), std::move(period)};
-  // Tried first right after the last context; a later context of the same id
-  // replaces the earlier one.
-  const auto hint = has_last_context_ ? std::next(last_context_) : doc_.contexts.end();
-  last_context_ = doc_.contexts.insert_or_assign(hint, std::move(b.id), std::move(context));
-  has_last_context_ = true;
+  contexts_read_.push_back(std::move(context));
 }
 
 void InstanceParser::open_unit(std::string id) {
@@ -131,8 +127,7 @@ void InstanceParser::finish_unit() {
   if (!unit_) return;
   UnitBuilder b = std::move(*unit_);
   unit_.reset();
-  Unit unit{b.id, std::move(b.numerator), std::move(b.denominator)};
-  doc_.units.insert_or_assign(std::move(b.id), std::move(unit));
+  units_read_.push_back(Unit{std::move(b.id), std::move(b.numerator), std::move(b.denominator)});
 }
 
 std::expected<void, XbrlError> InstanceParser::apply_target(TextTarget target, std::string_view text) {

@@ -13,9 +13,9 @@ namespace {
 
 bool is_nil(std::optional<std::string_view> v) { return v && (*v == "true" || *v == "1"); }
 
-// The value of an attribute a fact may carry, written straight into its member.
-void assign(std::optional<std::string>& member, std::optional<std::string_view> value) {
-  if (value) member.emplace(*value);
+// The value of an attribute a fact may carry, copied into the document's texts.
+void assign(std::optional<std::string_view>& member, std::optional<std::string_view> value, TextArena& texts) {
+  if (value) member.emplace(texts.add(*value));
 }
 
 }  // namespace
@@ -31,8 +31,8 @@ RawFact& InstanceParser::open_fact_record() {
 
 std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b, RawFact& fact, FactKind kind,
                                                                  const FactAttributes& found, std::uint64_t start) {
-  assign(fact.id, found[kId]);
-  assign(fact.unit_ref, found[kUnitRef]);
+  assign(fact.id, found[kId], *texts_);
+  assign(fact.unit_ref, found[kUnitRef], *texts_);
   if (auto d = found[kDecimals]) {
     QUORREL_TRY(decimals, parse_decimals(*d));
     fact.decimals = decimals;
@@ -41,23 +41,23 @@ std::expected<void, XbrlError> InstanceParser::fill_fact_builder(FactBuilder& b,
     QUORREL_TRY(precision, parse_precision(*p));
     fact.precision = precision;
   }
-  assign(fact.lang, found[kLang] ? found[kLang] : found[kXmlLang]);
+  assign(fact.lang, found[kLang] ? found[kLang] : found[kXmlLang], *texts_);
   b.nil = is_nil(found[kNil]);
   if (kind != FactKind::Plain) {
     InlineMeta& meta = fact.inline_meta.emplace();
-    assign(meta.format, found[kFormat]);
+    assign(meta.format, found[kFormat], *texts_);
     if (auto s = found[kScale]) {
       QUORREL_TRY(scale, parse_ix_scale(*s));
       meta.scale = scale;
     }
-    assign(meta.sign, found[kSign]);
-    assign(meta.target, found[kTarget]);
-    assign(meta.continued_at, found[kContinuedAt]);
+    assign(meta.sign, found[kSign], *texts_);
+    assign(meta.target, found[kTarget], *texts_);
+    assign(meta.continued_at, found[kContinuedAt], *texts_);
     meta.hidden = hidden_depth_ > 0;
   }
   b.kind = kind;
   b.start = start;
-  b.text_start = text_log_->size();
+  b.text_start = texts_->log.size();
   target_ = TextTarget{TextTarget::Kind::Fact, {}, MemberContainer::None, false};
   return {};
 }
@@ -66,7 +66,7 @@ std::expected<void, XbrlError> InstanceParser::open_plain_fact(const FactAttribu
   RawFact& fact = open_fact_record();
   FactBuilder& b = open_facts_.emplace_back();
   fact.concept_name = parse_qname_str(reader_.name(), scope_, true, names_);
-  fact.context_ref = std::string(*found[kContextRef]);
+  fact.context_ref = texts_->add(*found[kContextRef]);
   return fill_fact_builder(b, fact, FactKind::Plain, found, start);
 }
 
@@ -74,7 +74,7 @@ std::expected<void, XbrlError> InstanceParser::open_inline_fact(FactKind kind, c
                                                                 std::uint64_t start) {
   RawFact& fact = open_fact_record();
   FactBuilder& b = open_facts_.emplace_back();
-  fact.context_ref = std::string(*found[kContextRef]);
+  fact.context_ref = texts_->add(*found[kContextRef]);
   fact.concept_name = parse_qname_str(*found[kName], scope_, false, names_);
   return fill_fact_builder(b, fact, kind, found, start);
 }
@@ -87,24 +87,26 @@ void InstanceParser::close_fact(std::uint64_t end) {
     fact.value.emplace<NilValue>();
   } else {
     // Nested facts share the log: the text is a slice, not a copy.
-    FactText text(text_log_, b.text_start, text_log_->size() - b.text_start);
+    FactText text(texts_->log, b.text_start, texts_->log.size() - b.text_start);
     if (b.kind != FactKind::NonFraction && !fact.unit_ref && !fact.decimals && !fact.precision) {
       fact.value.emplace<NonNumericText>(std::move(text));
     } else {
       fact.value.emplace<NumericText>(std::move(text));
     }
   }
+  const bool continued = fact.inline_meta && fact.inline_meta->continued_at;
   if (!b.in_place) {
     doc_.facts.push_back(std::move(fact));
     held_facts_.pop_back();
   }
+  if (continued) continued_facts_.push_back(doc_.facts.size() - 1);
   open_facts_.pop_back();
   if (open_facts_.empty()) target_ = TextTarget{};
 }
 
 void InstanceParser::open_continuation() {
   open_continuations_.push_back(
-      OpenContinuation{text_log_->size(), attrs_.get_string("id"), attrs_.get_string("continuedAt")});
+      OpenContinuation{texts_->log.size(), attrs_.get_string("id"), attrs_.get_string("continuedAt")});
 }
 
 void InstanceParser::close_continuation() {
@@ -113,7 +115,7 @@ void InstanceParser::close_continuation() {
   if (!c.id) return;
   continuations_.insert_or_assign(
       std::move(*c.id),
-      Continuation{FactText(text_log_, c.text_start, text_log_->size() - c.text_start), std::move(c.continued_at)});
+      Continuation{FactText(texts_->log, c.text_start, texts_->log.size() - c.text_start), std::move(c.continued_at)});
 }
 
 void InstanceParser::locator() {
@@ -131,7 +133,14 @@ namespace {
 // never read as facts; they are counted, read with the same reader, so that
 // a summary can say what was left unread.
 std::size_t fact_elements_in(std::string_view content) {
-  if (content.find("non") == std::string_view::npos) return 0;
+  // Most footnotes are prose, which is read again only when it names a fact
+  // element somewhere.
+  bool named = false;
+  for (std::size_t at = content.find("non"); !named && at != std::string_view::npos; at = content.find("non", at + 3)) {
+    const std::string_view rest = content.substr(at);
+    named = rest.starts_with("nonFraction") || rest.starts_with("nonNumeric");
+  }
+  if (!named) return 0;
   XmlReader reader(content);
   std::size_t count = 0;
   for (;;) {
@@ -184,8 +193,9 @@ void InstanceParser::resolve_continuations() {
   // starting id and then appended to each of them, so the walk stays linear.
   std::map<std::string_view, std::string> resolved;
   std::set<std::string_view> visited;
-  for (RawFact& fact : doc_.facts) {
-    if (!fact.inline_meta || !fact.inline_meta->continued_at) continue;
+  std::string joined;
+  for (const std::size_t position : continued_facts_) {
+    RawFact& fact = doc_.facts[position];
     const std::string_view start = *fact.inline_meta->continued_at;
     auto [entry, fresh] = resolved.try_emplace(start);
     std::string& accumulated = entry->second;
@@ -202,11 +212,13 @@ void InstanceParser::resolve_continuations() {
       }
     }
     if (accumulated.empty()) continue;
-    if (auto* numeric = std::get_if<NumericText>(&fact.value)) {
-      numeric->text.append(accumulated);
-    } else if (auto* non_numeric = std::get_if<NonNumericText>(&fact.value)) {
-      non_numeric->text.append(accumulated);
-    }
+    FactText* text = nullptr;
+    if (auto* numeric = std::get_if<NumericText>(&fact.value)) text = &numeric->text;
+    if (auto* non_numeric = std::get_if<NonNumericText>(&fact.value)) text = &non_numeric->text;
+    if (text == nullptr) continue;
+    joined.assign(text->view());
+    joined += accumulated;
+    *text = FactText(texts_->add(joined));
   }
 }
 

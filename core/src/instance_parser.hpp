@@ -225,15 +225,21 @@ using FactAttributes = std::array<std::optional<std::string_view>, kFactAttribut
 class NamespaceScope {
  public:
   std::size_t mark() const noexcept { return stack_.size(); }
-  // prefix absent: the default namespace.
-  void bind(std::optional<std::string_view> prefix, std::string_view uri);
+  // A binding as names take it: the prefix and its namespace, both in the
+  // document's texts, shared by every name resolved through it.
+  struct Bound {
+    std::string_view prefix;
+    SharedString uri;
+  };
+  // prefix absent: the default namespace. Both texts are copied into texts.
+  void bind(std::optional<std::string_view> prefix, std::string_view uri, TextArena& texts);
   void undo(std::size_t mark) {
     if (stack_.size() > mark) drop_to(mark);
   }
-  // The namespace a prefix is bound to, or null; the default namespace, or null.
-  const SharedString* lookup(std::string_view prefix) const noexcept {
+  // The binding of a prefix, or null; the default namespace, or null.
+  const Bound* lookup(std::string_view prefix) const noexcept {
     Recent& recent = recent_[recent_slot(prefix)];
-    if (recent.binding != kNone && recent.prefix == prefix) return &stack_[recent.binding].uri;
+    if (recent.binding != kNone && recent.prefix == prefix) return &stack_[recent.binding].bound;
     return lookup_in_index(prefix, recent);
   }
   const SharedString* default_namespace() const noexcept;
@@ -242,9 +248,8 @@ class NamespaceScope {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   void drop_to(std::size_t mark);
   struct Binding {
-    std::string_view prefix;
+    Bound bound;
     bool is_default;
-    SharedString uri;      // shared by every name resolved through this binding
     std::size_t shadowed;  // the binding of the same prefix it hides, or kNone
   };
 
@@ -269,7 +274,7 @@ class NamespaceScope {
   }
   void forget_recent() noexcept { recent_.fill(Recent{}); }
   // The binding from the index, which then takes the prefix's slot.
-  const SharedString* lookup_in_index(std::string_view prefix, Recent& recent) const noexcept;
+  const Bound* lookup_in_index(std::string_view prefix, Recent& recent) const noexcept;
   mutable std::array<Recent, kRecentSlots> recent_{};
 };
 
@@ -282,10 +287,12 @@ class NameCache {
  public:
   // Room grows with the input (one slot per kilobyte, within fixed bounds):
   // a small document does not pay for a large table.
-  explicit NameCache(std::size_t input_size);
+  // Names are made in texts, the document's.
+  NameCache(std::size_t input_size, TextArena& texts);
   SharedString get(std::string_view name);
 
  private:
+  TextArena& texts_;
   std::vector<SharedString> slots_;  // made on first use
   std::size_t slot_count_;           // a power of two
   unsigned shift_;                   // 64 less the bits of a slot index
@@ -437,6 +444,9 @@ class InstanceParser {
   // Decodes escaped values and binds namespace declarations, which leave the list.
   [[nodiscard]] std::expected<void, XbrlError> settle_attributes();
   void push_frame(std::size_t scope_mark, ElementName name);
+  // At the end of input: counts, continuations, footnote links, and the
+  // contexts and units filed by id. Kept out of line, away from the loop.
+  [[gnu::noinline]] void finish();
 
   // Contexts and units (contexts_units.cpp).
   void open_context(std::string_view id);
@@ -477,22 +487,22 @@ class InstanceParser {
   std::string text_buffer_;
 
   InstanceDocument doc_;
-  std::shared_ptr<std::string> text_log_;
+  std::shared_ptr<TextArena> texts_;  // becomes the document's
   std::vector<FactBuilder> open_facts_;
   std::vector<RawFact> held_facts_;  // records of open facts that hold an open fact, outermost first
   NameCache names_;
   std::vector<OpenContinuation> open_continuations_;
   std::map<std::string, Continuation, std::less<>> continuations_;
+  std::vector<std::size_t> continued_facts_;  // the positions of facts that name a continuation
   std::vector<FootnoteArc> arcs_;
   std::map<std::string, std::string, std::less<>> locators_;
   std::map<std::string, std::size_t, std::less<>> footnote_labels_;
   // The context being read (context_builder_), or null outside a context.
   ContextBuilder* context_ = nullptr;
   ContextBuilder context_builder_;
-  // Where the last context went in the map: contexts are mostly listed in
-  // an order where the next one belongs right after it.
-  std::map<std::string, Context>::iterator last_context_;
-  bool has_last_context_ = false;
+  // Contexts and units as they are read, filed by id when the parse is done.
+  std::vector<Context> contexts_read_;
+  std::vector<Unit> units_read_;
   // The entity's scheme and identifier of the last context: a document names
   // one entity in every context, and each context shares these strings.
   SharedString last_scheme_;

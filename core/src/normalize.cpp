@@ -38,9 +38,8 @@ std::optional<Decimal> apply_scale(Decimal value, std::int32_t n) {
 // The error is InvalidDecimal carrying the untouched text.
 std::expected<Decimal, XbrlError> numeric_value(std::string_view raw_text,
                                                 const std::optional<InlineMeta>& inline_meta) {
-  static const std::optional<std::string> kNone;
-  const std::optional<std::string>& format = inline_meta ? inline_meta->format : kNone;
-  const std::optional<std::string>& sign = inline_meta ? inline_meta->sign : kNone;
+  const std::optional<std::string_view> format = inline_meta ? inline_meta->format : std::nullopt;
+  const std::optional<std::string_view> sign = inline_meta ? inline_meta->sign : std::nullopt;
   auto fail = [&] { return std::unexpected(XbrlError::invalid_decimal(std::string(raw_text))); };
 
   const std::optional<std::string> candidate = numeric_candidate(raw_text, format, sign);
@@ -54,16 +53,20 @@ std::expected<Decimal, XbrlError> numeric_value(std::string_view raw_text,
   return *value;
 }
 
+std::optional<std::string> owned(const std::optional<std::string_view>& text) {
+  return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
 // The full record of a fact that normalized.
 NormalizedFact normalized(const RawFact& fact, const ResolvedFact& resolved, const TaxonomyResolver& labels,
                           std::string_view doc_id) {
   const Context& context = *resolved.context;
   NormalizedFact out;
-  out.label = labels.label(fact.concept_name, std::nullopt, fact.lang);
+  out.label = labels.label(fact.concept_name, std::nullopt, owned(fact.lang));
   out.provenance.byte_range = fact.byte_range;
   out.provenance.doc_id = std::string(doc_id);
-  out.provenance.context_ref = fact.context_ref;
-  out.provenance.fact_id = fact.id;
+  out.provenance.context_ref = std::string(fact.context_ref);
+  out.provenance.fact_id = owned(fact.id);
   out.concept_name = fact.concept_name;
   out.entity = context.entity;
   out.dimensions.reserve(context.segment.size() + context.scenario.size());
@@ -73,9 +76,8 @@ NormalizedFact normalized(const RawFact& fact, const ResolvedFact& resolved, con
   if (const auto* numeric = std::get_if<NumericText>(&fact.value)) {
     out.value = NumericValue{numeric->text.str(), fact.decimals, resolved.number};
   } else if (const auto* text = std::get_if<NonNumericText>(&fact.value)) {
-    static const std::optional<std::string> kNoFormat;
-    const std::optional<std::string>& format = fact.inline_meta ? fact.inline_meta->format : kNoFormat;
-    out.value = TextValue{apply_text_transform(format, text->text), fact.lang};
+    const std::optional<std::string_view> format = fact.inline_meta ? fact.inline_meta->format : std::nullopt;
+    out.value = TextValue{apply_text_transform(format, text->text), owned(fact.lang)};
   } else {
     out.value = NilValue{};
   }
@@ -83,45 +85,62 @@ NormalizedFact normalized(const RawFact& fact, const ResolvedFact& resolved, con
   return out;
 }
 
-template <class T, class Entry>
-std::vector<Entry> make_entries(const std::map<std::string, T>& items) {
-  std::vector<Entry> entries;
-  entries.reserve(items.size());
-  for (const auto& [id, item] : items) entries.push_back(Entry{digest64(id), id, &item});
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.digest != b.digest ? a.digest < b.digest : a.id < b.id;
-  });
-  return entries;
-}
-
 }  // namespace
 
-ReferenceIndex::ReferenceIndex(const InstanceDocument& document)
-    : contexts_(make_entries<Context, Entry<Context>>(document.contexts)),
-      units_(make_entries<Unit, Entry<Unit>>(document.units)) {}
-
 template <class T>
-const T* ReferenceIndex::find(const std::vector<Entry<T>>& entries, std::string_view id) noexcept {
-  const std::uint64_t digest = digest64(id);
-  // Ids whose digests collide are ordered by their bytes, so they cost a
-  // binary search too.
-  const auto it = std::partition_point(entries.begin(), entries.end(), [&](const Entry<T>& entry) {
-    return entry.digest != digest ? entry.digest < digest : entry.id < id;
+ReferenceIndex::Table ReferenceIndex::make_table(const ById<T>& items, std::string& text) {
+  Table table;
+  std::vector<Entry>& entries = table.entries;
+  entries.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string_view id = items[i].id;
+    entries.push_back(Entry{digest64(id), text.size(), id.size(), i});
+    text.append(id);
+  }
+  const std::string_view all(text);
+  table.runs = DigestRuns(entries, [](const Entry& e) { return e.digest; }, [&](const Entry& a, const Entry& b) {
+    return a.digest != b.digest ? a.digest < b.digest : all.substr(a.at, a.size) < all.substr(b.at, b.size);
   });
-  return it != entries.end() && it->digest == digest && it->id == id ? it->item : nullptr;
+  return table;
 }
 
-const Context* ReferenceIndex::context(std::string_view id) const noexcept { return find(contexts_, id); }
+ReferenceIndex::ReferenceIndex(const InstanceDocument& document) : document_(document) {
+  contexts_ = make_table(document.contexts, text_);
+  units_ = make_table(document.units, text_);
+}
 
-const Unit* ReferenceIndex::unit(std::string_view id) const noexcept { return find(units_, id); }
+std::size_t ReferenceIndex::find(const Table& table, std::string_view id) const noexcept {
+  const std::uint64_t digest = digest64(id);
+  const std::string_view text(text_);
+  const auto [begin, end] = table.runs.run(digest);
+  const auto first = table.entries.begin() + static_cast<std::ptrdiff_t>(begin);
+  const auto last = table.entries.begin() + static_cast<std::ptrdiff_t>(end);
+  // Ids whose digests collide are ordered by their bytes, so they cost a
+  // binary search too.
+  const auto it = std::partition_point(first, last, [&](const Entry& entry) {
+    return entry.digest != digest ? entry.digest < digest : text.substr(entry.at, entry.size) < id;
+  });
+  if (it == last || it->digest != digest || text.substr(it->at, it->size) != id) return kMissing;
+  return it->item;
+}
+
+const Context* ReferenceIndex::context(std::string_view id) const noexcept {
+  const std::size_t i = find(contexts_, id);
+  return i == kMissing ? nullptr : &document_.contexts[i];
+}
+
+const Unit* ReferenceIndex::unit(std::string_view id) const noexcept {
+  const std::size_t i = find(units_, id);
+  return i == kMissing ? nullptr : &document_.units[i];
+}
 
 std::expected<ResolvedFact, XbrlError> normalize_fact(const ReferenceIndex& index, const RawFact& fact) {
   ResolvedFact resolved;
   resolved.context = index.context(fact.context_ref);
-  if (resolved.context == nullptr) return std::unexpected(XbrlError::missing_context(fact.context_ref));
+  if (resolved.context == nullptr) return std::unexpected(XbrlError::missing_context(std::string(fact.context_ref)));
   if (fact.unit_ref) {
     resolved.unit = index.unit(*fact.unit_ref);
-    if (resolved.unit == nullptr) return std::unexpected(XbrlError::missing_unit(*fact.unit_ref));
+    if (resolved.unit == nullptr) return std::unexpected(XbrlError::missing_unit(std::string(*fact.unit_ref)));
   }
   if (const auto* numeric = std::get_if<NumericText>(&fact.value)) {
     QUORREL_TRY(number, numeric_value(numeric->text, fact.inline_meta));

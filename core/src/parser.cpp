@@ -40,15 +40,16 @@ std::optional<std::string> AttributeMap::get_string(std::string_view key) const 
 
 // ---- NamespaceScope ----
 
-void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri) {
+void NamespaceScope::bind(std::optional<std::string_view> prefix, std::string_view uri, TextArena& texts) {
   forget_recent();
   const std::size_t index = stack_.size();
-  Binding b{prefix.value_or(std::string_view{}), !prefix.has_value(), SharedString(uri), kNone};
+  Binding b{Bound{texts.add(prefix.value_or(std::string_view{})), SharedString(texts.add(uri))}, !prefix.has_value(),
+            kNone};
   if (b.is_default) {
     b.shadowed = default_top_;
     default_top_ = index;
   } else {
-    auto [it, inserted] = top_.try_emplace(b.prefix, index);
+    auto [it, inserted] = top_.try_emplace(b.bound.prefix, index);
     if (!inserted) {
       b.shadowed = it->second;
       it->second = index;
@@ -64,29 +65,29 @@ void NamespaceScope::drop_to(std::size_t mark) {
     if (b.is_default) {
       default_top_ = b.shadowed;
     } else if (b.shadowed == kNone) {
-      top_.erase(b.prefix);
+      top_.erase(b.bound.prefix);
     } else {
-      top_[b.prefix] = b.shadowed;
+      top_[b.bound.prefix] = b.shadowed;
     }
     stack_.pop_back();
   }
 }
 
-const SharedString* NamespaceScope::lookup_in_index(std::string_view prefix, Recent& recent) const noexcept {
+const NamespaceScope::Bound* NamespaceScope::lookup_in_index(std::string_view prefix, Recent& recent) const noexcept {
   const auto it = top_.find(prefix);
   if (it == top_.end()) return nullptr;
-  recent = Recent{stack_[it->second].prefix, it->second};
-  return &stack_[it->second].uri;
+  recent = Recent{stack_[it->second].bound.prefix, it->second};
+  return &stack_[it->second].bound;
 }
 
 const SharedString* NamespaceScope::default_namespace() const noexcept {
   if (default_top_ == kNone) return nullptr;
-  return &stack_[default_top_].uri;
+  return &stack_[default_top_].bound.uri;
 }
 
 // ---- NameCache ----
 
-NameCache::NameCache(std::size_t input_size) {
+NameCache::NameCache(std::size_t input_size, TextArena& texts) : texts_(texts) {
   constexpr unsigned kFewestBits = 6;
   constexpr unsigned kMostBits = 12;
   unsigned bits = kFewestBits;
@@ -99,7 +100,7 @@ SharedString NameCache::get(std::string_view name) {
   const std::uint64_t h = digest64(name);
   if (slots_.empty()) slots_.resize(slot_count_);
   SharedString& slot = slots_[static_cast<std::size_t>(h >> shift_)];
-  if (slot.view() != name) slot = SharedString(name);
+  if (slot.view() != name) slot = SharedString(texts_.add(name));
   return slot;
 }
 
@@ -109,8 +110,13 @@ QName parse_qname_str(std::string_view text, const NamespaceScope& scope, bool u
   if (colon != std::string_view::npos) {
     const std::string_view prefix = text.substr(0, colon);
     q.local_name = names.get(text.substr(colon + 1));
-    q.prefix.emplace(prefix);
-    if (const SharedString* ns = scope.lookup(prefix)) q.namespace_uri = *ns;
+    // A bound prefix is the binding's own copy; an unbound one is kept as a name.
+    if (const NamespaceScope::Bound* bound = scope.lookup(prefix)) {
+      q.prefix.emplace(bound->prefix);
+      q.namespace_uri = bound->uri;
+    } else {
+      q.prefix.emplace(names.get(prefix).view());
+    }
   } else {
     q.local_name = names.get(text);
     if (use_default) {
@@ -136,13 +142,17 @@ XbrlError unexpected_closing_tag(std::string_view raw_name) {
 // ---- driver ----
 
 InstanceParser::InstanceParser(std::string_view bytes)
-    : reader_(bytes), text_log_(std::make_shared<std::string>()), names_(bytes.size()) {
-  // Filings carry about one fact per one to two kilobytes. Room made up front
-  // spares the regrowth that would move every fact once more; room a sparse
-  // document leaves unused is address space that is never touched, and the
-  // bound keeps that space small beside the input however large it is.
-  constexpr std::size_t kReservedFactsAtMost = std::size_t{1} << 16;
-  doc_.facts.reserve(std::min(bytes.size() / 1024, kReservedFactsAtMost));
+    : reader_(bytes), texts_(std::make_shared<TextArena>()), names_(bytes.size(), *texts_) {
+  // Room made up front spares the regrowth that would move every fact once
+  // more and touch fresh memory; room a sparse document leaves unused is
+  // address space that is never touched. Fact-dense filings hold one fact per
+  // three hundred bytes, and a context takes a hundred bytes at the least.
+  // The room stays below what the allocator hands out as fresh pages of their
+  // own each time (32 MB), so that a process that reads one document after
+  // another reuses it; a larger document grows past it.
+  constexpr std::size_t kReservedBytesAtMost = std::size_t{24} << 20;
+  doc_.facts.reserve(std::min(bytes.size() / 256, kReservedBytesAtMost / sizeof(RawFact)));
+  contexts_read_.reserve(std::min(bytes.size() / 512, kReservedBytesAtMost / sizeof(Context)));
 }
 
 [[gnu::always_inline]] inline std::expected<void, XbrlError> InstanceParser::text(std::string_view piece, bool escaped,
@@ -151,7 +161,7 @@ InstanceParser::InstanceParser(std::string_view bytes)
   if (escaped) {
     // Decoded even where it feeds nothing, since a fault in it is still an
     // error; text of open facts straight into the shared log, trimmed there.
-    std::string& out = collecting ? *text_log_ : text_buffer_;
+    std::string& out = collecting ? texts_->log : text_buffer_;
     if (!collecting) out.clear();
     const std::size_t base = out.size();
     if (auto decoded = unescape_xml(piece, offset, out); !decoded) {
@@ -167,7 +177,7 @@ InstanceParser::InstanceParser(std::string_view bytes)
     }
   } else if (collecting) {
     // One copy in the shared log serves every open fact and continuation.
-    text_log_->append(trim_unicode_white_space(piece));
+    texts_->log.append(trim_unicode_white_space(piece));
     return {};
   }
   // Most text of a document (table cells, paragraphs) feeds nothing.
@@ -222,14 +232,21 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
       case XmlEvent::Eof:
         // A fact still open when the input ends never closed and is no fact.
         if (!open_facts_.empty() && open_facts_.back().in_place) doc_.facts.pop_back();
-        doc_.counts.open_facts = open_facts_.size();
-        doc_.counts.open_elements = reader_.depth();
-        doc_.counts.continuations = continuations_.size();
-        resolve_continuations();
-        link_footnotes();
+        finish();
         return std::move(doc_);
     }
   }
+}
+
+void InstanceParser::finish() {
+  doc_.counts.open_facts = open_facts_.size();
+  doc_.counts.open_elements = reader_.depth();
+  doc_.counts.continuations = continuations_.size();
+  resolve_continuations();
+  link_footnotes();
+  doc_.contexts = ById<Context>(std::move(contexts_read_));
+  doc_.units = ById<Unit>(std::move(units_read_));
+  doc_.texts = std::move(texts_);
 }
 
 bool InstanceParser::plain_element() const noexcept {
@@ -241,10 +258,14 @@ bool InstanceParser::plain_element() const noexcept {
   // need no look for a colon.
   const std::string_view name = reader_.name();
   if (name.size() >= 3 && classify_element(local_part(name)) != ElementName::Other) return false;
-  constexpr std::string_view kContextRef = "contextRef";
+  // Fixed-size comparisons, which the compiler writes out in place.
   for (const XmlAttribute& a : reader_.attributes()) {
     const std::string_view n = a.name;
-    if (n.starts_with("xmlns") || n == kContextRef || local_part_is(n, kContextRef)) return false;
+    if (n.size() >= 5 && std::memcmp(n.data(), "xmlns", 5) == 0) return false;
+    if (n.size() >= 10 && std::memcmp(n.data() + n.size() - 10, "contextRef", 10) == 0 &&
+        (n.size() == 10 || n[n.size() - 11] == ':')) {
+      return false;
+    }
   }
   return !reader_.attribute_values_escaped();
 }
@@ -284,9 +305,9 @@ std::expected<void, XbrlError> InstanceParser::settle_attributes() {
         uri = text_buffer_;
       }
       if (a.name.size() == 5) {
-        scope_.bind(std::nullopt, uri);
+        scope_.bind(std::nullopt, uri, *texts_);
       } else {
-        scope_.bind(a.name.substr(6), uri);
+        scope_.bind(a.name.substr(6), uri, *texts_);
       }
       continue;
     }

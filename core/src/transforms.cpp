@@ -119,7 +119,7 @@ NumericRule numeric_rule(std::string_view format_name) noexcept {
   return NumericRule::Default;
 }
 
-std::string apply_text_transform(const std::optional<std::string>& format, std::string_view text) {
+std::string apply_text_transform(std::optional<std::string_view> format, std::string_view text) {
   if (!format) return std::string(text);
   const std::string_view name = local_part(*format);
   std::optional<std::string> date;
@@ -168,8 +168,8 @@ std::optional<std::uint64_t> number_words(std::string_view trimmed_text) {
 }
 
 std::optional<std::string> numeric_candidate(std::string_view raw_text,
-                                             const std::optional<std::string>& format,
-                                             const std::optional<std::string>& sign) {
+                                             std::optional<std::string_view> format,
+                                             std::optional<std::string_view> sign) {
   const std::string_view t = trim_unicode_white_space(raw_text);
   NumericRule rule = format ? numeric_rule(*format) : NumericRule::Default;
   bool negative = false;

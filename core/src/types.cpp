@@ -1,5 +1,6 @@
 #include "quorrel/core/types.hpp"
 
+#include <cstring>
 #include <ostream>
 
 namespace quorrel::core {
@@ -38,17 +39,24 @@ void QName::render_into(std::string& out) const {
   out.append(local_name.view());
 }
 
-void FactText::append(std::string_view more) {
-  if (more.empty()) return;
-  if (log_) {
-    std::string own;
-    own.reserve(size_ + more.size());
-    own.append(view());
-    owned_ = std::move(own);
-    log_.reset();
-    offset_ = size_ = 0;
+std::string_view TextArena::add(std::string_view text) {
+  if (text.empty()) return {};
+  if (text.size() > left_) {
+    const std::size_t size = text.size() > kBlock ? text.size() : kBlock;
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    if (text.size() > kBlock) {
+      // A long text fills a block of its own; the current block stays open.
+      std::memcpy(blocks_.back().get(), text.data(), text.size());
+      return {blocks_.back().get(), text.size()};
+    }
+    next_ = blocks_.back().get();
+    left_ = size;
   }
-  owned_.append(more);
+  std::memcpy(next_, text.data(), text.size());
+  const std::string_view added(next_, text.size());
+  next_ += text.size();
+  left_ -= text.size();
+  return added;
 }
 
 std::ostream& operator<<(std::ostream& os, const FactText& t) { return os << t.view(); }

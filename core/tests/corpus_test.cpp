@@ -261,18 +261,18 @@ void expect_element(std::string_view element, const RawFact& fact, const std::st
 void expect_normalized(const InstanceDocument& doc, const ReferenceIndex& index, const RawFact& fact,
                        const std::string& where) {
   const auto r = normalize_fact(index, fact);
-  const auto context = doc.contexts.find(fact.context_ref);
-  const auto unit = fact.unit_ref ? doc.units.find(*fact.unit_ref) : doc.units.end();
+  const Context* context = doc.contexts.find(fact.context_ref);
+  const Unit* unit = fact.unit_ref ? doc.units.find(*fact.unit_ref) : nullptr;
   const auto* numeric = std::get_if<NumericText>(&fact.value);
-  if (context == doc.contexts.end()) {
-    EXPECT_EQ(r.error().render(), "missing context: " + fact.context_ref) << where;
-  } else if (fact.unit_ref && unit == doc.units.end()) {
-    EXPECT_EQ(r.error().render(), "missing unit: " + *fact.unit_ref) << where;
+  if (context == nullptr) {
+    EXPECT_EQ(r.error().render(), "missing context: " + std::string(fact.context_ref)) << where;
+  } else if (fact.unit_ref && unit == nullptr) {
+    EXPECT_EQ(r.error().render(), "missing unit: " + std::string(*fact.unit_ref)) << where;
   } else if (!r) {
     EXPECT_EQ(r.error().render(), "invalid decimal value: " + std::string(numeric ? numeric->text.view() : "?")) << where;
   } else {
-    EXPECT_EQ(r->context, &context->second) << where;
-    EXPECT_EQ(r->unit, fact.unit_ref ? &unit->second : nullptr) << where;
+    EXPECT_EQ(r->context, context) << where;
+    EXPECT_EQ(r->unit, unit) << where;
     EXPECT_EQ(r->number.has_value(), numeric != nullptr) << where;
     const std::string_view text = numeric ? trim_unicode_white_space(numeric->text.view()) : "";
     if (numeric && !fact.inline_meta && !text.empty() && text.find_first_not_of("0123456789.-+eE") == text.npos) {

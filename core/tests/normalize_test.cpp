@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "quorrel/core/digest64.hpp"
 
 using namespace quorrel::core;
 
@@ -14,19 +19,26 @@ namespace {
 
 using Text = std::optional<std::string>;
 
-RawFact numeric_fact(std::string text, std::string context = "c", Text unit = "u") {
+// Texts the test's facts view, kept for the whole run.
+std::string_view kept(std::string_view text) {
+  static TextArena texts;
+  return texts.add(text);
+}
+
+RawFact numeric_fact(const std::string& text, const std::string& context = "c", Text unit = "u") {
   RawFact fact;
   fact.byte_range = ByteRange{10, 20};
-  fact.value = NumericText{std::move(text)};
+  fact.value = NumericText{kept(text)};
   fact.concept_name = QName{"Revenue", "urn:t", "t"};
-  fact.context_ref = std::move(context);
-  fact.unit_ref = std::move(unit);
+  fact.context_ref = kept(context);
+  if (unit) fact.unit_ref = kept(*unit);
   return fact;
 }
 
 // Ids one byte apart and the empty id, so that a lookup must tell them apart.
 InstanceDocument document() {
   InstanceDocument doc;
+  std::vector<Context> contexts;
   Context c;
   c.entity = Entity{"http://scheme", "E1"};
   c.segment.push_back(ExplicitMember{QName{"Axis", std::nullopt, "d"}, QName{"Member", std::nullopt, "d"}});
@@ -35,9 +47,12 @@ InstanceDocument document() {
   c.period = Instant{"2024-12-31"};
   for (const char* id : {"c", "", "c1", "c-1", "cccccccc-long-id-0", "cccccccc-long-id-1"}) {
     c.id = id;
-    doc.contexts.emplace(id, c);
+    contexts.push_back(c);
   }
-  for (const char* id : {"u", "u1", "uu"}) doc.units.emplace(id, Unit{id, {QName{"EUR", std::nullopt, "iso4217"}}, {}});
+  doc.contexts = ById<Context>(std::move(contexts));
+  std::vector<Unit> units;
+  for (const char* id : {"u", "u1", "uu"}) units.push_back(Unit{id, {QName{"EUR", std::nullopt, "iso4217"}}, {}});
+  doc.units = ById<Unit>(std::move(units));
   return doc;
 }
 
@@ -101,6 +116,26 @@ TEST(NormalizeNumeric, CleaningThenSignThenParseThenScale) {
   }
 }
 
+// The lookup tables' sort: spread digests, digests an input crowds under one
+// top, equal digests told apart by the second member; each digest is found
+// in its run.
+TEST(DigestRuns, SortsAsAFullSortAndFindsEveryDigestInItsRun) {
+  std::vector<std::pair<std::uint64_t, int>> items;
+  for (int i = 0; i < 300; ++i) items.emplace_back(digest64(std::to_string(i)), i);
+  for (int i = 0; i < 300; ++i) items.emplace_back(std::uint64_t{7} << 56 | static_cast<std::uint64_t>(i % 50), -i);
+  std::vector<std::pair<std::uint64_t, int>> expected = items;
+  std::sort(expected.begin(), expected.end());
+  const DigestRuns runs(items, [](const auto& item) { return item.first; }, std::less<>{});
+  ASSERT_EQ(items, expected);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto [begin, end] = runs.run(items[i].first);
+    EXPECT_TRUE(begin <= i && i < end) << i;
+  }
+  std::vector<std::pair<std::uint64_t, int>> none;
+  const DigestRuns empty(none, [](const auto& item) { return item.first; }, std::less<>{});
+  EXPECT_EQ(empty.run(5), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
 TEST(NormalizeFact, ContextThenUnitThenValue) {
   RawFact text = numeric_fact("", "c-1", "uu");
   text.value = NonNumericText{"1"};
@@ -145,7 +180,7 @@ TEST(NormalizeFacts, CopiesIdentityDimensionsAndTransformedTextAndAsksLabelsOnly
   EXPECT_EQ(r.dimensions, (std::vector<Dimension>{{{"Axis", std::nullopt, "d"}, QName{"Member", std::nullopt, "d"}},
                                                   {{"Axis2", std::nullopt, "d"}, QName{"M2", std::nullopt, "d"}},
                                                   {{"Typed", std::nullopt, "d"}, std::string("<x>1</x>")}}));
-  EXPECT_EQ(r.unit, doc.units.at("u"));
+  EXPECT_EQ(r.unit, *doc.units.find("u"));
   EXPECT_EQ(r.label, "Revenue in -");
   const auto& numeric = std::get<NumericValue>(r.value);
   EXPECT_EQ(numeric.raw + " " + numeric.value->render(), "1.50 1.50");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -89,12 +90,14 @@ TEST(Parser, PrefixesResolveInTheirOwnElementAmongManyAndAfterEveryRebinding) {
   std::string src = "<r xmlns='urn:d'";
   for (std::size_t i = 0; i < prefixes; ++i) src += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
   src += "><p:a xmlns:p='urn:a' contextRef='c'/><:e contextRef='c'/><ix:nonNumeric name='f' contextRef='c'/>";
+  std::deque<std::string> texts;  // what the expected names view
   std::vector<QName> expected{{"a", "urn:a", "p"}, {"e", std::nullopt, ""}, {"f", std::nullopt, std::nullopt}};
   const auto fact = [&](const std::string& prefix, const std::string& local, std::optional<std::string> uri) {
     src += prefix.empty() ? "<" + local + " contextRef='c'/>"
                           : "<ix:nonNumeric name='" + prefix + ":" + local + "' contextRef='c'/>";
-    expected.push_back(QName{local, uri ? std::optional<SharedString>(*uri) : std::nullopt,
-                             prefix.empty() ? std::nullopt : std::optional<std::string>(prefix)});
+    const std::string& kept_uri = texts.emplace_back(uri.value_or(""));
+    expected.push_back(QName{texts.emplace_back(local), uri ? std::optional<SharedString>(kept_uri) : std::nullopt,
+                             prefix.empty() ? std::nullopt : std::optional<std::string_view>(texts.emplace_back(prefix))});
   };
   fact("p", "b", std::nullopt);
   for (std::size_t i = 0; i < 3 * names; ++i) {
@@ -307,36 +310,40 @@ TEST(Parser, ContextsPeriodsAndMembersTakingNothingFromTheContextBefore) {
   // is inside a fact, and end has only an end date, though the one before had
   // each of these.
   Texts ids;
-  for (const auto& [id, context] : doc.contexts) ids.push_back(id + "=" + context.id);
-  EXPECT_EQ(ids, (Texts{"b=b", "c=c", "d=d", "f=f", "g=g", "h=h", "i=i", "inner=inner", "m=m"}));
-  EXPECT_EQ(doc.contexts.at("i").period, Period(Instant{"2020-12-31"}));
-  EXPECT_EQ(doc.contexts.at("i").entity, (Entity{"urn:s", "123"}));
-  EXPECT_EQ(doc.contexts.at("d").period, Period(Duration{"2020-01-01", "2020-12-31"}));
-  EXPECT_EQ(doc.contexts.at("b").period, Period(Instant{"3"}));
-  EXPECT_EQ(doc.contexts.at("g").entity, (Entity{"y", "later"}));  // a later id replaces; text waits past <b/>
-  const Context& c = doc.contexts.at("m");
+  for (const Context& context : doc.contexts) ids.push_back(context.id);
+  EXPECT_EQ(ids, (Texts{"b", "c", "d", "f", "g", "h", "i", "inner", "m"}));
+  EXPECT_EQ(doc.contexts.find("i")->period, Period(Instant{"2020-12-31"}));
+  EXPECT_EQ(doc.contexts.find("i")->entity, (Entity{"urn:s", "123"}));
+  EXPECT_EQ(doc.contexts.find("d")->period, Period(Duration{"2020-01-01", "2020-12-31"}));
+  EXPECT_EQ(doc.contexts.find("b")->period, Period(Instant{"3"}));
+  EXPECT_EQ(doc.contexts.find("g")->entity, (Entity{"y", "later"}));  // a later id replaces; text waits past <b/>
+  const Context& c = *doc.contexts.find("m");
   EXPECT_EQ(c.segment, (std::vector<ContextElement>{ExplicitMember{{"A", "urn:dim", "d"}, {"One", "urn:mem", "m"}},
                                                     TypedMember{{"T", "urn:dim", "d"}, "<d:v a='1'>&amp; x</d:v> "},
                                                     TypedMember{{"E", "urn:dim", "d"}, ""}}));
   EXPECT_EQ(c.scenario,
             (std::vector<ContextElement>{ExplicitMember{{"S", "urn:dim", "d"}, {"Three", "urn:other", "m"}}}));
-  EXPECT_EQ(doc.contexts.at("c"), (Context{"c", Entity{"urn:a", "A"}, {}, {}, Instant{"2020-12-31"}}));
-  EXPECT_EQ(doc.contexts.at("f").entity, (Entity{"urn:b", "B"}));
-  EXPECT_EQ(doc.contexts.at("h").entity, (Entity{"urn:a", "B"}));
-  EXPECT_EQ(doc.contexts.at("inner"), (Context{"inner", Entity{"urn:c", "C"}, {}, {}, Forever{}}));
+  EXPECT_EQ(*doc.contexts.find("c"), (Context{"c", Entity{"urn:a", "A"}, {}, {}, Instant{"2020-12-31"}}));
+  EXPECT_EQ(doc.contexts.find("f")->entity, (Entity{"urn:b", "B"}));
+  EXPECT_EQ(doc.contexts.find("h")->entity, (Entity{"urn:a", "B"}));
+  EXPECT_EQ(*doc.contexts.find("inner"), (Context{"inner", Entity{"urn:c", "C"}, {}, {}, Forever{}}));
   EXPECT_EQ(texts_of(doc), (Texts{"numeric:5", "text:1"}));
 }
 
 TEST(Parser, SimpleAndDividedUnits) {
   const auto doc = parse_ok(
-      "<xbrl xmlns:m='urn:mem'><unit id='u1'><measure>iso4217:EUR</measure><measure>pure</measure></unit>"
+      "<xbrl xmlns:m='urn:mem'><unit id='u2'><measure>m:Replaced</measure></unit>"
+      "<unit id='u1'><measure>iso4217:EUR</measure><measure>pure</measure></unit>"
       "<unit id='u2'><divide><unitNumerator><measure>m:A</measure></unitNumerator>"
       "<unitDenominator><measure>m:B</measure><measure>m:C</measure></unitDenominator></divide></unit>"
-      "<unit><measure>ignored</measure></unit></xbrl>");
-  ASSERT_EQ(doc.units.size(), 2U);
-  EXPECT_EQ(doc.units.at("u1"),
+      "<unit><measure>ignored</measure></unit><unit id='U0'><measure>m:A</measure></unit></xbrl>");
+  // Byte-wise id order; the later u2 replaces the earlier one.
+  Texts ids;
+  for (const Unit& unit : doc.units) ids.push_back(unit.id);
+  ASSERT_EQ(ids, (Texts{"U0", "u1", "u2"}));
+  EXPECT_EQ(*doc.units.find("u1"),
             (Unit{"u1", {{"EUR", std::nullopt, "iso4217"}, {"pure", std::nullopt, std::nullopt}}, {}}));
-  EXPECT_EQ(doc.units.at("u2"), (Unit{"u2", {{"A", "urn:mem", "m"}}, {{"B", "urn:mem", "m"}, {"C", "urn:mem", "m"}}}));
+  EXPECT_EQ(*doc.units.find("u2"), (Unit{"u2", {{"A", "urn:mem", "m"}}, {{"B", "urn:mem", "m"}, {"C", "urn:mem", "m"}}}));
 }
 
 // Every message of the core library but normalization's three, which

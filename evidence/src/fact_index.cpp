@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "quorrel/core/digest64.hpp"
 
@@ -75,7 +76,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
   // compact vector, which the steps below read in sorted order.
   std::vector<std::pair<std::uint64_t, std::size_t>> order;
   order.reserve(count);
-  std::vector<std::optional<core::ByteRange>> ranges;
+  std::vector<std::optional<core::ByteRange>>& ranges = ranges_;
   ranges.reserve(count);
   text_.reserve(count * 64);
   for (std::size_t position = 0; position < count; ++position) {
@@ -87,7 +88,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     order.emplace_back(core::digest64(std::string_view(text_).substr(begin)), position);
   }
   key_offsets_.push_back(text_.size());
-  std::sort(order.begin(), order.end());
+  runs_ = core::DigestRuns(order, [](const auto& p) { return p.first; }, std::less<>{});
   const auto key_at = [this](std::size_t position) { return key_of_position(position); };
   for (std::size_t begin = 0; begin < count;) {
     std::size_t end = begin + 1;
@@ -108,6 +109,7 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
   entries_.reserve(count);
   digests_.reserve(count);
   key_facts_.resize(count);
+  alone_at_range_.resize(count);
   for (std::size_t begin = 0; begin < count;) {
     const std::string_view key = key_at(order[begin].second);
     std::size_t end = begin + 1;
@@ -117,7 +119,11 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
     }
     for (std::size_t i = begin; i < end; ++i) {
       const std::size_t position = order[i].second;
-      entries_.push_back(Entry{ranges[position], position, lowest, end});
+      // Within a key, facts at one range are neighbours.
+      const std::optional<core::ByteRange>& range = ranges[position];
+      alone_at_range_[position] = range && (i == begin || ranges[order[i - 1].second] != range) &&
+                                  (i + 1 == end || ranges[order[i + 1].second] != range);
+      entries_.push_back(Entry{range, position, lowest, end});
       digests_.push_back(order[i].first);
       key_facts_[position] = end - begin;
     }
@@ -128,7 +134,9 @@ FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
 std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
   const std::uint64_t digest = core::digest64(key);
   // The digests alone narrow the search to one digest's entries, usually a single key.
-  const auto [lo, hi] = std::equal_range(digests_.begin(), digests_.end(), digest);
+  const auto [first, last] = runs_.run(digest);
+  const auto [lo, hi] = std::equal_range(digests_.begin() + static_cast<std::ptrdiff_t>(first),
+                                         digests_.begin() + static_cast<std::ptrdiff_t>(last), digest);
   const auto begin = entries_.begin() + (lo - digests_.begin());
   const auto end = entries_.begin() + (hi - digests_.begin());
   const auto it = std::partition_point(begin, end, [&](const Entry& entry) { return key_of(entry) < key; });
@@ -141,11 +149,13 @@ FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::By
   key_buffer.clear();
   append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
   if (next_position != nullptr) {
-    // A fact alone under its key is the match whatever range is recorded.
+    // A fact alone under its key is the match whatever range is recorded;
+    // one of several is when it alone sits at the recorded range.
     constexpr std::size_t kTried = 3;
     const std::size_t facts = key_facts_.size();
     for (std::size_t p = *next_position; p < facts && p - *next_position < kTried; ++p) {
-      if (key_facts_[p] == 1 && key_of_position(p) == std::string_view(key_buffer)) {
+      const bool alone = key_facts_[p] == 1 || (range && alone_at_range_[p] && ranges_[p] == range);
+      if (alone && key_of_position(p) == std::string_view(key_buffer)) {
         *next_position = p + 1;
         return {1, p};
       }

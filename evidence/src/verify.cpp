@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "quorrel/evidence/attestation.hpp"
@@ -122,20 +123,26 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
   // Receipts without a derivation are checked as they are read, a few at a
   // time. Derived receipts may name any receipt of the batch, later ones
   // included, so they are kept and checked once every line is read, against what each receipt
-  // left behind: its stated id and claimed value (copied, since a line's
-  // decoded texts last only until the next line is read) and, for one
-  // already checked, whether its body hashes to its id.
+  // left behind: its stated id and claimed value and, for one already
+  // checked, whether its body hashes to its id. A text read as it stands in
+  // the line lasts the whole call; one decoded into the line's own buffer
+  // lasts only until the next line is read, and is copied.
   struct Seen {
-    std::size_t id_begin;
-    std::size_t value_begin;
-    std::size_t value_end;
+    std::string_view id;
+    std::string_view value;
     std::int8_t intact;      // -1 for a derived receipt: worked out when named
     const Receipt* derived;  // the kept derived receipt, once the batch is read
+  };
+  core::TextArena copies;
+  const auto lasting = [&](std::string_view text) {
+    const std::less<const char*> before;
+    const bool in_line = !before(text.data(), receipts_text.data()) &&
+                         !before(receipts_text.data() + receipts_text.size(), text.data() + text.size());
+    return in_line ? text : copies.add(text);
   };
   const std::vector<std::string_view> lines = jsonl_records(receipts_text);
   std::vector<Seen> seen;
   seen.reserve(lines.size());
-  std::string texts;
   std::vector<std::pair<std::size_t, Receipt>> derived;  // with the receipt's batch position
   std::vector<std::pair<std::size_t, VerificationReport>> failures;
   std::size_t pass = 0;
@@ -162,11 +169,7 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
   for (std::size_t position = 0; position < lines.size(); ++position) {
     QUORREL_TRY_VOID(read_receipt(lines[position], batch[held]));
     const ReceiptView& receipt = batch[held].receipt;
-    Seen& entry = seen.emplace_back(Seen{texts.size(), 0, 0, -1, nullptr});
-    texts.append(receipt.receipt_id);
-    entry.value_begin = texts.size();
-    texts.append(receipt.claim.value);
-    entry.value_end = texts.size();
+    seen.push_back(Seen{lasting(receipt.receipt_id), lasting(receipt.claim.value), -1, nullptr});
     if (receipt.derivation) {
       derived.emplace_back(position, with_texts<std::string>(receipt));
       continue;
@@ -180,12 +183,9 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
     for (const auto& [position, receipt] : derived) seen[position].derived = &receipt;
     std::vector<ReceiptIndex::Parent> parents;
     parents.reserve(seen.size());
-    const std::string_view all(texts);
     for (std::size_t position = 0; position < seen.size(); ++position) {
       const Seen& entry = seen[position];
-      parents.push_back({all.substr(entry.id_begin, entry.value_begin - entry.id_begin),
-                         all.substr(entry.value_begin, entry.value_end - entry.value_begin), position, entry.intact,
-                         entry.derived});
+      parents.push_back({entry.id, entry.value, position, entry.intact, entry.derived});
     }
     const ReceiptIndex index(std::move(parents));
     for (const auto& [position, receipt] : derived) {

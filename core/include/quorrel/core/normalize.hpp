@@ -1,7 +1,8 @@
 #pragma once
-// Fact normalization: a raw fact becomes a self-contained NormalizedFact with
-// its context, unit and dimensions resolved and its value read as an exact
-// decimal, a transformed text, or nil.
+// Fact normalization: a raw fact becomes a NormalizedFact with its context,
+// unit and dimensions resolved and its value read as an exact decimal, a
+// transformed text, or nil. Its names view the document's texts, so it is
+// read while the document lives.
 
 #include <cstdint>
 #include <expected>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "quorrel/core/decimal.hpp"
+#include "quorrel/core/digest64.hpp"
 #include "quorrel/core/error.hpp"
 #include "quorrel/core/types.hpp"
 
@@ -73,9 +75,11 @@ struct NormalizedFact {
 using NormalizeResult = std::expected<NormalizedFact, XbrlError>;
 
 // The contexts and units of one document by id, indexed once for normalizing
-// its facts: each is found by a binary search over 64-bit digests of the ids
-// rather than by string comparisons down a tree. It refers to the document,
-// which must outlive it and stay unchanged.
+// its facts: each is found by a binary search over 64-bit digests of the ids,
+// whose bytes the index keeps side by side in its own text, so that a lookup
+// reads a few compact arrays rather than the records; it starts from the run
+// of digests that share the id's top bits (DigestRuns). It refers to the
+// document, which must outlive it and stay unchanged.
 class ReferenceIndex {
  public:
   explicit ReferenceIndex(const InstanceDocument& document);
@@ -86,17 +90,27 @@ class ReferenceIndex {
 
  private:
   // Sorted by digest, then id.
-  template <class T>
   struct Entry {
     std::uint64_t digest;  // of the id
-    std::string_view id;   // the document map's own key
-    const T* item;
+    std::size_t at;        // the id's bytes in text
+    std::size_t size;
+    std::size_t item;      // the record's position in the document
+  };
+  // Entries sorted by digest, and where the run of each top bits starts.
+  struct Table {
+    std::vector<Entry> entries;
+    DigestRuns runs;
   };
   template <class T>
-  static const T* find(const std::vector<Entry<T>>& entries, std::string_view id) noexcept;
+  static Table make_table(const ById<T>& items, std::string& text);
+  static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+  // The position of the record of that id, or kMissing.
+  std::size_t find(const Table& table, std::string_view id) const noexcept;
 
-  std::vector<Entry<Context>> contexts_;
-  std::vector<Entry<Unit>> units_;
+  const InstanceDocument& document_;
+  std::string text_;
+  Table contexts_;
+  Table units_;
 };
 
 // What normalizing one fact resolved, pointing into its document.

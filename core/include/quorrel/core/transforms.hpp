@@ -23,7 +23,7 @@ enum class NumericRule { Default, NumberWords, ZeroDash, CommaDecimal };
 // The value of a non-numeric fact after its transformation: a CJK or Japanese
 // era date, a fixed text ("", "true", "false"), or the text unchanged (not
 // trimmed) for no format, an unknown name, or a date that does not parse.
-[[nodiscard]] std::string apply_text_transform(const std::optional<std::string>& format,
+[[nodiscard]] std::string apply_text_transform(std::optional<std::string_view> format,
                                                std::string_view text);
 
 // English number words ("Twenty-One Thousand" -> 21000) on already trimmed
@@ -40,7 +40,7 @@ enum class NumericRule { Default, NumberWords, ZeroDash, CommaDecimal };
 // text is empty. The candidate is not checked to be a number: "(+5)" gives
 // "-+5", which the decimal parser rejects.
 [[nodiscard]] std::optional<std::string> numeric_candidate(std::string_view raw_text,
-                                                           const std::optional<std::string>& format,
-                                                           const std::optional<std::string>& sign);
+                                                           std::optional<std::string_view> format,
+                                                           std::optional<std::string_view> sign);
 
 }  // namespace quorrel::core

@@ -1,10 +1,11 @@
 #pragma once
-// The parsed instance: plain owned values, no behaviour beyond rendering.
+// The parsed instance: plain values, no behaviour beyond rendering. The
+// document owns every text its records view (its TextArena).
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,41 +16,39 @@
 
 namespace quorrel::core {
 
-// Immutable text whose copies share one string: copying costs a reference
-// count instead of an allocation. A document's names repeat a handful of
-// namespace names thousands of times. Compares by content.
+// Text that a document holds once and its records share: a view of the
+// document's arena (or of a literal), so that copying a name copies a view.
+// A document's names repeat a handful of namespace names thousands of times.
+// Compares by content.
 class SharedString {
  public:
   SharedString() = default;
-  SharedString(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
-  SharedString(std::string_view text) : SharedString(std::string(text)) {}
-  SharedString(const char* text) : SharedString(std::string(text)) {}
+  SharedString(std::string_view text) : text_(text) {}
+  SharedString(const char* text) : text_(text) {}
+  SharedString(const std::string& text) : text_(text) {}
+  SharedString(std::string&&) = delete;  // would view a temporary
 
-  const std::string& str() const noexcept { return text_ ? *text_ : empty_string(); }
-  operator const std::string&() const noexcept { return str(); }
-  operator std::string_view() const noexcept { return str(); }
-  std::string_view view() const noexcept { return str(); }
-  std::size_t size() const noexcept { return str().size(); }
-  bool empty() const noexcept { return str().empty(); }
+  std::string str() const { return std::string(text_); }
+  operator std::string_view() const noexcept { return text_; }
+  std::string_view view() const noexcept { return text_; }
+  std::size_t size() const noexcept { return text_.size(); }
+  bool empty() const noexcept { return text_.empty(); }
 
-  friend bool operator==(const SharedString& a, const SharedString& b) noexcept { return a.str() == b.str(); }
-  friend bool operator==(const SharedString& a, std::string_view b) noexcept { return a.view() == b; }
-  friend bool operator==(const SharedString& a, const std::string& b) noexcept { return a.str() == b; }
-  friend bool operator==(const SharedString& a, const char* b) noexcept { return a.view() == b; }
+  friend bool operator==(const SharedString& a, const SharedString& b) noexcept { return a.text_ == b.text_; }
+  friend bool operator==(const SharedString& a, std::string_view b) noexcept { return a.text_ == b; }
+  friend bool operator==(const SharedString& a, const std::string& b) noexcept { return a.text_ == b; }
+  friend bool operator==(const SharedString& a, const char* b) noexcept { return a.text_ == b; }
   friend std::ostream& operator<<(std::ostream& os, const SharedString& s);
 
  private:
-  static const std::string& empty_string() noexcept {
-    static const std::string empty;
-    return empty;
-  }
-  std::shared_ptr<const std::string> text_;
+  std::string_view text_;
 };
 
+// The texts of a name view its document's arena.
 struct QName {
   SharedString local_name;  // shared by every use of the same name in a document
   std::optional<SharedString> namespace_uri;  // what the prefix (or default) was bound to
-  std::optional<std::string> prefix;         // as written; present (maybe empty) when the name had a colon
+  std::optional<std::string_view> prefix;    // as written; present (maybe empty) when the name had a colon
 
   // "prefix:local", else "{namespace}local", else "local".
   std::string to_string() const;
@@ -127,29 +126,48 @@ struct Accuracy {
   bool operator==(const Accuracy&) const = default;
 };
 
-// The text of a fact: either its own string or a slice of a text log shared by
-// the facts of one document, so that nested facts share their text instead of
-// each holding a copy. Reads like a string view; compares by content.
+// Texts a document's records view: written once, never moved, owned by the
+// document, so that a record holds views rather than strings of its own.
+// Blocks of at least kBlock bytes are filled in turn; a text longer than that
+// gets a block of its own.
+class TextArena {
+ public:
+  TextArena() = default;
+  TextArena(const TextArena&) = delete;
+  TextArena& operator=(const TextArena&) = delete;
+
+  std::string_view add(std::string_view text);
+  // The text of fact texts as the parse writes it: only ever appended to, so
+  // a slice of it stays put by offset while it grows.
+  std::string log;
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;
+  std::size_t left_ = 0;
+};
+
+// The text of a fact: a view of text that outlives it (a document's arena, or
+// a literal), or a slice of a document's text log, so that nested facts share
+// their text. Reads like a string view; compares by content.
 class FactText {
  public:
   FactText() = default;
-  FactText(std::string text) : owned_(std::move(text)) {}
-  FactText(std::string_view text) : owned_(text) {}
-  FactText(const char* text) : owned_(text) {}
+  FactText(std::string_view text) : data_(text.data()), size_(text.size()) {}
+  FactText(const char* text) : FactText(std::string_view(text)) {}
+  FactText(std::string&&) = delete;  // would view a temporary
   // A slice [offset, offset + size) of a log that is only ever appended to.
-  FactText(std::shared_ptr<const std::string> log, std::size_t offset, std::size_t size)
-      : log_(std::move(log)), offset_(offset), size_(size) {}
+  FactText(const std::string& log, std::size_t offset, std::size_t size) : log_(&log), offset_(offset), size_(size) {}
 
   std::string_view view() const noexcept {
-    return log_ ? std::string_view(*log_).substr(offset_, size_) : std::string_view(owned_);
+    return log_ ? std::string_view(*log_).substr(offset_, size_) : std::string_view(data_, size_);
   }
   operator std::string_view() const noexcept { return view(); }
   std::string str() const { return std::string(view()); }
   const char* data() const noexcept { return view().data(); }
-  std::size_t size() const noexcept { return view().size(); }
-  bool empty() const noexcept { return view().empty(); }
-  // Appending turns a slice into an owned copy first.
-  void append(std::string_view more);
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
 
   friend bool operator==(const FactText& a, const FactText& b) noexcept { return a.view() == b.view(); }
   friend bool operator==(const FactText& a, std::string_view b) noexcept { return a.view() == b; }
@@ -158,9 +176,11 @@ class FactText {
   friend std::ostream& operator<<(std::ostream& os, const FactText& t);
 
  private:
-  std::string owned_;
-  std::shared_ptr<const std::string> log_;
-  std::size_t offset_ = 0;
+  const std::string* log_ = nullptr;
+  union {
+    const char* data_ = nullptr;
+    std::size_t offset_;
+  };
   std::size_t size_ = 0;
 };
 
@@ -177,11 +197,12 @@ struct NilValue {
 };
 using RawValue = std::variant<NumericText, NonNumericText, NilValue>;
 
+// The texts of a fact view its document's arena.
 struct InlineMeta {
-  std::optional<std::string> format;
-  std::optional<std::string> sign;
-  std::optional<std::string> target;
-  std::optional<std::string> continued_at;
+  std::optional<std::string_view> format;
+  std::optional<std::string_view> sign;
+  std::optional<std::string_view> target;
+  std::optional<std::string_view> continued_at;
   std::optional<std::int32_t> scale;
   bool hidden = false;
   bool operator==(const InlineMeta&) const = default;
@@ -193,10 +214,10 @@ struct RawFact {
   std::optional<ByteRange> byte_range;  // half-open, counted after a leading byte-order mark
   RawValue value;
   QName concept_name;  // "concept" is a C++ keyword
-  std::string context_ref;
-  std::optional<std::string> id;
-  std::optional<std::string> unit_ref;
-  std::optional<std::string> lang;
+  std::string_view context_ref;
+  std::optional<std::string_view> id;
+  std::optional<std::string_view> unit_ref;
+  std::optional<std::string_view> lang;
   std::optional<InlineMeta> inline_meta;
   std::optional<Accuracy> decimals;
   std::optional<Accuracy> precision;
@@ -220,12 +241,99 @@ struct ParseCounts {
   std::size_t open_elements = 0;       // elements still open at the end of input
 };
 
+// Records filed under their ids, in byte-wise order of id, one per id: a
+// vector sorted once, when the parse is done, and searched by bisection.
+template <class T>
+class ById {
+ public:
+  ById() = default;
+  // The records in the order they were read; a later record with an id
+  // already seen replaces the earlier one.
+  explicit ById(std::vector<T> records) {
+    // The ids are copied side by side and their positions sorted, so that
+    // the sort reads compact keys rather than the records, and each record
+    // then moves once.
+    struct Key {
+      std::uint64_t head;  // the first eight bytes, big-endian: compares as the bytes do
+      std::size_t at;
+      std::size_t size;
+      std::size_t index;
+    };
+    std::string text;
+    std::vector<Key> keys;
+    keys.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const std::string_view id = records[i].id;
+      std::uint64_t head = 0;
+      for (std::size_t b = 0; b < 8; ++b) {
+        head = head << 8 | (b < id.size() ? static_cast<unsigned char>(id[b]) : 0U);
+      }
+      keys.push_back(Key{head, text.size(), id.size(), i});
+      text.append(id);
+    }
+    const std::string_view all(text);
+    const auto id_of = [&](const Key& k) { return all.substr(k.at, k.size); };
+    // Equal ids stay in the order they were read.
+    std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+      if (a.head != b.head) return a.head < b.head;
+      if (const auto c = id_of(a) <=> id_of(b); c != 0) return c < 0;
+      return a.index < b.index;
+    });
+    // The records to keep, in id order, then those replaced: a permutation,
+    // applied in place by following its cycles, so that no second list of
+    // records is made.
+    std::vector<std::size_t> order;
+    std::vector<std::size_t> replaced;
+    order.reserve(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      // Of each run of equal ids the last, the one read last, stays.
+      const bool later = i + 1 < keys.size() && keys[i + 1].head == keys[i].head && id_of(keys[i + 1]) == id_of(keys[i]);
+      (later ? replaced : order).push_back(keys[i].index);
+    }
+    const std::size_t kept = order.size();
+    order.insert(order.end(), replaced.begin(), replaced.end());
+    for (std::size_t start = 0; start < order.size(); ++start) {
+      if (order[start] == start) continue;
+      T held = std::move(records[start]);
+      std::size_t at = start;
+      for (;;) {
+        const std::size_t from = order[at];
+        order[at] = at;
+        if (from == start) {
+          records[at] = std::move(held);
+          break;
+        }
+        records[at] = std::move(records[from]);
+        at = from;
+      }
+    }
+    records.resize(kept);
+    records_ = std::move(records);
+  }
+
+  auto begin() const noexcept { return records_.begin(); }
+  auto end() const noexcept { return records_.end(); }
+  std::size_t size() const noexcept { return records_.size(); }
+  bool empty() const noexcept { return records_.empty(); }
+  const T& operator[](std::size_t i) const noexcept { return records_[i]; }
+  // The record of that id, or null.
+  const T* find(std::string_view id) const noexcept {
+    const auto it = std::partition_point(records_.begin(), records_.end(), [&](const T& r) { return r.id < id; });
+    return it != records_.end() && it->id == id ? &*it : nullptr;
+  }
+
+ private:
+  std::vector<T> records_;
+};
+
 struct InstanceDocument {
+  // What the facts' texts view; shared by copies of the document.
+  std::shared_ptr<const TextArena> texts;
   std::vector<std::string> schema_refs;
   std::vector<RawFact> facts;  // in the order the fact elements close
   std::vector<Footnote> footnotes;
-  std::map<std::string, Context> contexts;  // byte-wise id order
-  std::map<std::string, Unit> units;
+  ById<Context> contexts;
+  ById<Unit> units;
   ParseCounts counts;
 };
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "quorrel/core/digest64.hpp"
 #include "quorrel/core/types.hpp"
 
 namespace quorrel::evidence {
@@ -37,7 +38,8 @@ struct FactMatch {
 // keys is one byte comparison. Entries are ordered by a 64-bit digest of the
 // key first, so a search mostly compares integers; keys whose digests
 // collide are still told apart by their bytes, so no input can make a search
-// slower than a binary search over the keys. Within a key, entries are
+// slower than a binary search over the keys; it starts from the run of
+// digests that share the key's top bits (DigestRuns). Within a key, entries are
 // ordered by byte range (facts without one first) and then by position, so a
 // recorded range finds its facts by binary search however many facts share
 // the key.
@@ -50,8 +52,9 @@ class FactIndex {
   // several and any sits there. `key_buffer` is the caller's, reused to
   // write the key. `next_position`, when given, is where the caller expects
   // the fact to be (receipts usually come in fact order): the few positions
-  // from there are tried first, each by one comparison of its key in place,
-  // and it is left just past the fact found.
+  // from there are tried first, each by one comparison of its key in place
+  // (a fact that is alone under its key, or alone under it at the recorded
+  // range, is the match), and it is left just past the fact found.
   [[nodiscard]] FactMatch locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
                                  std::string& key_buffer, std::size_t* next_position = nullptr) const;
 
@@ -72,10 +75,15 @@ class FactIndex {
   std::string text_;
   std::vector<Entry> entries_;
   std::vector<std::uint64_t> digests_;  // the entries' digests, in their order, searched first
+  core::DigestRuns runs_;                // where the search for a digest starts
   // By position: where each fact's key starts in text_ (keys are written in
-  // position order, one more offset closes the last) and how many facts share it.
+  // position order, one more offset closes the last), how many facts share
+  // it, the fact's range, and whether it is the only fact under its key at
+  // that range.
   std::vector<std::size_t> key_offsets_;
   std::vector<std::size_t> key_facts_;
+  std::vector<std::optional<core::ByteRange>> ranges_;
+  std::vector<std::uint8_t> alone_at_range_;
 };
 
 }  // namespace quorrel::evidence
