@@ -441,8 +441,35 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
 
 }  // namespace detail
 
-std::expected<InstanceDocument, XbrlError> parse_instance(std::string_view bytes) {
-  if (auto bad = validate_utf8(bytes)) {
+namespace {
+
+// The input checked piece by piece, each piece shown to `pieces` right after
+// its check. A piece ends before a byte that begins a character (or is
+// ASCII), so that when the input is UTF-8 every piece is; a piece that is not
+// sends the whole input to one check, which finds its first fault as it
+// always does (and, were it to find none, the rest is shown as one piece).
+std::optional<Utf8Error> validate_in_pieces(std::string_view bytes, InputPieces& pieces) {
+  constexpr std::size_t kPiece = std::size_t{1} << 17;
+  const auto continues = [&](std::size_t at) { return (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80; };
+  for (std::size_t at = 0; at < bytes.size();) {
+    std::size_t end = std::min(bytes.size(), at + kPiece);
+    for (int back = 0; back < 3 && end < bytes.size() && end - at > 1 && continues(end); ++back) --end;
+    const std::string_view piece = bytes.substr(at, end - at);
+    if (validate_utf8(piece)) {
+      if (auto bad = validate_utf8(bytes)) return bad;
+      pieces.take(bytes.substr(at));
+      break;
+    }
+    pieces.take(piece);
+    at = end;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::expected<InstanceDocument, XbrlError> parse_instance(std::string_view bytes, InputPieces* pieces) {
+  if (auto bad = pieces != nullptr ? validate_in_pieces(bytes, *pieces) : validate_utf8(bytes)) {
     return std::unexpected(XbrlError::xml_parse(bad->valid_up_to, bad->description()));
   }
   detail::InstanceParser parser(bytes);

@@ -408,6 +408,35 @@ TEST(Messages, EveryErrorMessageExactly) {
   for (const auto& [error, message] : direct) EXPECT_EQ(error.render(), message);
 }
 
+// Shown in pieces, the input is checked piece by piece: every character cut
+// by a piece's end, and every fault near one, gives what one check of the
+// whole input gives, and the pieces of a valid input make up the input.
+TEST(Parser, InputShownInPiecesIsCheckedAsAWhole) {
+  struct Joined final : InputPieces {
+    std::string text;
+    void take(std::string_view piece) override { text.append(piece); }
+  };
+  constexpr std::size_t kPiece = std::size_t{1} << 17;
+  const std::string tails[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xE2\x82", "\x80",
+                               "\xF0\x9F\x98\x80\x80", "\xF0\x9F\x98\x80\x80\x80\x80\x80", "\xC3("};
+  for (const std::string& tail : tails) {
+    for (std::size_t shift = 0; shift < 6; ++shift) {
+      const std::string head = "<a>" + std::string(kPiece - 3 - shift, 'x');
+      for (const std::string& input : {head + tail + "y</a>", head + tail + tail + "</a>" + std::string(kPiece, ' ')}) {
+        Joined joined;
+        const auto whole = parse_instance(input);
+        const auto pieces = parse_instance(input, &joined);
+        ASSERT_EQ(whole.has_value(), pieces.has_value()) << tail << " " << shift;
+        if (whole) {
+          EXPECT_EQ(joined.text, input);
+        } else {
+          EXPECT_EQ(pieces.error().render(), whole.error().render());
+        }
+      }
+    }
+  }
+}
+
 TEST(ParserHostile, DeepNestingUsesNoStack) {
   const std::size_t depth = 100000;
   EXPECT_TRUE(parse_instance(repeat("<a>", depth) + repeat("</a>", depth)).has_value());

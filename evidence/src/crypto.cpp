@@ -48,6 +48,32 @@ Digest Sha256::digest(std::string_view bytes) {
   return out;
 }
 
+void Sha256::start() {
+  if (EVP_DigestInit_ex2(ctx_, sha256_md(), nullptr) != 1) {
+    ERR_clear_error();
+    throw std::bad_alloc();
+  }
+}
+
+void Sha256::update(std::string_view bytes) {
+  if (EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) {
+    ERR_clear_error();
+    throw std::bad_alloc();
+  }
+}
+
+std::string Sha256::finish_hex() {
+  Digest out{};
+  unsigned int len = 0;
+  if (EVP_DigestFinal_ex(ctx_, out.data(), &len) != 1 || len != out.size()) {
+    ERR_clear_error();
+    throw std::bad_alloc();
+  }
+  std::string hex;
+  evidence::append_hex(out.data(), out.size(), hex);
+  return hex;
+}
+
 void Sha256::digest_batch(std::span<const std::string_view> messages, Digest* out) {
   std::size_t i = 0;
   if (kPairs) {

@@ -22,9 +22,9 @@ std::expected<FactTable, core::XbrlError> fact_table(std::string_view source_byt
                                                      std::string_view uri,
                                                      const std::optional<std::string_view>& authority,
                                                      bool with_rows) {
-  QUORREL_TRY(parsed, core::parse_instance(source_bytes));
+  QUORREL_TRY(parsed, parse_source(source_bytes));
   FactTable table;
-  table.document = std::move(parsed);
+  table.document = std::move(parsed.document);
   const core::InstanceDocument& document = table.document;
   DocumentCounts& counts = table.counts;
   counts.facts = document.facts.size();
@@ -85,7 +85,7 @@ std::expected<FactTable, core::XbrlError> fact_table(std::string_view source_byt
     }
   };
   std::vector<ReceiptLine> lines;
-  table.receipts = receipts_text(document, source_bytes, doc_id, uri, authority, &account, &lines);
+  table.receipts = receipts_text(document, parsed.sha256, source_bytes.size(), doc_id, uri, authority, &account, &lines);
   for (std::size_t i = 0; i < table.rows.size(); ++i) table.rows[i].fact = &document.facts[i];
   if (with_rows) {
     for (const ReceiptLine& line : lines) {

@@ -118,13 +118,24 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
       account);
 }
 
-std::string receipts_text(const core::InstanceDocument& document, std::string_view source_bytes,
+std::expected<ParsedSource, core::XbrlError> parse_source(std::string_view source_bytes) {
+  struct Hashing final : core::InputPieces {
+    Sha256 sha;
+    void take(std::string_view piece) override { sha.update(piece); }
+  } hashing;
+  hashing.sha.start();
+  QUORREL_TRY(document, core::parse_instance(source_bytes, &hashing));
+  return ParsedSource{std::move(document), hashing.sha.finish_hex()};
+}
+
+std::string receipts_text(const core::InstanceDocument& document, std::string_view source_sha256,
+                          std::size_t source_size,
                           std::string_view doc_id, std::string_view uri,
                           const std::optional<std::string_view>& authority, const FactAccount* account,
                           std::vector<ReceiptLine>* lines) {
   SourceArtifact artifact;
   artifact.uri = std::string(uri);
-  artifact.sha256 = sha256_hex(source_bytes);
+  artifact.sha256 = std::string(source_sha256);
   if (authority) artifact.authority = std::string(*authority);
 
   std::string out;
@@ -133,7 +144,7 @@ std::string receipts_text(const core::InstanceDocument& document, std::string_vi
   // the reservation is capped by a multiple of the input so that a huge uri
   // cannot make it absurd (the buffer still grows as needed).
   const std::size_t per_line = 512 + uri.size() + doc_id.size() + (authority ? authority->size() : 0);
-  const std::size_t cap = 8 * source_bytes.size() + per_line;
+  const std::size_t cap = 8 * source_size + per_line;
   const std::size_t facts = document.facts.size();
   out.reserve(facts != 0 && per_line > cap / facts ? cap : facts * per_line);
   append_receipt_lines(document, doc_id, artifact, out, account, lines);
@@ -143,8 +154,8 @@ std::string receipts_text(const core::InstanceDocument& document, std::string_vi
 std::expected<std::string, core::XbrlError> receipts_jsonl(std::string_view source_bytes, std::string_view doc_id,
                                                           std::string_view uri,
                                                           const std::optional<std::string_view>& authority) {
-  QUORREL_TRY(document, core::parse_instance(source_bytes));
-  return receipts_text(document, source_bytes, doc_id, uri, authority);
+  QUORREL_TRY(source, parse_source(source_bytes));
+  return receipts_text(source.document, source.sha256, source_bytes.size(), doc_id, uri, authority);
 }
 
 }  // namespace quorrel::evidence

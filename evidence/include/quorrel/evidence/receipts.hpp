@@ -41,8 +41,18 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
                           const SourceArtifact& source_artifact, std::string& out,
                           const FactAccount* account = nullptr, std::vector<ReceiptLine>* lines = nullptr);
 
-// The receipts text of an already parsed source, as receipts_jsonl gives it.
-[[nodiscard]] std::string receipts_text(const core::InstanceDocument& document, std::string_view source_bytes,
+// A parsed source and the SHA-256 of its bytes in hexadecimal, both made in
+// one pass over the bytes.
+struct ParsedSource {
+  core::InstanceDocument document;
+  std::string sha256;
+};
+[[nodiscard]] std::expected<ParsedSource, core::XbrlError> parse_source(std::string_view source_bytes);
+
+// The receipts text of an already parsed source of `source_size` bytes with
+// the digest `source_sha256`, as receipts_jsonl gives it.
+[[nodiscard]] std::string receipts_text(const core::InstanceDocument& document, std::string_view source_sha256,
+                                        std::size_t source_size,
                                         std::string_view doc_id, std::string_view uri,
                                         const std::optional<std::string_view>& authority,
                                         const FactAccount* account = nullptr,
