@@ -140,9 +140,9 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
                          !before(receipts_text.data() + receipts_text.size(), text.data() + text.size());
     return in_line ? text : copies.add(text);
   };
-  const std::vector<std::string_view> lines = jsonl_records(receipts_text);
+  JsonlRecords lines(receipts_text);
   std::vector<Seen> seen;
-  seen.reserve(lines.size());
+  seen.reserve(receipts_text.size() / 512);  // a receipt's line is longer
   std::vector<std::pair<std::size_t, Receipt>> derived;  // with the receipt's batch position
   std::vector<std::pair<std::size_t, VerificationReport>> failures;
   std::size_t pass = 0;
@@ -166,8 +166,8 @@ std::expected<std::string, VerifyError> verify_jsonl(std::string_view receipts_t
     }
     held = 0;
   };
-  for (std::size_t position = 0; position < lines.size(); ++position) {
-    QUORREL_TRY_VOID(read_receipt(lines[position], batch[held]));
+  for (std::size_t position = 0; const std::optional<std::string_view> line = lines.next(); ++position) {
+    QUORREL_TRY_VOID(read_receipt(*line, batch[held]));
     const ReceiptView& receipt = batch[held].receipt;
     seen.push_back(Seen{lasting(receipt.receipt_id), lasting(receipt.claim.value), -1, nullptr});
     if (receipt.derivation) {
