@@ -3,7 +3,19 @@
 #include <cstring>
 #include <ostream>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace quorrel::core {
+
+void advise_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t size) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  // Only advice: where huge pages are off or none is free, the block is
+  // backed by small pages as any other.
+  madvise(block, size, MADV_HUGEPAGE);
+#endif
+}
 
 std::string QName::to_string() const {
   if (prefix) {

@@ -65,7 +65,7 @@ void append_fact_key(const core::RawFact& fact, std::string& out) {
 
 }  // namespace
 
-FactIndex::FactIndex(const std::vector<core::RawFact>& facts) {
+FactIndex::FactIndex(const core::Facts& facts) {
   const std::size_t count = facts.size();
   key_offsets_.reserve(count + 1);
   // Each fact's key goes into text_ in position order, and the facts are

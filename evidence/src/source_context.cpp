@@ -13,7 +13,7 @@ std::expected<SourceContext, EvidenceError> SourceContext::load(std::string_view
   SourceContext context;
   context.document = std::move(parsed->document);
   context.sha256 = std::move(parsed->sha256);
-  const std::vector<core::RawFact>& facts = context.document.facts;
+  const auto& facts = context.document.facts;
   context.index = FactIndex(facts);
 
   const core::ReferenceIndex references(context.document);

@@ -94,7 +94,7 @@ TEST(SourceContextLoad, IndexValuesAndHash) {
 TEST(FactIndex, LocateNarrowsByRangeAndFindsEveryFormOfConceptName) {
   // Positions 0..5 under ex:A, 6 under ex:B; 1 and 4 share a range, 3 has none;
   // then one fact for each form of concept name: :A, {urn:x}A, p:A in urn:x with a unit, A.
-  std::vector<core::RawFact> facts(11);
+  core::Facts facts(11);
   const std::optional<core::ByteRange> ranges[] = {core::ByteRange{50, 60}, core::ByteRange{10, 20},
                                                    core::ByteRange{30, 40}, std::nullopt,
                                                    core::ByteRange{10, 20}, core::ByteRange{5, 8},

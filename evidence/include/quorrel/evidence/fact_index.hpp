@@ -46,7 +46,7 @@ struct FactMatch {
 class FactIndex {
  public:
   FactIndex() = default;
-  explicit FactIndex(const std::vector<core::RawFact>& facts);
+  explicit FactIndex(const core::Facts& facts);
 
   // The facts under the key, narrowed to those at `range` when there are
   // several and any sits there. `key_buffer` is the caller's, reused to
