@@ -1,17 +1,22 @@
-// Normalization of facts: the value of numeric text (cleaning, sign, parse and
-// scale, in that order), and the resolution of contexts, units and labels.
+// Normalization of facts: numeric text (cleaning, sign, parse, scale, in that
+// order), contexts and units (the lookups are checked against plain search on
+// the corpus by corpus_test); the 96-bit decimal where fuzzing and
+// the exact oracle of test_decimal_oracle.py do not reach; and 256-bit long
+// division against a bitwise reference.
 
 #include "quorrel/core/normalize.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
-#include "quorrel/core/digest64.hpp"
+#include "quorrel/core/decimal.hpp"
+#include "quorrel/core/wide_uint.hpp"
 
 using namespace quorrel::core;
 
@@ -39,16 +44,7 @@ RawFact numeric_fact(const std::string& text, const std::string& context = "c", 
 InstanceDocument document() {
   InstanceDocument doc;
   std::vector<Context> contexts;
-  Context c;
-  c.entity = Entity{"http://scheme", "E1"};
-  c.segment.push_back(ExplicitMember{QName{"Axis", std::nullopt, "d"}, QName{"Member", std::nullopt, "d"}});
-  c.scenario.push_back(TypedMember{QName{"Typed", std::nullopt, "d"}, "<x>1</x>"});
-  c.segment.push_back(ExplicitMember{QName{"Axis2", std::nullopt, "d"}, QName{"M2", std::nullopt, "d"}});
-  c.period = Instant{"2024-12-31"};
-  for (const char* id : {"c", "", "c1", "c-1", "cccccccc-long-id-0", "cccccccc-long-id-1"}) {
-    c.id = id;
-    contexts.push_back(c);
-  }
+  for (const char* id : {"c", "", "c1", "c-1", "cccccccc-long-id-0", "cccccccc-long-id-1"}) contexts.emplace_back().id = id;
   doc.contexts = ById<Context>(std::move(contexts));
   std::vector<Unit> units;
   for (const char* id : {"u", "u1", "uu"}) units.push_back(Unit{id, {QName{"EUR", std::nullopt, "iso4217"}}, {}});
@@ -74,11 +70,9 @@ const std::string kTenE19 = "hundred hundred hundred hundred hundred hundred hun
 
 }  // namespace
 
-// The cleaning of numeric text, number words and the text transforms are
-// compared with references by fuzz/transforms_fuzz.cpp and fuzz/dates_fuzz.cpp,
-// decimal parsing by fuzz/decimal_fuzz.cpp; here is what normalization adds
-// (the steps in order, the scale, the untouched text in the error) and the
-// number words that fuzzing seldom reaches.
+// Cleaning, number words and transforms are fuzzed against references; here is
+// what normalization adds (the steps in order, the scale, the untouched text in
+// the error) and the number words that fuzzing seldom reaches.
 TEST(NormalizeNumeric, CleaningThenSignThenParseThenScale) {
   struct Case {
     std::string text;
@@ -93,8 +87,7 @@ TEST(NormalizeNumeric, CleaningThenSignThenParseThenScale) {
       {" 1 234\xC2\xA0" "567 ", n, n, n, "1234567"}, {"( 1,234 )", n, n, n, "-1234"}, {"1e3", n, n, n, "1000"},
       {"(+5)", n, n, n, nullptr}, {"+12", n, n, "-", nullptr}, {"1\xC2", n, n, n, nullptr}, {"   ", n, n, n, nullptr},
       {"( \xE2\x80\x94 )", "ixt:numdash", n, n, "-0"}, {"Twenty-One Thousand", words, 3, "-", "-21000000"},
-      // Separators beyond ASCII, and unsigned 64-bit overflow at every step: group + value, hundreds, closing
-      // multiplier, total + group.
+      // Separators beyond ASCII; 64-bit overflow at every step (group + value, hundreds, multiplier, total + group).
       {"\xE3\x80\x80 one\xC2\xA0hundred\xE2\x80\x89one\xC2\x85two\t", words, n, n, "103"},
       {"one\xE2\x80\x8Btwo", words, n, n, nullptr},
       {kMaxWords, words, n, n, "18446744073709551615"}, {kMaxWords + " one", words, n, n, nullptr},
@@ -116,26 +109,6 @@ TEST(NormalizeNumeric, CleaningThenSignThenParseThenScale) {
   }
 }
 
-// The lookup tables' sort: spread digests, digests an input crowds under one
-// top, equal digests told apart by the second member; each digest is found
-// in its run.
-TEST(DigestRuns, SortsAsAFullSortAndFindsEveryDigestInItsRun) {
-  std::vector<std::pair<std::uint64_t, int>> items;
-  for (int i = 0; i < 300; ++i) items.emplace_back(digest64(std::to_string(i)), i);
-  for (int i = 0; i < 300; ++i) items.emplace_back(std::uint64_t{7} << 56 | static_cast<std::uint64_t>(i % 50), -i);
-  std::vector<std::pair<std::uint64_t, int>> expected = items;
-  std::sort(expected.begin(), expected.end());
-  const DigestRuns runs(items, [](const auto& item) { return item.first; }, std::less<>{});
-  ASSERT_EQ(items, expected);
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const auto [begin, end] = runs.run(items[i].first);
-    EXPECT_TRUE(begin <= i && i < end) << i;
-  }
-  std::vector<std::pair<std::uint64_t, int>> none;
-  const DigestRuns empty(none, [](const auto& item) { return item.first; }, std::less<>{});
-  EXPECT_EQ(empty.run(5), (std::pair<std::size_t, std::size_t>{0, 0}));
-}
-
 TEST(NormalizeFact, ContextThenUnitThenValue) {
   RawFact text = numeric_fact("", "c-1", "uu");
   text.value = NonNumericText{"1"};
@@ -153,7 +126,75 @@ TEST(NormalizeFact, ContextThenUnitThenValue) {
   for (const auto& [fact, expected] : cases) EXPECT_EQ(normalized(fact), expected) << fact.context_ref;
 }
 
-TEST(NormalizeFacts, CopiesIdentityDimensionsAndTransformedTextAndAsksLabelsOnlyOnSuccess) {
+TEST(Decimal, CasesBeyondTheFuzzTargetAndTheOracle) {
+  const auto shown = [](std::string_view text, std::optional<std::uint32_t> pow10 = std::nullopt) {
+    auto value = Decimal::parse(text);
+    if (value && pow10) value = value->mul_pow10(*pow10);
+    return value ? value->render() : "none";
+  };
+  EXPECT_EQ(shown("0e99999999999999999999"), "0");  // a zero under an exponent too large to apply
+  EXPECT_EQ(shown("0.0000000000000000000000000001", 4000000000u), "none");
+  EXPECT_EQ(shown("0", 4000000000u), "0");
+  EXPECT_FALSE(Decimal::parse("-0")->same_representation(*Decimal::parse("0")));
+  EXPECT_FALSE(Decimal::parse("1.5")->same_representation(*Decimal::parse("1.50")));
+  EXPECT_EQ(Decimal::from_int(std::numeric_limits<std::int64_t>::min()).render(), "-9223372036854775808");
+  EXPECT_FALSE(Decimal::from_parts(false, {1, 0, 0}, 29));
+}
+
+namespace {
+
+using namespace quorrel::core::wide;
+
+// Restoring binary long division: slow, but simple enough to trust.
+DivMod reference_divmod(const Uint256& n, const Uint256& d) {
+  DivMod r;
+  for (int i = 255; i >= 0; --i) {
+    const bool overflow = (r.remainder.w[3] >> 63) != 0;
+    for (int k = 3; k >= 0; --k) r.remainder.w[k] = (r.remainder.w[k] << 1) | (k > 0 ? r.remainder.w[k - 1] >> 63 : 0);
+    r.remainder.w[0] |= (n.w[i / 64] >> (i % 64)) & 1;
+    if (overflow || compare(r.remainder, d) >= 0) {
+      r.remainder = sub(r.remainder, d);
+      r.quotient.w[i / 64] |= u64{1} << (i % 64);
+    }
+  }
+  return r;
+}
+
+void expect_divmod_matches(const Uint256& n, const Uint256& d, int i) {
+  const DivMod got = divmod(n, d), want = reference_divmod(n, d);
+  ASSERT_TRUE(compare(got.quotient, want.quotient) == 0 && compare(got.remainder, want.remainder) == 0)
+      << "case " << i << " n=" << n.w[3] << "," << n.w[2] << "," << n.w[1] << "," << n.w[0] << " d=" << d.w[3]
+      << "," << d.w[2] << "," << d.w[1] << "," << d.w[0];
+}
+
+}  // namespace
+
+TEST(WideUint, DivisionMatchesBitwiseDivision) {
+  constexpr u64 kTop = u64{1} << 63, kMax = ~u64{0};
+  // The add-back step, a digit needing two corrections, and an unsigned multiply-subtract.
+  expect_divmod_matches(Uint256{{0, 0, kTop, kTop - 1}}, Uint256{{1, 0, kTop}}, -1);
+  expect_divmod_matches(Uint256{{kMax - 1, 14423642737795025057ULL, 4937981394748468516ULL, kMax - 1}},
+                        Uint256{{kTop + 1, 0xFFFFFFFF, 1}}, -2);
+  expect_divmod_matches(Uint256{{3, 0, kTop}}, Uint256{{1, 0, u64{1} << 61}}, -3);
+  // Limbs biased towards the values that exercise the corrections of long division.
+  static constexpr u64 special[] = {0, 1, 2, kMax, kMax - 1, kTop, kTop - 1, kTop + 1, u64{1} << 32, 0xFFFFFFFF};
+  std::mt19937_64 rng(20240611);
+  const auto limb = [&] { return rng() % 3 == 0 ? rng() : special[rng() % 10]; };
+  for (int i = 0; i < 40000; ++i) {
+    Uint256 n, d;
+    for (int k = 0, len = 1 + static_cast<int>(rng() % 4); k < len; ++k) n.w[k] = limb();
+    for (int k = 0, len = 1 + static_cast<int>(rng() % 4); k < len; ++k) d.w[k] = limb();
+    if (is_zero(d)) d.w[0] = 1;
+    expect_divmod_matches(n, d, i);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// normalize_facts copies each fact out whole (identity, entity, period,
+// members in order, unit, value, label), asks for a label only for a fact
+// that normalizes, and gives a failing fact its own error without stopping
+// the others.
+TEST(NormalizeFacts, CopiesEachFactOutAndAsksLabelsOnlyOnSuccess) {
   struct CountingLabels : TaxonomyResolver {
     mutable int calls = 0;
     std::optional<std::string> label(const QName& q, const std::optional<std::string>& selector,
@@ -163,6 +204,13 @@ TEST(NormalizeFacts, CopiesIdentityDimensionsAndTransformedTextAndAsksLabelsOnly
     }
   } labels;
   InstanceDocument doc = document();
+  std::vector<Context> contexts(1);
+  contexts[0].id = "c";
+  contexts[0].entity = Entity{"http://scheme", "E1"};
+  contexts[0].period = Instant{"2024-12-31"};
+  contexts[0].segment = {ExplicitMember{{"Axis", std::nullopt, "d"}, {"Member", std::nullopt, "d"}}};
+  contexts[0].scenario = {TypedMember{{"Typed", std::nullopt, "d"}, "<x>1</x>"}};
+  doc.contexts = ById<Context>(std::move(contexts));
   doc.facts = {numeric_fact("1.50"), numeric_fact("yes", "c", std::nullopt), numeric_fact("x")};
   doc.facts[0].id = "f1";
   doc.facts[0].decimals = Accuracy::of(2);
@@ -178,7 +226,6 @@ TEST(NormalizeFacts, CopiesIdentityDimensionsAndTransformedTextAndAsksLabelsOnly
   EXPECT_EQ(r.entity, (Entity{"http://scheme", "E1"}));
   EXPECT_EQ(r.period, Period(Instant{"2024-12-31"}));
   EXPECT_EQ(r.dimensions, (std::vector<Dimension>{{{"Axis", std::nullopt, "d"}, QName{"Member", std::nullopt, "d"}},
-                                                  {{"Axis2", std::nullopt, "d"}, QName{"M2", std::nullopt, "d"}},
                                                   {{"Typed", std::nullopt, "d"}, std::string("<x>1</x>")}}));
   EXPECT_EQ(r.unit, *doc.units.find("u"));
   EXPECT_EQ(r.label, "Revenue in -");

@@ -1,6 +1,5 @@
 #pragma once
-// What several evidence tests make and show: a stated receipt with its id,
-// a receipt's written line, a report as one line of text.
+// What several evidence tests make and show: sealed receipts, written lines, reports as one line.
 
 #include <cctype>
 #include <string>

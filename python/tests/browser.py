@@ -1,7 +1,6 @@
-"""Headless Chromium for the page tests, the benchmark and the screenshot
-script: Debian's chromium driven through Debian's chromedriver, given by path
-so that Selenium never looks for or downloads a driver of its own, and a local
-HTTP server that records every request it gets."""
+"""Headless Chromium for the page tests, the benchmark and the screenshot script
+(Debian's chromium and chromedriver, given by path so that Selenium fetches no
+driver), and a local HTTP server that records every request it gets."""
 
 import contextlib
 import http.server
@@ -44,8 +43,8 @@ def chrome(width=1400, height=900):
 
 def wait_ready(driver):
     """The number of receipts the page's script found outlined, once it has wired the page."""
-    WebDriverWait(driver, HANG).until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-outlined"))
-    return int(driver.find_element(By.TAG_NAME, "body").get_attribute("data-outlined"))
+    return int(WebDriverWait(driver, HANG).until(
+        lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-outlined")))
 
 
 def outlines(driver):
@@ -108,13 +107,10 @@ def serve(pages):
             self.wfile.write(body or b"")
 
         do_POST = do_HEAD = do_GET
-
-        def log_message(self, *args):
-            pass
+        log_message = lambda self, *args: None  # noqa: E731
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
+    threading.Thread(target=server.serve_forever, daemon=True).start()
     try:
         yield f"http://127.0.0.1:{server.server_address[1]}", requests
     finally:

@@ -1,8 +1,6 @@
-"""Receipts as plain dicts (the shape json.loads gives them), written here
-independently of the module: the compact JSON line, the canonical body and the
-receipt id, plus Ed25519 attestations signed with the `cryptography` package.
-
-Optional members are absent when their key is missing or holds None."""
+"""Receipts as plain dicts (as json.loads gives them; an optional member is absent
+when missing or None), written independently of the module: the JSON line, the
+canonical body and id, and Ed25519 attestations made with `cryptography`."""
 
 import hashlib
 import json
@@ -22,29 +20,26 @@ def string(text):
 
 
 def _obj(members):
+    """An object of the members whose value is not None, values already written."""
     return "{" + ",".join(f"{string(k)}:{v}" for k, v in members if v is not None) + "}"
 
 
-def _opt(record, key):
-    return None if record.get(key) is None else string(record[key])
+def _texts(record, *keys):
+    return [(k, None if record.get(k) is None else string(record[k])) for k in keys]
 
 
 def _claim(c):
-    return _obj([("value", string(c["value"])), ("unit", _opt(c, "unit")), ("kind", string(c["kind"])),
-                 ("doc_id", string(c["doc_id"]))])
+    return _obj(_texts(c, "value", "unit", "kind", "doc_id"))
 
 
 def _evidence(items):
     def one(item):
-        a, loc = item["source_artifact"], item["locator"]
-        rng = loc.get("byte_range")
-        artifact = [("uri", string(a["uri"])), ("sha256", string(a["sha256"])),
-                    ("retrieved_at", _opt(a, "retrieved_at")), ("authority", _opt(a, "authority"))]
-        locator = [("profile", string("xbrl")), ("concept", string(loc["concept"])),
-                   ("context_ref", string(loc["context_ref"])), ("unit_ref", _opt(loc, "unit_ref")),
-                   ("byte_range", None if rng is None else f"[{rng[0]},{rng[1]}]")]
+        rng = item["locator"].get("byte_range")
+        artifact = _texts(item["source_artifact"], "uri", "sha256", "retrieved_at", "authority")
+        locator = [("profile", string("xbrl"))] + _texts(item["locator"], "concept", "context_ref", "unit_ref") + [
+            ("byte_range", None if rng is None else f"[{rng[0]},{rng[1]}]")]
         return _obj([("source_artifact", _obj(artifact)), ("locator", _obj(locator)),
-                     ("extraction", _obj([("engine", string(item["extraction"]["engine"]))]))])
+                     ("extraction", _obj(_texts(item["extraction"], "engine")))])
 
     return "[" + ",".join(one(item) for item in items) + "]"
 
@@ -52,11 +47,9 @@ def _evidence(items):
 def _derivation(d):
     if d is None:
         return None
-    op = d["operation"]
-    round_dp = op.get("round_dp")
-    operation = _obj([("op", string(op["op"])), ("round_dp", None if op["op"] == "difference" else
-                      "null" if round_dp is None else str(round_dp))])
-    inputs = ",".join(_obj([(k, string(i[k])) for k in ("receipt_id", "value", "role")]) for i in d["inputs"])
+    op, round_dp = d["operation"]["op"], d["operation"].get("round_dp")
+    operation = _obj([("op", string(op)), ("round_dp", None if op == "difference" else json.dumps(round_dp))])
+    inputs = ",".join(_obj(_texts(i, "receipt_id", "value", "role")) for i in d["inputs"])
     return _obj([("operation", operation), ("inputs", f"[{inputs}]")])
 
 
@@ -72,10 +65,10 @@ def receipt_id(r):
 def line(r):
     """The receipt as one compact JSON line, members in the writer's order."""
     att = r.get("attestation")
-    return _obj([("schema", string(r["schema"])), ("receipt_id", string(r["receipt_id"])),
-                 ("claim", _claim(r["claim"])),
-                 ("evidence", _evidence(r["evidence"])), ("derivation", _derivation(r.get("derivation"))),
-                 ("attestation", att and _obj([(k, string(att[k])) for k in ("alg", "public_key", "sig")]))])
+    return _obj(_texts(r, "schema", "receipt_id") + [
+        ("claim", _claim(r["claim"])), ("evidence", _evidence(r["evidence"])),
+        ("derivation", _derivation(r.get("derivation"))),
+        ("attestation", att and _obj(_texts(att, "alg", "public_key", "sig")))])
 
 
 def jsonl(receipts):

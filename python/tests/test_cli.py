@@ -1,4 +1,5 @@
-"""The command line, run as a separate process the way a user runs it."""
+"""The command line, run as a separate process the way a user runs it; and
+workers that end early, on Ctrl-C or SIGTERM or killed under their task."""
 
 import argparse
 import collections
@@ -6,29 +7,30 @@ import csv
 import gzip
 import io
 import json
+import math
 import os
+import random
 import shutil
+import signal
 import stat
 import subprocess
 import sys
+import time
+import timeit
 import zipfile
-from pathlib import Path
 
 import pytest
 from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import ec, ed25519
+from cryptography.hazmat.primitives.asymmetric import ed25519
 
 import quorrel
 import quorrel_tools
 import receipt_json as rj
+from quorrel_cli import pool
+from conftest import EDGE, EXAMPLE, INLINE, OUTCOMES, ROOT
 
-ROOT = Path(__file__).resolve().parents[2]
-EXAMPLE = ROOT / "examples" / "nordlicht-2025.xhtml"
-EDGE = Path(__file__).resolve().parent / "data" / "edge-cases.xbrl"
-INLINE = Path(__file__).resolve().parent / "data" / "inline-edge-cases.xhtml"
-OUTCOMES = Path(__file__).resolve().parent / "data" / "every-outcome.xhtml"
 BROKEN = "XML parse error at byte None: unexpected closing tag x"
-PATH = os.pathsep.join([str(Path(quorrel.__file__).resolve().parent), str(ROOT / "python"),
+PATH = os.pathsep.join([os.path.dirname(os.path.realpath(quorrel.__file__)), str(ROOT / "python"),
                         os.environ.get("PYTHONPATH", "")])
 CLI = [sys.executable, "-m", "quorrel_cli"]
 
@@ -96,7 +98,7 @@ def test_version_and_usage_errors():
         assert bad.returncode == 2 and bad.stderr.decode().endswith(f"argument {option}: {message}\n")
 
 
-def test_receipts_use_the_file_name_or_the_templates_and_are_utf8_on_any_terminal(work):
+def test_receipts_use_the_file_name_or_the_templates_are_utf8_and_skip_bad_inputs(work):
     # Absolute paths never leak into the receipts: the base name stands for the file.
     result = run("receipts", work / EXAMPLE.name)
     assert (result.returncode, result.stderr, result.stdout.decode()) == (0, b"", receipts_of(EXAMPLE))
@@ -105,9 +107,7 @@ def test_receipts_use_the_file_name_or_the_templates_and_are_utf8_on_any_termina
     assert (templated.returncode, errors(templated)) == (0, b"")
     assert templated.stdout.decode("utf-8") == "".join(
         receipts_of(p, f"acme/{p.name}\u00e9", f"https://x/{p.name}?c={p.name}", "") for p in (EDGE, EXAMPLE))
-
-
-def test_bad_inputs_give_one_error_line_each_and_the_others_keep_their_order(work):
+    # Bad inputs give one error line each, and the others keep their order.
     (work / "loop.xml").symlink_to("loop.xml")
     result = run("receipts", "missing.xml", EDGE.name, "broken.xml", "loop.xml", EXAMPLE.name, INLINE.name,
                  "--jobs", "2", cwd=work)
@@ -264,11 +264,7 @@ def test_the_checks_before_a_run_make_file_system_calls_in_proportion_to_the_inp
     assert 1000 <= small and large <= 2 * small
 
 
-def test_verify_exit_status_and_report(work):
-    (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
-    ok = run("verify", "r.jsonl", EXAMPLE.name, cwd=work)
-    assert (ok.returncode, ok.stdout, ok.stderr) == (0, b"27 receipts: 27 verified, 0 failed\n", b"")
-
+def test_verify_reports_each_failure_and_exits_with_status_one(work):
     lines = receipts_of(EXAMPLE).splitlines(keepends=True)
     first = json.loads(lines[0])
     value = first["claim"]["value"]
@@ -290,14 +286,24 @@ def test_verify_exit_status_and_report(work):
     assert other.returncode == 1
     assert other.stdout.decode().splitlines()[:2] == [
         f"these receipts were made from other bytes than {INLINE.name}", "27 receipts: 0 verified, 27 failed"]
+    # With --keep-going every unreadable line is listed and the others are verified.
+    lines[2], lines[5] = "{}\r\n", '{"schema":1}\n'
+    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
+    kept = run("verify", "r.jsonl", EXAMPLE.name, "--keep-going", cwd=work)
+    assert (kept.returncode, kept.stdout.decode().splitlines()[0]) == (1, "25 receipts: 24 verified, 1 failed")
+    assert kept.stderr.decode().splitlines() == [
+        "quorrel: r.jsonl: line 3, column 2: missing field `schema`",
+        "quorrel: r.jsonl: line 6, column 11: invalid type: integer `1`, expected a string",
+    ]
 
 
 @pytest.mark.parametrize(
     "receipts, source, stdin, status, message",
     [
         # Receipts and source in every form.
-        ("r.jsonl.gz", "src.xhtml.gz", None, 0, ""), ("-", "src.xhtml.gz", "r.jsonl", 0, ""),
-        ("r.jsonl", "-", EXAMPLE.name, 0, ""), ("r.jsonl", f"pkg.xbri/top/reports/{EXAMPLE.name}", None, 0, ""),
+        ("r.jsonl", EXAMPLE.name, None, 0, ""), ("r.jsonl.gz", "src.xhtml.gz", None, 0, ""),
+        ("-", "src.xhtml.gz", "r.jsonl", 0, ""), ("r.jsonl", "-", EXAMPLE.name, 0, ""),
+        ("r.jsonl", f"pkg.xbri/top/reports/{EXAMPLE.name}", None, 0, ""),
         # Errors that stop the run.
         ("r.jsonl", "broken.xml", None, 2, f"broken.xml: source parse failed: {BROKEN}"),
         ("latin1.jsonl", EXAMPLE.name, None, 2, "latin1.jsonl: not UTF-8 text: invalid start byte at byte 0"),
@@ -326,18 +332,6 @@ def test_verify_reads_every_form_of_input_and_stops_with_status_two_on_errors(wo
     stdout = b"27 receipts: 27 verified, 0 failed\n" if status == 0 else b""
     assert (result.returncode, result.stdout, result.stderr.decode()) == (
         status, stdout, message and f"quorrel: {message}\n")
-
-
-def test_verify_keep_going_lists_every_unreadable_line_and_verifies_the_others(work):
-    lines = receipts_of(EXAMPLE).splitlines(keepends=True)
-    lines[2], lines[5] = "{}\r\n", '{"schema":1}\n'
-    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
-    result = run("verify", "r.jsonl", EXAMPLE.name, "--keep-going", cwd=work)
-    assert (result.returncode, result.stdout) == (1, b"25 receipts: 25 verified, 0 failed\n")
-    assert result.stderr.decode().splitlines() == [
-        "quorrel: r.jsonl: line 3, column 2: missing field `schema`",
-        "quorrel: r.jsonl: line 6, column 11: invalid type: integer `1`, expected a string",
-    ]
 
 
 @pytest.mark.parametrize("command", ["receipts " + " ".join([EXAMPLE.name] * 50), f"verify r.jsonl {INLINE.name}"])
@@ -383,23 +377,6 @@ def test_facts_in_every_format_hold_the_same_rows(tmp_path):
     assert pq.read_table(tmp_path / "f.parquet").to_pylist() == rows
 
 
-def test_facts_of_the_corpus_as_parquet_have_one_schema_and_every_fact(tmp_path, corpus_dir):
-    pq = pytest.importorskip("pyarrow.parquet")
-    import quorrel_tools
-    done = run("facts", "--format", "parquet", corpus_dir, "-o", tmp_path / "all.parquet")
-    parsed = 0
-    for path in corpus_dir.rglob("*"):
-        if path.suffix.lower() in (".htm", ".html", ".xhtml", ".xml", ".xbrl"):
-            try:
-                parsed += quorrel_tools.facts(path.read_bytes(), path.name, path.name)[1]["facts"]
-            except ValueError:
-                pass
-    parquet = pq.ParquetFile(tmp_path / "all.parquet")
-    assert done.returncode == 1  # the corpus holds documents that do not parse
-    assert parquet.metadata.num_rows == parsed
-    assert parquet.metadata.num_row_groups > 100
-
-
 def test_derive_prints_or_appends_the_receipt_and_refuses_with_status_two(work):
     lines = receipts_of(EXAMPLE).splitlines(keepends=True)
     ids = [json.loads(line)["receipt_id"] for line in lines]
@@ -427,7 +404,7 @@ def test_derive_prints_or_appends_the_receipt_and_refuses_with_status_two(work):
         assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
 
 
-def test_keygen_sign_and_verify_signed_by_a_key(work):
+def test_keygen_sign_and_verify_signed_by_a_key_and_the_refusals_of_each(work):
     made = run("keygen", "-o", "k.pem", cwd=work)
     public = made.stdout.decode().strip()
     key = serialization.load_pem_private_key((work / "k.pem").read_bytes(), None)
@@ -463,35 +440,86 @@ def test_keygen_sign_and_verify_signed_by_a_key(work):
                           ("none.pem", "No such file or directory")):
         wrong = run("verify", "s.jsonl", EXAMPLE.name, "--signed-by", given, cwd=work)
         assert (wrong.returncode, wrong.stderr.decode()) == (2, f"quorrel: {given}: {message}\n")
-
-
-@pytest.mark.parametrize("key, receipts, message", [
-    ("locked.pem", "r.jsonl", "locked.pem: not an unencrypted Ed25519 private key: it is encrypted"),
-    ("ec.pem", "r.jsonl", "ec.pem: not an unencrypted Ed25519 private key: it is a key of type EC"),
-    ("none.pem", "r.jsonl", "none.pem: No such file or directory"),
-    ("k.pem", "signed.jsonl", "signed.jsonl: line 2: signing failed: the receipt already carries an attestation"),
-    ("k.pem", "edited.jsonl", "edited.jsonl: line 27: signing failed: receipt body does not hash to receipt_id"),
-])
-def test_sign_refuses_with_one_line_and_writes_nothing(work, key, receipts, message):
-    ours = ed25519.Ed25519PrivateKey.generate()
-    (work / "k.pem").write_bytes(rj.pem(ours))
-    (work / "locked.pem").write_bytes(rj.pem(ours, serialization.BestAvailableEncryption(b"pass")))
-    (work / "ec.pem").write_bytes(rj.pem(ec.generate_private_key(ec.SECP256R1())))
-    (work / "k.pem").chmod(0o600)
+    # Signing refuses with one line and writes nothing.
     lines = receipts_of(EXAMPLE).splitlines(keepends=True)
-    (work / "r.jsonl").write_text("".join(lines), encoding="utf-8")
-    (work / "signed.jsonl").write_text(lines[0] + quorrel_tools.sign(lines[1], rj.pem(ours)) + "\n", encoding="utf-8")
+    (work / "locked.pem").write_bytes(rj.pem(theirs, serialization.BestAvailableEncryption(b"pass")))
+    (work / "signed.jsonl").write_text(lines[0] + signed[1], encoding="utf-8")
     (work / "edited.jsonl").write_text("".join(lines[:-1]) + lines[-1].replace('"EUR"', '"USD"', 1), encoding="utf-8")
-    result = run("sign", "--key", key, receipts, "-o", "out.jsonl", cwd=work)
-    assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
-    assert not (work / "out.jsonl").exists()
-
-
-def test_a_key_file_others_can_read_is_used_with_a_warning(work):
-    (work / "k.pem").write_bytes(rj.pem(ed25519.Ed25519PrivateKey.generate()))
+    for key, receipts, message in (
+            ("locked.pem", "r.jsonl", "locked.pem: not an unencrypted Ed25519 private key: it is encrypted"),
+            ("none.pem", "r.jsonl", "none.pem: No such file or directory"),
+            ("k.pem", "signed.jsonl", "signed.jsonl: line 2: signing failed: the receipt already carries an attestation"),
+            ("k.pem", "edited.jsonl", "edited.jsonl: line 27: signing failed: receipt body does not hash to receipt_id")):
+        result = run("sign", "--key", key, receipts, "-o", "out.jsonl", cwd=work)
+        assert (result.returncode, result.stdout, result.stderr.decode()) == (2, b"", f"quorrel: {message}\n")
+        assert not (work / "out.jsonl").exists()
+    # A key file others can read is used, with a warning.
     (work / "k.pem").chmod(0o644)
-    (work / "r.jsonl").write_text(receipts_of(EXAMPLE), encoding="utf-8")
-    result = run("sign", "--key", "k.pem", "r.jsonl", cwd=work)
-    assert (result.returncode, result.stderr) == (
+    warned = run("sign", "--key", "k.pem", "r.jsonl", cwd=work)
+    assert (warned.returncode, warned.stderr) == (
         0, b"quorrel: warning: k.pem is readable by group or others (chmod 600 k.pem)\n")
-    assert [json.loads(line)["attestation"]["alg"] for line in result.stdout.splitlines()] == ["ed25519"] * 27
+    assert [json.loads(line)["attestation"]["public_key"] for line in warned.stdout.splitlines()] == [public] * 27
+
+
+def generated(folder):
+    """A folder of documents that would keep two workers busy for 10 s or more:
+    the example grown to 8 MB with prose, under many names."""
+    source = EXAMPLE.read_bytes()
+    at = source.index(b"</body>")
+    prose = b"<p>Lorem ipsum dolor sit amet, consectetur <b>adipiscing</b> elit.</p>\n"
+    big = source[:at] + prose * (8_000_000 // len(prose)) + source[at:]
+    cost = min(timeit.repeat(lambda: quorrel.receipts_for_bytes(big, "a", "b"), number=1, repeat=3))
+    folder.mkdir()
+    (folder / "f00000.xhtml").write_bytes(big)
+    for i in range(1, max(100, math.ceil(2 * 10 / cost))):
+        os.link(folder / "f00000.xhtml", folder / f"f{i:05}.xhtml")
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
+def test_a_stop_ends_every_worker_leaves_no_temporary_file_and_exits_with_the_signal(tmp_path, signum):
+    generated(tmp_path / "in")
+    first = tmp_path / "in" / "f00000.xhtml"
+    expected = len(quorrel.receipts_for_bytes(first.read_bytes(), first.name, first.name).encode())
+    rng = random.Random(signum)
+    for attempt in range(20):
+        out, scratch = tmp_path / f"out{attempt}", tmp_path / f"tmp{attempt}"
+        for folder in (out, scratch):
+            folder.mkdir()
+        # Every other try writes one file (parts in TMPDIR), the others a folder of outputs.
+        target = out / "all.jsonl" if attempt % 2 else out / "each"
+        process = subprocess.Popen([*CLI, "receipts", tmp_path / "in", "-o", f"{target}/" * (attempt % 2 == 0)
+                                    or target, "--jobs", "2"],
+                                   env=dict(os.environ, PYTHONPATH=PATH, TMPDIR=str(scratch)),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True)
+        try:
+            # The run is going once its first temporary file is there.
+            deadline = time.monotonic() + 60
+            while not any(out.rglob(".*")) and time.monotonic() < deadline:
+                time.sleep(0.01)
+            time.sleep(rng.uniform(0, 0.5))
+            assert process.poll() is None, "the run ended before the signal"
+            (os.killpg if signum == signal.SIGINT else os.kill)(process.pid, signum)  # Ctrl-C as a terminal sends it
+            _, errors = process.communicate(timeout=10)
+        finally:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        assert (process.returncode, errors) == (128 + signum, b"")
+        with pytest.raises(ProcessLookupError):
+            os.killpg(process.pid, 0)  # no worker outlives the run
+        assert list(scratch.iterdir()) == []
+        # Only whole outputs, under their final names.
+        left = [p for p in out.rglob("*") if p != target]
+        assert all(p.name.endswith(".xhtml.receipts.jsonl") and p.stat().st_size == expected for p in left), left
+
+
+def test_a_task_whose_worker_dies_fails_alone_and_the_others_keep_their_order():
+    def work(index):
+        if index == 5:
+            os.kill(os.getpid(), signal.SIGKILL)
+        return index * index
+
+    # Small weights put the tasks in shared batches: the lost batch is tried again task by task.
+    results = list(pool.ordered(work, [1] * 40, 2, lambda index, reason: (index, reason)))
+    assert results == [i * i for i in range(5)] + [(5, "the worker reading it was ended by SIGKILL")] + [
+        i * i for i in range(6, 40)]

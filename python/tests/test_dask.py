@@ -1,6 +1,7 @@
 """Cluster runs on a LocalCluster of two worker processes, checked table by
 table against the single-process commands over the same inputs."""
 
+import contextlib
 import gzip
 import json
 import os
@@ -14,7 +15,8 @@ import pytest
 from distributed import Client, LocalCluster, WorkerPlugin
 
 import quorrel_dask
-from test_cli import BROKEN, EDGE, EXAMPLE, INLINE, errors, run
+from conftest import EDGE, EXAMPLE, INLINE, OUTCOMES
+from test_cli import BROKEN, errors, run
 
 NOT_XBRL = "not an XBRL or Inline XBRL document"
 CLOSING = re.compile(rb"quorrel: \d+ documents?: (\d+) read, (\d+) skipped \(no XBRL instance\), (\d+) failed")
@@ -31,13 +33,12 @@ def client():
 
 
 def own_inputs(tmp_path):
-    """Every input form from the project's own documents: a folder (with a
-    file that holds no XBRL), a report package, a .gz file, and named files
-    that do not parse, hold no XBRL, are no package or do not exist. Folder,
-    package and .gz file are given as file:// URLs, read through fsspec."""
+    """Every input form, from the project's own documents: a folder, a package and
+    a .gz file as file:// URLs (read through fsspec), and named files that do not
+    parse, hold no XBRL, are no package or do not exist."""
     tree = tmp_path / "filings"
     for relative, source in (("a/index.htm", EXAMPLE), ("b/index.htm", INLINE), ("b/c/edge.xml", EDGE),
-                             ("every.xhtml", EXAMPLE.parent.parent / "python/tests/data/every-outcome.xhtml")):
+                             ("every.xhtml", OUTCOMES)):
         (tree / relative).parent.mkdir(parents=True, exist_ok=True)
         shutil.copy(source, tree / relative)
     (tree / "b" / "notes.xml").write_text("<notes>no facts</notes>")
@@ -119,18 +120,14 @@ class Crash(WorkerPlugin):
 
     def setup(self, worker):
         from quorrel_cli import inputs
-
         self.read = read = inputs.read
 
         def crashing(source, max_size):
             if source.label.endswith("poison.xhtml"):
                 os._exit(1)
             if source.label.endswith("report.zip"):
-                try:
+                with contextlib.suppress(FileExistsError):
                     os.close(os.open(self.marker, os.O_CREAT | os.O_EXCL))
-                except FileExistsError:
-                    pass
-                else:
                     os._exit(1)
             return read(source, max_size)
 
@@ -138,7 +135,6 @@ class Crash(WorkerPlugin):
 
     def teardown(self, worker):
         from quorrel_cli import inputs
-
         inputs.read = self.read
 
 

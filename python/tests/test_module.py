@@ -1,18 +1,22 @@
 """The module as a Python program sees it: names, signatures, binding,
-argument conversion, exceptions, and one module object per process."""
+argument conversion, exceptions, the exact text verify_bytes gives, one
+module object per process, and no thread started by either function."""
 
 import ast
+import copy
 import ctypes
 import importlib
 import inspect
 import os
 import subprocess
 import sys
+import textwrap
 from pathlib import Path
 
 import pytest
 
 import quorrel
+import receipt_json as rj
 
 STUB = Path(__file__).resolve().parents[1] / "quorrel.pyi"
 EMPTY = '{"fail":0,"failures":[],"pass":0}'
@@ -20,7 +24,8 @@ TINY = (
     b'<xbrl xmlns="http://www.xbrl.org/2003/instance" xmlns:ex="http://example.com/ex">'
     b'<context id="c1"><entity><identifier scheme="http://example.com">X</identifier></entity>'
     b'<period><instant>2024-12-31</instant></period></context><unit id="u1"><measure>iso4217:USD</measure></unit>'
-    b'<ex:Revenue contextRef="c1" unitRef="u1" decimals="0">1200</ex:Revenue></xbrl>'
+    b'<ex:Revenue contextRef="c1" unitRef="u1" decimals="0">1200</ex:Revenue>'
+    b'<ex:Cost contextRef="c1" unitRef="u1" decimals="INF">7</ex:Cost></xbrl>'
 )
 
 
@@ -32,12 +37,7 @@ def outcome(call):
         return (type(error), str(error), getattr(error, "object", None))
 
 
-class B(bytes):
-    pass
-
-
-class S(str):
-    pass
+B, S = type("B", (bytes,), {}), type("S", (str,), {})  # subclasses of the argument types
 
 
 def test_the_module_holds_the_two_functions_of_the_stub():
@@ -55,12 +55,8 @@ def test_the_module_holds_the_two_functions_of_the_stub():
         assert runtime.__module__ == "quorrel"
 
 
-def _reference_receipts_for_bytes(source_bytes, doc_id, uri, authority=None):
-    pass
-
-
-def _reference_verify_bytes(receipts_jsonl, source_bytes):
-    pass
+def _reference_receipts_for_bytes(source_bytes, doc_id, uri, authority=None): ...
+def _reference_verify_bytes(receipts_jsonl, source_bytes): ...
 
 
 _VALUES = {"source_bytes": b"<a/>", "doc_id": "d", "uri": "u", "authority": None, "receipts_jsonl": "", "extra": 1}
@@ -138,13 +134,39 @@ def test_errors_raise_the_exact_exception_and_text(call, error):
 
 
 def test_keywords_none_and_subclasses_bind_like_plain_positional_arguments():
-    plain = quorrel.receipts_for_bytes(TINY, "d", "u")
-    assert plain.count("\n") == 1
+    plain, authority = quorrel.receipts_for_bytes(TINY, "d", "u"), quorrel.receipts_for_bytes(TINY, "d", "u", "a")
+    assert plain.count("\n") == 2
     assert quorrel.receipts_for_bytes(authority=None, uri="u", source_bytes=TINY, doc_id="d") == plain
-    with_authority = quorrel.receipts_for_bytes(TINY, "d", "u", "a")
-    assert quorrel.receipts_for_bytes(B(TINY), S("d"), S("u"), S("a")) == with_authority
-    assert quorrel.verify_bytes(S(plain), B(TINY)) == '{"fail":0,"failures":[],"pass":1}'
+    assert quorrel.receipts_for_bytes(B(TINY), S("d"), S("u"), S("a")) == authority
+    assert quorrel.verify_bytes(S(plain), B(TINY)) == '{"fail":0,"failures":[],"pass":2}'
     assert quorrel.verify_bytes(source_bytes=TINY, receipts_jsonl="") == EMPTY
+
+
+def test_the_summary_text_is_exact_and_the_first_unreadable_line_raises_its_message():
+    stated = rj.lines(quorrel.receipts_for_bytes(TINY, "doc", "urn:source"))
+    one = copy.deepcopy(stated[0])
+    one["claim"]["value"] = 'x"\\\x01\t/\u00e9'
+    one["evidence"][0]["locator"]["byte_range"] = None
+    start, end = TINY.index(b"<ex:Revenue "), TINY.index(b"</ex:Revenue>") + len(b"</ex:Revenue>")
+    # Keys sorted, texts escaped.
+    assert quorrel.verify_bytes(rj.line(rj.sealed(one)) + "\n" + rj.line(stated[1]), TINY) == (
+        '{"fail":1,"failures":[{"checks":[{"name":"receipt_id","pass":true},{"name":"evidence_shape","pass":true},'
+        '{"name":"artifact_hash","pass":true},{"name":"locate","pass":true},'
+        f'{{"detail":"recorded None, re-parsed Some(({start}, {end}))","name":"byte_range","pass":false}},'
+        '{"detail":"claimed x\\"\\\\\\u0001\\t/\u00e9, source has 1200","name":"value_match","pass":false}'
+        f'],"receipt_id":"{one["receipt_id"]}","status":"failed"}}],"pass":1}}'
+    )
+    # Columns are counted in bytes of the unreadable line.
+    one, two = (rj.line(r) for r in stated)
+    cases = {
+        f"{one}\n\ufeff\n{two}": "expected value at line 1 column 1",  # a byte-order mark is no white space
+        f"{one.replace('1200', '1201')}\n#\n{{}}": "expected value at line 1 column 1",  # before any check
+        f"{two}\u3000\n": f"trailing characters at line 1 column {len(two.encode()) + 1}",
+    }
+    for text, message in cases.items():
+        with pytest.raises(ValueError) as caught:
+            quorrel.verify_bytes(text, TINY)
+        assert str(caught.value) == message, repr(text)
 
 
 _MEMORY_SCRIPT = r"""
@@ -195,3 +217,58 @@ def test_a_second_interpreter_is_refused_every_time():
         interpreters.destroy(interpreter)
     # The refusals leave the module of this interpreter as it was.
     assert quorrel.verify_bytes("", TINY) == EMPTY
+
+
+COUNTER = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <pthread.h>
+static long created;
+long quorrel_test_threads_created(void) { return created; }
+int pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*), void* arg) {
+  static int (*next)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+  if (!next) next = dlsym(RTLD_NEXT, "pthread_create");
+  __atomic_add_fetch(&created, 1, __ATOMIC_SEQ_CST);
+  return next(t, a, f, arg);
+}
+"""
+
+CHILD = textwrap.dedent("""
+    import ctypes, sys, threading
+    import quorrel
+    counter = ctypes.CDLL(sys.argv[1]).quorrel_test_threads_created
+    facts = "".join(
+        f'<x:F{i % 97} contextRef="c{i % 50}" unitRef="u" decimals="0">{i * 7919}</x:F{i % 97}>'
+        for i in range(30000))
+    contexts = "".join(
+        f'<context id="c{i}"><entity><identifier scheme="s">e</identifier></entity>'
+        f'<period><instant>2024-12-31</instant></period></context>' for i in range(50))
+    source = ('<xbrl xmlns="http://www.xbrl.org/2003/instance" xmlns:x="http://x">' + contexts +
+              '<unit id="u"><measure>iso4217:EUR</measure></unit>' + facts + '</xbrl>').encode()
+    assert len(source) > 1 << 20
+    before = counter()
+    receipts = quorrel.receipts_for_bytes(source, "d", "u")
+    summary = quorrel.verify_bytes(receipts, source)
+    during = counter() - before
+    assert receipts.count("\\n") == 30000 and summary.endswith('"pass":30000}'), summary[:200]
+    threading.Thread(target=lambda: None).start()
+    print(during, counter() - before - during)
+""")
+
+
+def test_no_thread_is_started_during_either_call(tmp_path):
+    # A pthread_create interposed with LD_PRELOAD counts every thread the process
+    # starts while both functions run on a large filing; one the child starts
+    # itself afterwards proves the counter sees threads at all.
+    shim = tmp_path / "thread_counter.so"
+    (tmp_path / "thread_counter.c").write_text(COUNTER)
+    subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", str(shim), str(tmp_path / "thread_counter.c"), "-ldl"],
+                   check=True)
+    env = dict(os.environ)
+    # The counter comes first, so that under the sanitizers' preloaded runtimes
+    # it still sees every call before they do.
+    env["LD_PRELOAD"] = " ".join(filter(None, [str(shim), env.get("LD_PRELOAD", "").replace(":", " ")]))
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+    run = subprocess.run([sys.executable, "-c", CHILD, str(shim)], env=env, capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.split() == ["0", "1"]

@@ -1,22 +1,28 @@
-"""receipts_for_bytes end to end: every line written again by the independent
-writer of receipt_json, its id recomputed, its byte range on the fact's element,
-its value a canonical decimal, and the whole verifying against its source."""
+"""receipts_for_bytes end to end, each line written again by the independent
+writer of receipt_json and checked against its source; and quorrel_tools, whose
+receipts are the module's and whose fact table accounts for every fact."""
 
 import hashlib
+import json
+import mmap
 import re
-from pathlib import Path
 
 import pytest
 
 import quorrel
+import quorrel_tools
 import receipt_json as rj
+from conftest import DATA, EDGE, EXAMPLE, OUTCOMES, documents
 
-DATA = Path(__file__).resolve().parent / "data"
-EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "nordlicht-2025.xhtml"
 BOM = b"\xef\xbb\xbf"
 # No exponent, no "+", no leading zeros, no trailing fractional zeros.
 CANONICAL_DECIMAL = re.compile(r"-?(0|[1-9][0-9]*)(\.[0-9]*[1-9])?")
 AWKWARD = "".join(chr(c) for c in range(0x20)) + '"\\/\x7f\u00e9\u2028\U0001f600'
+NO_NUMBERS = (
+    b'<xbrl xmlns="http://www.xbrl.org/2003/instance" xmlns:ex="http://example.com/ex"><context id="c"><entity>'
+    b'<identifier scheme="s">X</identifier></entity><period><instant>2025-12-31</instant></period></context>'
+    b'<ex:Name contextRef="c">Nordlicht</ex:Name><ex:Nothing contextRef="c" unitRef="u" xsi:nil="true"/></xbrl>'
+)
 
 
 def checked(source, doc_id="d", uri="u", authority=None):
@@ -73,37 +79,73 @@ def test_edge_case_documents_give_exactly_their_numeric_facts(name, expected):
     assert [r["evidence"][0]["locator"] for r in marked] == [r["evidence"][0]["locator"] for r in records]
 
 
-def test_caller_texts_are_escaped_by_the_rules_and_an_empty_authority_counts():
-    source = (DATA / "edge-cases.xbrl").read_bytes()
-    awkward = checked(source, AWKWARD, "uri " + AWKWARD, "auth " + AWKWARD)
-    assert len(awkward) == 6
-    without = checked(source)
-    empty = checked(source, authority="")
-    assert {r["receipt_id"] for r in without}.isdisjoint(r["receipt_id"] for r in empty)
-
-
-NO_NUMBERS = (
-    b'<xbrl xmlns="http://www.xbrl.org/2003/instance" xmlns:ex="http://example.com/ex"><context id="c"><entity>'
-    b'<identifier scheme="s">X</identifier></entity><period><instant>2025-12-31</instant></period></context>'
-    b'<ex:Name contextRef="c">Nordlicht</ex:Name><ex:Nothing contextRef="c" unitRef="u" xsi:nil="true"/></xbrl>'
-)
-
-
-@pytest.mark.parametrize("source", [b"<a/>", NO_NUMBERS])
-def test_a_document_without_numeric_facts_gives_the_empty_text(source):
-    assert checked(source) == []
-
-
-def test_the_example_filing_gives_27_sound_receipts():
+def test_caller_texts_are_escaped_and_an_empty_authority_counts_and_other_documents_give_their_count():
+    source = EDGE.read_bytes()
+    assert len(checked(source, AWKWARD, "uri " + AWKWARD, "auth " + AWKWARD)) == 6
+    assert {r["receipt_id"] for r in checked(source)}.isdisjoint(r["receipt_id"] for r in checked(source, authority=""))
     assert len(checked(EXAMPLE.read_bytes(), "nordlicht-2025", "nordlicht-2025.xhtml", "example")) == 27
+    assert checked(b"<a/>") == checked(NO_NUMBERS) == []
 
 
-def test_every_corpus_document_gives_receipts_that_verify_or_is_refused_by_both(corpus_dir):
-    documents = receipts = refused = 0
-    suffixes = {".xml", ".xbrl", ".htm", ".html", ".xhtml"}
-    for path in sorted(p for p in corpus_dir.rglob("*") if p.is_file() and p.suffix in suffixes):
-        source = path.read_bytes()
-        name = path.relative_to(corpus_dir).as_posix()
+# One row per fact of every-outcome.xhtml, in fact order (an inner fact closes
+# before its container): concept, kind, value, skip reason, has a receipt.
+ROWS = [
+    ("ex:Staff", "numeric", "12", None, True), ("ex:Eps", "numeric", "1.25", None, True),
+    ("ex:Lost", "numeric", None, "missing context: NOPE", False), ("ex:Odd", "numeric", None, "missing unit: NOPE", False),
+    ("ex:Words", "numeric", None, "invalid decimal value: none at all", False),
+    ("ex:Note", "text", "Zahlenin Tausend", "not numeric", False), ("ex:Blank", "nil", None, "not numeric", False),
+    ("ex:Inner", "numeric", "3", None, True), ("ex:Outer", "numeric", "3", None, True),
+]
+
+
+def test_the_fact_table_of_every_outcome_row_by_row_and_counted():
+    source = OUTCOMES.read_bytes()
+    rows, summary = quorrel_tools.facts(source, "d", "u")
+    receipts = [json.loads(line) for line in quorrel.receipts_for_bytes(source, "d", "u").splitlines()]
+    assert [(r["concept"], r["kind"], r["value"], r["skip_reason"], r["receipt_id"] is not None) for r in rows] == ROWS
+    assert [r["receipt_id"] for r in rows if r["receipt_id"]] == [r["receipt_id"] for r in receipts]
+    assert [[r["byte_start"], r["byte_end"]] for r in rows if r["receipt_id"]] == [
+        r["evidence"][0]["locator"]["byte_range"] for r in receipts]
+    staff, eps, lost, odd, _, note, blank, inner, outer = rows
+    assert staff["hidden"] and staff["fact_id"] == "staff" and staff["decimals"] == "INF"
+    assert (staff["period_type"], staff["period_start"], staff["period_end"]) == ("duration", "2025-01-01", "2025-12-31")
+    assert staff["dimensions"] == [
+        {"dimension": "ex:RegionAxis", "member": "ex:NorthMember", "typed": False},
+        {"dimension": "ex:PlanAxis", "member": "<ex:Plan>A</ex:Plan>", "typed": True}]
+    assert (eps["unit_numerator"], eps["unit_denominator"], eps["decimals"]) == (["iso4217:EUR"], ["xbrli:shares"], "2")
+    assert (eps["period_type"], eps["period_start"], eps["period_end"]) == ("instant", None, "2025-12-31")
+    assert (eps["entity_scheme"], eps["entity_identifier"], eps["concept_namespace"]) == (
+        "http://example.com/id", "EX1", "http://example.com/ex")
+    assert lost["period_type"] is None and lost["entity_identifier"] is None and lost["dimensions"] == []
+    assert odd["period_end"] == "2025-12-31" and odd["unit_numerator"] is None
+    assert note["lang"] == "de" and blank["raw"] is None and not eps["hidden"]
+    assert inner["byte_start"] > outer["byte_start"] and inner["byte_end"] < outer["byte_end"]
+    assert summary == {
+        "facts": 9, "numeric_facts": 7, "text_facts": 1, "nil_facts": 1, "receipts": 4, "missing_context": 1,
+        "missing_unit": 1, "invalid_decimal": 1, "contexts": 2, "units": 1, "footnotes": 1, "continuations": 0,
+        "facts_in_footnotes": 1, "open_facts_dropped": 1, "open_elements": 4}
+
+
+def test_the_tools_take_any_contiguous_buffer_and_raise_the_module_errors(tmp_path):
+    source = OUTCOMES.read_bytes()
+    expected = quorrel.receipts_for_bytes(source, "d", "u", "auth")
+    (tmp_path / "s.xhtml").write_bytes(source)
+    with (tmp_path / "s.xhtml").open("rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+        for buffer in (source, bytearray(source), memoryview(source), mapped):
+            assert quorrel_tools.receipts(buffer, "d", "u", authority="auth")[0] == expected
+    for wrong in ("text", memoryview(source)[::2], None):
+        with pytest.raises(TypeError):
+            quorrel_tools.facts(wrong, "d", "u")
+    with pytest.raises(ValueError) as raised:
+        quorrel_tools.facts(b"<a></b>", "d", "u")
+    with pytest.raises(ValueError, match=f"^{re.escape(str(raised.value))}$"):
+        quorrel.receipts_for_bytes(b"<a></b>", "d", "u")
+
+
+def test_every_corpus_document_gives_sound_receipts_and_fact_rows_or_is_refused_by_both(corpus_dir):
+    read = receipts = refused = 0
+    for path in documents(corpus_dir):
+        source, name = path.read_bytes(), path.relative_to(corpus_dir).as_posix()
         try:
             quorrel.receipts_for_bytes(source, name, name)
         except ValueError as error:
@@ -112,6 +154,12 @@ def test_every_corpus_document_gives_receipts_that_verify_or_is_refused_by_both(
             assert str(caught.value) == f"source parse failed: {error}"
             refused += 1
             continue
-        receipts += len(checked(source, name, "corpus/" + name))
-        documents += 1
-    assert refused <= 4 and documents > 200 and receipts > 5000
+        records = checked(source, name, "corpus/" + name)
+        text, summary = quorrel_tools.receipts(source, name, "corpus/" + name)
+        rows, row_summary = quorrel_tools.facts(source, name, "corpus/" + name)
+        assert text == rj.jsonl(records) and summary == row_summary, name
+        assert (summary["facts"], summary["receipts"]) == (len(rows), len(records)), name
+        assert [r["receipt_id"] for r in rows if r["receipt_id"]] == [r["receipt_id"] for r in records], name
+        receipts += len(records)
+        read += 1
+    assert refused <= 4 and read > 200 and receipts > 5000

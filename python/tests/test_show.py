@@ -7,7 +7,6 @@ import json
 import re
 import time
 from html.parser import HTMLParser
-from pathlib import Path
 
 import pytest
 from selenium.webdriver.common.by import By
@@ -16,12 +15,10 @@ import browser
 import quorrel
 from quorrel_cli import show as quorrel_show
 import receipt_json as rj
+from conftest import CORPUS, EDGE, EXAMPLE, HOSTILE
 from test_cli import run
 
-ROOT = Path(__file__).resolve().parents[2]
-EXAMPLE = ROOT / "examples" / "nordlicht-2025.xhtml"
-HOSTILE = Path(__file__).resolve().parent / "data" / "hostile.xhtml"
-KO = ROOT.parent / "shared" / "corpus" / "sec" / "ko-10k-2025.htm"
+KO = CORPUS / "sec" / "ko-10k-2025.htm"
 EVIL = "</script><script>top.pwned = 'receipt'</script>\x1b[2J"
 
 
@@ -32,8 +29,8 @@ def find(receipts, concept, context):
 
 @pytest.fixture(scope="module")
 def example():
-    """The example's receipts, then a copy of the 2025 earnings per share edited
-    to 1.97 (same id, so it fails beside its intact twin) and a derived margin."""
+    """The example's receipts, the 2025 earnings per share edited to 1.97 (same id:
+    it fails beside its intact twin), and a derived margin."""
     receipts = rj.lines(quorrel.receipts_for_bytes(EXAMPLE.read_bytes(), EXAMPLE.name, EXAMPLE.name))
     edited = json.loads(json.dumps(find(receipts, "ifrs-full:BasicEarningsLossPerShare", "FY2025")))
     edited["claim"]["value"] = "1.97"
@@ -44,8 +41,8 @@ def example():
 
 @pytest.fixture(scope="module")
 def hostile():
-    """The hostile filing's receipts, their document id and URI holding markup,
-    and a failing derived receipt whose value ends script blocks and clears screens."""
+    """The hostile filing's receipts (markup in their id and URI) and a failing
+    derived receipt whose value ends script blocks and clears screens."""
     receipts = rj.lines(quorrel.receipts_for_bytes(HOSTILE.read_bytes(), "</script><script>", "</script>"))
     inputs = [(receipts[1], None, "minuend"), (receipts[2], None, "subtrahend")]
     return receipts + [rj.derived(EVIL, "difference", inputs)]
@@ -89,27 +86,19 @@ def test_the_command_writes_the_page_and_its_report_of_a_hostile_filing_holds_no
     assert b"entity     http://example.com/id HOSTILE\\x1b[2J\\x1b]0;pwned\\x07\n" in result.stdout
 
 
-class Tokens(HTMLParser):
-    """The tags with their attributes and the text of a document."""
-
-    def __init__(self, text):
-        super().__init__(convert_charrefs=True)
-        self.tags, self.text = [], []
-        self.feed(text)
-
-    def handle_starttag(self, tag, attrs):
-        self.tags.append((tag, dict(attrs)))
-
-    def handle_data(self, data):
-        self.text.append(data)
-
-    handle_startendtag = handle_starttag
+def tokens(text):
+    """[(tag, attributes)] and the text of a document."""
+    tags, texts, parser = [], [], HTMLParser(convert_charrefs=True)
+    parser.handle_starttag = parser.handle_startendtag = lambda tag, attrs: tags.append((tag, dict(attrs)))
+    parser.handle_data = texts.append
+    parser.feed(text)
+    return tags, "".join(texts)
 
 
 def test_the_page_keeps_nothing_of_the_filing_that_runs_or_fetches_and_no_text_ends_its_script(hostile):
     page = quorrel_show.html_page(rj.jsonl(hostile), HOSTILE.read_bytes())
-    frame = dict(Tokens(page).tags)["iframe"]["srcdoc"]
-    for tag, attrs in Tokens(frame).tags:
+    frame = dict(tokens(page)[0])["iframe"]["srcdoc"]
+    for tag, attrs in tokens(frame)[0]:
         assert tag not in ("script", "iframe", "object", "embed", "base", "link", "form", "meta") or \
             attrs in ({"charset": "utf-8"}, {"http-equiv": "Content-Security-Policy", "content": attrs.get("content")})
         for name, value in attrs.items():
@@ -122,15 +111,15 @@ def test_the_page_keeps_nothing_of_the_filing_that_runs_or_fetches_and_no_text_e
 
 
 def test_an_instance_gets_a_table_of_its_receipts_with_their_snippets():
-    source = (ROOT / "python" / "tests" / "data" / "edge-cases.xbrl").read_bytes()
+    source = EDGE.read_bytes()
     receipts = quorrel.receipts_for_bytes(source, "edge", "edge")
-    page = Tokens(quorrel_show.html_page(receipts, source))
-    assert [tag for tag, _ in page.tags].count("tr") == 1 + len(receipts.splitlines())
-    policy = next(attrs["content"] for _, attrs in page.tags if attrs.get("http-equiv") == "Content-Security-Policy")
-    assert "script" not in dict(page.tags) and "script-src 'none'" in policy
+    tags, text = tokens(quorrel_show.html_page(receipts, source))
+    assert [tag for tag, _ in tags].count("tr") == 1 + len(receipts.splitlines())
+    policy = next(attrs["content"] for _, attrs in tags if attrs.get("http-equiv") == "Content-Security-Policy")
+    assert "script" not in dict(tags) and "script-src 'none'" in policy
     start = source.index("<ex:Umsatzerlöse".encode())
     end = source.index(b">", source.index(b"</ex:Umsatz", start)) + 1
-    assert 'unit u<"\\>: xbrli:pure' in (text := "".join(page.text)) and f"bytes {start}-{end}: -0.50" in text
+    assert 'unit u<"\\>: xbrli:pure' in text and f"bytes {start}-{end}: -0.50" in text
 
 
 @pytest.fixture(scope="module")

@@ -1,49 +1,32 @@
-// Test-only calculator over quorrel::core::Decimal for the differential test.
-// Reads one operation per line on stdin and writes one result line:
-//   add|sub|mul|div A B the rendered result, or "overflow"
-//   round A N          the rendered result of rounding A to N places
-//   normalize A        the rendered normalized value
-//   cmp A B            -1, 0 or 1
-// Operands A and B are decimal texts; one that does not parse prints "bad operand".
+// Test-only calculator for test_decimal_oracle.py: one operation a line on stdin
+// ("add|sub|mul|div A B", "round A N", "normalize A", "cmp A B"), one rendered
+// result a line out ("overflow", "bad operand", -1/0/1 for cmp).
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
-#include <string_view>
 
 #include "quorrel/core/decimal.hpp"
 
 using quorrel::core::Decimal;
 
-namespace {
-
-std::string_view next_word(std::string_view& rest) {
-  const std::size_t space = rest.find(' ');
-  const std::string_view word = rest.substr(0, space);
-  rest = space == std::string_view::npos ? std::string_view{} : rest.substr(space + 1);
-  return word;
-}
-
-}  // namespace
-
 int main() {
   std::ios::sync_with_stdio(false);
-  std::string line;
-  std::string out;
+  std::string line, out;
   while (std::getline(std::cin, line)) {
-    std::string_view rest = line;
-    const std::string_view op = next_word(rest);
-    const auto a = Decimal::parse(next_word(rest));
-    const std::string_view second = next_word(rest);
-    const auto b = Decimal::parse(second);
+    std::istringstream words(line);
+    std::string op, first, second;
+    words >> op >> first >> second;
+    const auto a = Decimal::parse(first), b = Decimal::parse(second);
     std::optional<Decimal> result;
     if (!a || (op != "normalize" && op != "round" && !b)) {
       out += "bad operand";
     } else if (op == "normalize") {
       result = a->normalize();
     } else if (op == "round") {
-      result = a->round(static_cast<std::uint32_t>(std::strtoul(std::string(second).c_str(), nullptr, 10)));
+      result = a->round(static_cast<std::uint32_t>(std::strtoul(second.c_str(), nullptr, 10)));
     } else if (op == "cmp") {
       out += std::to_string(Decimal::compare(*a, *b));
     } else if (op == "add" || op == "sub" || op == "mul" || op == "div") {
