@@ -22,7 +22,9 @@ receipts) as a multiple of receipts_for_bytes.
 --times K adds how the cost grows with size: the file with the content of
 its root element written K times over (the same facts K times, a later
 context or unit replacing the earlier one of its id), each call's CPU time
-divided by K times the original's; 1.0 is flat.
+divided by K times the original's; 1.0 is flat. The large calls push the
+file out of the processor's caches, so that the floor, timed next, runs
+slower: take the ratios to the floor from a run without --times.
 """
 
 from __future__ import annotations
