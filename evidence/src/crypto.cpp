@@ -35,42 +35,41 @@ Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
 
 Sha256::~Sha256() { EVP_MD_CTX_free(ctx_); }
 
+namespace {
+
+// Only resource exhaustion makes a memory-to-memory digest fail.
+[[noreturn]] void digest_failed() {
+  ERR_clear_error();
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
 Digest Sha256::digest(std::string_view bytes) {
-  Digest out{};
-  unsigned int len = 0;
-  if (EVP_DigestInit_ex2(ctx_, sha256_md(), nullptr) != 1 ||
-      EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1 ||
-      EVP_DigestFinal_ex(ctx_, out.data(), &len) != 1 || len != out.size()) {
-    // Only resource exhaustion makes a memory-to-memory digest fail.
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-  return out;
+  start();
+  update(bytes);
+  return finish();
 }
 
 void Sha256::start() {
-  if (EVP_DigestInit_ex2(ctx_, sha256_md(), nullptr) != 1) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
+  if (EVP_DigestInit_ex2(ctx_, sha256_md(), nullptr) != 1) digest_failed();
 }
 
 void Sha256::update(std::string_view bytes) {
-  if (EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
+  if (EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) digest_failed();
+}
+
+Digest Sha256::finish() {
+  Digest out{};
+  unsigned int len = 0;
+  if (EVP_DigestFinal_ex(ctx_, out.data(), &len) != 1 || len != out.size()) digest_failed();
+  return out;
 }
 
 std::string Sha256::finish_hex() {
-  Digest out{};
-  unsigned int len = 0;
-  if (EVP_DigestFinal_ex(ctx_, out.data(), &len) != 1 || len != out.size()) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
+  const Digest d = finish();
   std::string hex;
-  evidence::append_hex(out.data(), out.size(), hex);
+  evidence::append_hex(d.data(), d.size(), hex);
   return hex;
 }
 

@@ -25,9 +25,10 @@ class Sha256 {
 
   Digest digest(std::string_view bytes);
   // One digest of bytes given in parts: start, update with each part in
-  // order, then finish_hex for the 64 hexadecimal digits.
+  // order, then finish (or finish_hex for the 64 hexadecimal digits).
   void start();
   void update(std::string_view bytes);
+  Digest finish();
   std::string finish_hex();
   // out[i] is the digest of messages[i]; `out` has room for all of them.
   void digest_batch(std::span<const std::string_view> messages, Digest* out);
