@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "quorrel/core/error.hpp"
+#include "quorrel/core/parser.hpp"
 #include "quorrel/core/types.hpp"
 #include "quorrel/core/xml_reader.hpp"
 
@@ -421,7 +422,8 @@ struct Frame {
 
 class InstanceParser {
  public:
-  explicit InstanceParser(std::string_view bytes);
+  // pieces, when not null, is shown the input as it is read.
+  InstanceParser(std::string_view bytes, InputPieces* pieces);
   [[nodiscard]] std::expected<InstanceDocument, XbrlError> run();
 
  private:
@@ -479,7 +481,12 @@ class InstanceParser {
   void resolve_continuations();
   void link_footnotes();
 
+  // Shows pieces_ the input read up to `read`, in whole grains.
+  void show_read(const char* read);
+
   XmlReader reader_;
+  InputPieces* pieces_;
+  const char* shown_;  // the input before this byte was shown to pieces_
   std::vector<Frame> frames_;
   std::vector<std::uint8_t> element_frames_;  // per open element: did its start open a frame
   AttributeMap attrs_;

@@ -141,8 +141,8 @@ XbrlError unexpected_closing_tag(std::string_view raw_name) {
 
 // ---- driver ----
 
-InstanceParser::InstanceParser(std::string_view bytes)
-    : reader_(bytes), texts_(std::make_shared<TextArena>()), names_(bytes.size(), *texts_) {
+InstanceParser::InstanceParser(std::string_view bytes, InputPieces* pieces)
+    : reader_(bytes), pieces_(pieces), shown_(bytes.data()), texts_(std::make_shared<TextArena>()), names_(bytes.size(), *texts_) {
   // Room made up front spares the regrowth that would move every fact once
   // more and touch fresh memory; room a sparse document leaves unused is
   // address space that is never touched. Fact-dense filings hold one fact per
@@ -191,8 +191,19 @@ InstanceParser::InstanceParser(std::string_view bytes)
   return applied;
 }
 
+void InstanceParser::show_read(const char* read) {
+  const std::size_t grain = pieces_->grain();
+  const auto unshown = static_cast<std::size_t>(read - shown_);
+  if (unshown < grain) return;
+  const std::size_t whole = unshown & ~(grain - 1);
+  pieces_->take(std::string_view(shown_, whole));
+  shown_ += whole;
+}
+
 std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
+  const std::string_view input = reader_.data();
   for (;;) {
+    if (pieces_ != nullptr) show_read(input.data() + reader_.offset());
     auto event = reader_.next();
     if (!event) return std::unexpected(XbrlError::xml(std::move(event.error())));
     switch (*event) {
@@ -233,6 +244,10 @@ std::expected<InstanceDocument, XbrlError> InstanceParser::run() {
         // A fact still open when the input ends never closed and is no fact.
         if (!open_facts_.empty() && open_facts_.back().in_place) doc_.facts.pop_back();
         finish();
+        if (pieces_ != nullptr) {
+          const char* const end = input.data() + input.size();
+          pieces_->take(std::string_view(shown_, static_cast<std::size_t>(end - shown_)));
+        }
         return std::move(doc_);
     }
   }
@@ -441,38 +456,12 @@ std::expected<void, XbrlError> InstanceParser::end_element(std::string_view raw_
 
 }  // namespace detail
 
-namespace {
-
-// The input checked piece by piece, each piece shown to `pieces` right after
-// its check. A piece ends before a byte that begins a character (or is
-// ASCII), so that when the input is UTF-8 every piece is; a piece that is not
-// sends the whole input to one check, which finds its first fault as it
-// always does (and, were it to find none, the rest is shown as one piece).
-std::optional<Utf8Error> validate_in_pieces(std::string_view bytes, InputPieces& pieces) {
-  constexpr std::size_t kPiece = std::size_t{1} << 17;
-  const auto continues = [&](std::size_t at) { return (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80; };
-  for (std::size_t at = 0; at < bytes.size();) {
-    std::size_t end = std::min(bytes.size(), at + kPiece);
-    for (int back = 0; back < 3 && end < bytes.size() && end - at > 1 && continues(end); ++back) --end;
-    const std::string_view piece = bytes.substr(at, end - at);
-    if (validate_utf8(piece)) {
-      if (auto bad = validate_utf8(bytes)) return bad;
-      pieces.take(bytes.substr(at));
-      break;
-    }
-    pieces.take(piece);
-    at = end;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 std::expected<InstanceDocument, XbrlError> parse_instance(std::string_view bytes, InputPieces* pieces) {
-  if (auto bad = pieces != nullptr ? validate_in_pieces(bytes, *pieces) : validate_utf8(bytes)) {
+  if (auto bad = validate_utf8(bytes)) {
     return std::unexpected(XbrlError::xml_parse(bad->valid_up_to, bad->description()));
   }
-  detail::InstanceParser parser(bytes);
+  detail::InstanceParser parser(bytes, pieces);
   return parser.run();
 }
 

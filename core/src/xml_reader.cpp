@@ -523,10 +523,13 @@ template <bool kFindEnd>
   }
   const bool empty = gt[-1] == '/' && gt - 1 >= name_end;
   if (!plain) scan_attributes<false>(name_end, empty ? gt - 1 : gt);
-  name_ = std::string_view(base + lt + 1, static_cast<std::size_t>(name_end - base - lt - 1));
+  // The name goes on the stack from a local: read back from name_, its two
+  // halves just stored would be loaded as one and stall the store buffer.
+  const std::string_view name(base + lt + 1, static_cast<std::size_t>(name_end - base - lt - 1));
+  name_ = name;
   pos_ = static_cast<std::size_t>(gt - base) + 1;
   if (empty) return Markup::Empty;
-  open_.push_back(name_);
+  open_.push_back(name);
   return Markup::Start;
 }
 

@@ -3,6 +3,8 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #if defined(__SSE2__)
@@ -24,8 +26,8 @@ const EVP_MD* sha256_md() {
   return md;
 }
 
-// Whether digest_batch runs the SHA-instruction code, asked of the processor once.
-const bool kPairs = detail::sha_ni_supported();
+// Whether digests run the SHA-instruction code, asked of the processor once.
+const bool kInstructions = detail::sha_ni_supported();
 
 }  // namespace
 
@@ -51,16 +53,61 @@ Digest Sha256::digest(std::string_view bytes) {
   return finish();
 }
 
+std::size_t Sha256::grain() noexcept { return kInstructions ? 64 : std::size_t{1} << 17; }
+
 void Sha256::start() {
+  if (kInstructions) {
+    detail::sha256_ni_start(state_);
+    pending_size_ = 0;
+    length_ = 0;
+    return;
+  }
   if (EVP_DigestInit_ex2(ctx_, sha256_md(), nullptr) != 1) digest_failed();
 }
 
 void Sha256::update(std::string_view bytes) {
-  if (EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) digest_failed();
+  if (!kInstructions) {
+    if (EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) digest_failed();
+    return;
+  }
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  std::size_t size = bytes.size();
+  length_ += size;
+  if (pending_size_ != 0) {
+    const std::size_t room = std::min(size, sizeof pending_ - pending_size_);
+    std::memcpy(pending_ + pending_size_, p, room);
+    pending_size_ += room;
+    p += room;
+    size -= room;
+    if (pending_size_ < sizeof pending_) return;
+    detail::sha256_ni_blocks(state_, pending_, 1);
+    pending_size_ = 0;
+  }
+  // Whole blocks are compressed where they lie.
+  detail::sha256_ni_blocks(state_, p, size / 64);
+  pending_size_ = size % 64;
+  if (pending_size_ != 0) std::memcpy(pending_, p + size - pending_size_, pending_size_);
 }
 
 Digest Sha256::finish() {
   Digest out{};
+  if (kInstructions) {
+    // The padding: a 1 bit, zeros, and the length in bits (big-endian,
+    // modulo 2^64 as the algorithm defines it) in the last eight bytes.
+    pending_[pending_size_++] = 0x80;
+    if (pending_size_ > 56) {
+      std::memset(pending_ + pending_size_, 0, sizeof pending_ - pending_size_);
+      detail::sha256_ni_blocks(state_, pending_, 1);
+      pending_size_ = 0;
+    }
+    std::memset(pending_ + pending_size_, 0, 56 - pending_size_);
+    std::uint64_t bits = length_ << 3;
+    for (int i = 63; i >= 56; --i, bits >>= 8) pending_[i] = static_cast<std::uint8_t>(bits);
+    detail::sha256_ni_blocks(state_, pending_, 1);
+    pending_size_ = 0;
+    detail::sha256_ni_store(state_, out.data());
+    return out;
+  }
   unsigned int len = 0;
   if (EVP_DigestFinal_ex(ctx_, out.data(), &len) != 1 || len != out.size()) digest_failed();
   return out;
@@ -75,7 +122,7 @@ std::string Sha256::finish_hex() {
 
 void Sha256::digest_batch(std::span<const std::string_view> messages, Digest* out) {
   std::size_t i = 0;
-  if (kPairs) {
+  if (kInstructions) {
     const auto bytes = [](std::string_view m) { return reinterpret_cast<const std::uint8_t*>(m.data()); };
     for (; messages.size() - i >= 2; i += 2) {
       detail::sha256_ni_pair(bytes(messages[i]), messages[i].size(), bytes(messages[i + 1]), messages[i + 1].size(),

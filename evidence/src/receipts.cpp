@@ -120,6 +120,7 @@ void append_receipt_lines(const core::InstanceDocument& document, std::string_vi
 
 std::expected<ParsedSource, core::XbrlError> parse_source(std::string_view source_bytes) {
   struct Hashing final : core::InputPieces {
+    Hashing() : InputPieces(Sha256::grain()) {}
     Sha256 sha;
     void take(std::string_view piece) override { sha.update(piece); }
   } hashing;

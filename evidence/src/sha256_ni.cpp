@@ -162,6 +162,31 @@ QUORREL_SHA_NI_TARGET void run_pair(const std::uint8_t* a, std::size_t a_size, c
   store_digest(s[1], b_out);
 }
 
+QUORREL_SHA_NI_INLINE State load_state(const NiState& state) {
+  return State{_mm_load_si128(reinterpret_cast<const __m128i*>(state.words)),
+               _mm_load_si128(reinterpret_cast<const __m128i*>(state.words + 16))};
+}
+
+QUORREL_SHA_NI_INLINE void save_state(const State& s, NiState& state) {
+  _mm_store_si128(reinterpret_cast<__m128i*>(state.words), s.abef);
+  _mm_store_si128(reinterpret_cast<__m128i*>(state.words + 16), s.cdgh);
+}
+
+QUORREL_SHA_NI_TARGET void run_blocks(NiState& state, const std::uint8_t* blocks, std::size_t count) {
+  State s = load_state(state);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* block = blocks + 64 * i;
+    compress<1>(&s, &block);
+  }
+  save_state(s, state);
+}
+
+QUORREL_SHA_NI_TARGET void start_state(NiState& state) { save_state(initial_state(), state); }
+
+QUORREL_SHA_NI_TARGET void store_state(const NiState& state, std::uint8_t* out) {
+  store_digest(load_state(state), out);
+}
+
 bool detect() noexcept {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
@@ -179,6 +204,14 @@ bool sha_ni_supported() noexcept {
   return supported;
 }
 
+void sha256_ni_start(NiState& state) noexcept { start_state(state); }
+
+void sha256_ni_blocks(NiState& state, const std::uint8_t* blocks, std::size_t count) noexcept {
+  run_blocks(state, blocks, count);
+}
+
+void sha256_ni_store(const NiState& state, std::uint8_t* out) noexcept { store_state(state, out); }
+
 void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
                     std::uint8_t* a_out, std::uint8_t* b_out) noexcept {
   run_pair(a, a_size, b, b_size, a_out, b_out);
@@ -189,6 +222,9 @@ void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_
 bool sha_ni_supported() noexcept { return false; }
 
 // Never reached: callers check sha_ni_supported() first.
+void sha256_ni_start(NiState&) noexcept {}
+void sha256_ni_blocks(NiState&, const std::uint8_t*, std::size_t) noexcept {}
+void sha256_ni_store(const NiState&, std::uint8_t*) noexcept {}
 void sha256_ni_pair(const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t, std::uint8_t*,
                     std::uint8_t*) noexcept {}
 

@@ -1,11 +1,14 @@
 #pragma once
-// SHA-256 of two messages at once with the x86-64 SHA instructions (SHA-NI),
-// the fast path of Sha256::digest_batch. sha256_ni_pair may only be called
-// when sha_ni_supported() says so; elsewhere (another processor, another
-// architecture) it does nothing and crypto.cpp uses OpenSSL alone.
+// SHA-256 with the x86-64 SHA instructions (SHA-NI): a running digest fed
+// whole blocks, and two messages at once for Sha256::digest_batch. These
+// functions may only be called when sha_ni_supported() says so; elsewhere
+// (another processor, another architecture) they do nothing and crypto.cpp
+// uses OpenSSL alone.
 
 #include <cstddef>
 #include <cstdint>
+
+#include "quorrel/evidence/crypto.hpp"
 
 namespace quorrel::evidence::detail {
 
@@ -17,6 +20,13 @@ bool sha_ni_supported() noexcept;
 // The 32-byte digests of two messages, computed in one loop: the two
 // compressions are independent, so the processor overlaps their rounds,
 // whose instructions would otherwise mostly wait on each other's results.
+// The state before any block.
+void sha256_ni_start(NiState& state) noexcept;
+// Compresses `count` consecutive 64-byte blocks into the state.
+void sha256_ni_blocks(NiState& state, const std::uint8_t* blocks, std::size_t count) noexcept;
+// The 32-byte digest the state stands for (after the padding blocks).
+void sha256_ni_store(const NiState& state, std::uint8_t* out) noexcept;
+
 void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
                     std::uint8_t* a_out, std::uint8_t* b_out) noexcept;
 

@@ -104,6 +104,13 @@ TEST(Sha256, KnownDigestsAndEveryLengthAgainstOpenSsl) {
       EXPECT_EQ(hex(sha.digest(m)), reference_hex(m)) << "length " << n << " at " << (m.data() - bytes.data());
     }
   }
+  // In parts: a part that fills the held bytes to a block, whole blocks where they lie, a rest held over.
+  for (const std::size_t part : {1, 7, 63, 64, 65, 200, 4096}) {
+    const std::string_view m = std::string_view(bytes).substr(3, 70001);
+    sha.start();
+    for (std::size_t at = 0; at < m.size(); at += part) sha.update(m.substr(at, part));
+    EXPECT_EQ(hex(sha.finish()), reference_hex(m)) << "parts of " << part;
+  }
   // A batch hashes in pairs: each length meets shorter and longer partners, and an odd batch leaves one alone.
   for (const std::size_t shift : {0, 1}) {
     std::vector<std::string_view> batch;
