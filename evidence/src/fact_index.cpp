@@ -68,27 +68,45 @@ void append_fact_key(const core::RawFact& fact, std::string& out) {
 FactIndex::FactIndex(const core::Facts& facts) {
   const std::size_t count = facts.size();
   key_offsets_.reserve(count + 1);
-  // Each fact's key goes into text_ in position order, and the facts are
-  // sorted as (digest, position) pairs: sixteen bytes each, compared as
-  // integers. Only a run of equal digests (facts under one key, or keys
-  // whose digests collide) is then ordered by key bytes, range and position.
-  // The facts are read once, in order; their ranges are copied into one
-  // compact vector, which the steps below read in sorted order.
-  std::vector<std::pair<std::uint64_t, std::size_t>> order;
-  order.reserve(count);
-  std::vector<std::optional<core::ByteRange>>& ranges = ranges_;
-  ranges.reserve(count);
+  ranges_.reserve(count);
   text_.reserve(count * 64);
-  for (std::size_t position = 0; position < count; ++position) {
-    const std::size_t begin = text_.size();
-    key_offsets_.push_back(begin);
-    const core::RawFact& fact = facts[position];
+  // Facts are recorded as they close, so their ranges' ends normally rise
+  // with position, which shows at once that no two are the same.
+  ranges_distinct_ = true;
+  std::optional<std::uint64_t> last_end;
+  for (const core::RawFact& fact : facts) {
+    key_offsets_.push_back(text_.size());
     append_fact_key(fact, text_);
-    ranges.push_back(fact.byte_range);
-    order.emplace_back(core::digest64(std::string_view(text_).substr(begin)), position);
+    ranges_.push_back(fact.byte_range);
+    if (fact.byte_range) {
+      ranges_distinct_ = ranges_distinct_ && (!last_end || fact.byte_range->second > *last_end);
+      last_end = fact.byte_range->second;
+    }
   }
   key_offsets_.push_back(text_.size());
-  runs_ = core::DigestRuns(order, [](const auto& p) { return p.first; }, std::less<>{});
+  // Without that, the expected position may not settle a search: the sorted
+  // vector is built now, while the facts are still in cache.
+  if (!ranges_distinct_) sorted();
+}
+
+const FactIndex::Sorted& FactIndex::sorted() const {
+  std::call_once(lazy_->once, [this] { sort_entries(lazy_->sorted); });
+  return lazy_->sorted;
+}
+
+void FactIndex::sort_entries(Sorted& sorted) const {
+  const std::size_t count = ranges_.size();
+  // The facts are sorted as (digest, position) pairs: sixteen bytes each,
+  // compared as integers. Only a run of equal digests (facts under one key,
+  // or keys whose digests collide) is then ordered by key bytes, range and
+  // position.
+  std::vector<std::pair<std::uint64_t, std::size_t>> order;
+  order.reserve(count);
+  for (std::size_t position = 0; position < count; ++position) {
+    order.emplace_back(core::digest64(key_of_position(position)), position);
+  }
+  sorted.runs = core::DigestRuns(order, [](const auto& p) { return p.first; }, std::less<>{});
+  const std::vector<std::optional<core::ByteRange>>& ranges = ranges_;
   const auto key_at = [this](std::size_t position) { return key_of_position(position); };
   for (std::size_t begin = 0; begin < count;) {
     std::size_t end = begin + 1;
@@ -106,10 +124,8 @@ FactIndex::FactIndex(const core::Facts& facts) {
     begin = end;
   }
 
-  entries_.reserve(count);
-  digests_.reserve(count);
-  key_facts_.resize(count);
-  alone_at_range_.resize(count);
+  sorted.entries.reserve(count);
+  sorted.digests.reserve(count);
   for (std::size_t begin = 0; begin < count;) {
     const std::string_view key = key_at(order[begin].second);
     std::size_t end = begin + 1;
@@ -119,53 +135,51 @@ FactIndex::FactIndex(const core::Facts& facts) {
     }
     for (std::size_t i = begin; i < end; ++i) {
       const std::size_t position = order[i].second;
-      // Within a key, facts at one range are neighbours.
-      const std::optional<core::ByteRange>& range = ranges[position];
-      alone_at_range_[position] = range && (i == begin || ranges[order[i - 1].second] != range) &&
-                                  (i + 1 == end || ranges[order[i + 1].second] != range);
-      entries_.push_back(Entry{range, position, lowest, end});
-      digests_.push_back(order[i].first);
-      key_facts_[position] = end - begin;
+      sorted.entries.push_back(Entry{ranges[position], position, lowest, end});
+      sorted.digests.push_back(order[i].first);
     }
     begin = end;
   }
 }
 
-std::pair<std::size_t, std::size_t> FactIndex::run_of(std::string_view key) const {
+std::pair<std::size_t, std::size_t> FactIndex::run_of(const Sorted& sorted, std::string_view key) const {
   const std::uint64_t digest = core::digest64(key);
   // The digests alone narrow the search to one digest's entries, usually a single key.
-  const auto [first, last] = runs_.run(digest);
-  const auto [lo, hi] = std::equal_range(digests_.begin() + static_cast<std::ptrdiff_t>(first),
-                                         digests_.begin() + static_cast<std::ptrdiff_t>(last), digest);
-  const auto begin = entries_.begin() + (lo - digests_.begin());
-  const auto end = entries_.begin() + (hi - digests_.begin());
+  const auto [first, last] = sorted.runs.run(digest);
+  const auto [lo, hi] = std::equal_range(sorted.digests.begin() + static_cast<std::ptrdiff_t>(first),
+                                         sorted.digests.begin() + static_cast<std::ptrdiff_t>(last), digest);
+  const auto begin = sorted.entries.begin() + (lo - sorted.digests.begin());
+  const auto end = sorted.entries.begin() + (hi - sorted.digests.begin());
   const auto it = std::partition_point(begin, end, [&](const Entry& entry) { return key_of(entry) < key; });
   if (it == end || key_of(*it) != key) return {0, 0};
-  return {static_cast<std::size_t>(it - entries_.begin()), it->run_end};
+  return {static_cast<std::size_t>(it - sorted.entries.begin()), it->run_end};
 }
 
 FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
                             std::string& key_buffer, std::size_t* next_position) const {
   key_buffer.clear();
   append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
-  if (next_position != nullptr) {
-    // A fact alone under its key is the match whatever range is recorded;
-    // one of several is when it alone sits at the recorded range.
+  if (next_position != nullptr && range && ranges_distinct_) {
+    // The fact at the recorded range under the key is alone there, so a
+    // search would give it: whether it is the key's only fact or one of
+    // several, narrowed by the range.
     constexpr std::size_t kTried = 3;
-    const std::size_t facts = key_facts_.size();
+    const std::size_t facts = ranges_.size();
     for (std::size_t p = *next_position; p < facts && p - *next_position < kTried; ++p) {
-      const bool alone = key_facts_[p] == 1 || (range && alone_at_range_[p] && ranges_[p] == range);
-      if (alone && key_of_position(p) == std::string_view(key_buffer)) {
+      if (ranges_[p] == range && key_of_position(p) == std::string_view(key_buffer)) {
         *next_position = p + 1;
         return {1, p};
       }
     }
   }
-  const auto [lo, hi] = run_of(key_buffer);
+  if (ranges_.empty()) return {};
+  const Sorted& index = sorted();
+  const auto [lo, hi] = run_of(index, key_buffer);
   if (lo == hi) return {};
+  const std::vector<Entry>& entries = index.entries;
   if (hi - lo >= 2 && range) {
-    const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(lo);
-    const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(hi);
+    const auto begin = entries.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto end = entries.begin() + static_cast<std::ptrdiff_t>(hi);
     const auto at = std::partition_point(begin, end, [&](const Entry& entry) { return entry.range < *range; });
     const auto past = std::partition_point(at, end, [&](const Entry& entry) { return entry.range == *range; });
     if (at != past) {
@@ -173,8 +187,8 @@ FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::By
       return {static_cast<std::size_t>(past - at), at->position};
     }
   }
-  if (next_position != nullptr) *next_position = entries_[lo].lowest + 1;
-  return {hi - lo, entries_[lo].lowest};
+  if (next_position != nullptr) *next_position = entries[lo].lowest + 1;
+  return {hi - lo, entries[lo].lowest};
 }
 
 }  // namespace quorrel::evidence

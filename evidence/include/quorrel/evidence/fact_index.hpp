@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +45,12 @@ struct FactMatch {
 // ordered by byte range (facts without one first) and then by position, so a
 // recorded range finds its facts by binary search however many facts share
 // the key.
+//
+// The sorted vector is built when a search first needs it. Where no two facts
+// share a byte range (each fact is its own element), a fact found at the
+// expected position under the key and at the recorded range is the one match
+// a search would give, so receipts that come in fact order, as written,
+// never need it.
 class FactIndex {
  public:
   FactIndex() = default;
@@ -52,9 +60,9 @@ class FactIndex {
   // several and any sits there. `key_buffer` is the caller's, reused to
   // write the key. `next_position`, when given, is where the caller expects
   // the fact to be (receipts usually come in fact order): the few positions
-  // from there are tried first, each by one comparison of its key in place
-  // (a fact that is alone under its key, or alone under it at the recorded
-  // range, is the match), and it is left just past the fact found.
+  // from there are tried first, each by one comparison of its key in place,
+  // and it is left just past the fact found. Safe to call from several
+  // threads at once.
   [[nodiscard]] FactMatch locate(const FactKeyView& key, const std::optional<core::ByteRange>& range,
                                  std::string& key_buffer, std::size_t* next_position = nullptr) const;
 
@@ -65,25 +73,31 @@ class FactIndex {
     std::size_t lowest;    // the lowest position under the same key
     std::size_t run_end;   // one past the last entry under the same key
   };
+  struct Sorted {
+    std::vector<Entry> entries;
+    std::vector<std::uint64_t> digests;  // the entries' digests, in their order, searched first
+    core::DigestRuns runs;               // where the search for a digest starts
+  };
   std::string_view key_of_position(std::size_t position) const noexcept {
     return std::string_view(text_).substr(key_offsets_[position], key_offsets_[position + 1] - key_offsets_[position]);
   }
   std::string_view key_of(const Entry& entry) const noexcept { return key_of_position(entry.position); }
+  void sort_entries(Sorted& sorted) const;
+  const Sorted& sorted() const;
   // The entries under the key, as [begin, end); empty when it is not indexed.
-  std::pair<std::size_t, std::size_t> run_of(std::string_view key) const;
+  std::pair<std::size_t, std::size_t> run_of(const Sorted& sorted, std::string_view key) const;
 
   std::string text_;
-  std::vector<Entry> entries_;
-  std::vector<std::uint64_t> digests_;  // the entries' digests, in their order, searched first
-  core::DigestRuns runs_;                // where the search for a digest starts
   // By position: where each fact's key starts in text_ (keys are written in
-  // position order, one more offset closes the last), how many facts share
-  // it, the fact's range, and whether it is the only fact under its key at
-  // that range.
+  // position order, one more offset closes the last), and the fact's range.
   std::vector<std::size_t> key_offsets_;
-  std::vector<std::size_t> key_facts_;
   std::vector<std::optional<core::ByteRange>> ranges_;
-  std::vector<std::uint8_t> alone_at_range_;
+  bool ranges_distinct_ = false;  // no two facts share a byte range
+  struct Lazy {
+    std::once_flag once;
+    Sorted sorted;
+  };
+  std::unique_ptr<Lazy> lazy_ = std::make_unique<Lazy>();
 };
 
 }  // namespace quorrel::evidence
