@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <expected>
 #include <new>
@@ -17,6 +19,7 @@
 #include <utility>
 
 #include "quorrel/core/error.hpp"
+#include "quorrel/core/types.hpp"
 #include "quorrel/evidence/verify.hpp"
 
 namespace quorrel::binding {
@@ -73,6 +76,36 @@ inline std::string error_text(const quorrel::evidence::VerifyError& error) { ret
 inline std::string error_text(const quorrel::evidence::EvidenceError& error) { return error.render(); }
 inline std::string error_text(const std::string& error) { return error; }
 
+// A str of the library's UTF-8 text. Its texts (receipts, summaries) are
+// nearly always ASCII: they are copied into a new ASCII str, the str's
+// memory asked to be backed by huge pages where it is large, and any byte
+// above 127 noted on the way; text that holds one is decoded as UTF-8
+// instead.
+inline PyObject* str_of(std::string_view text) {
+  if (text.size() > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
+  const auto size = static_cast<Py_ssize_t>(text.size());
+  PyRef str = PyRef::steal(PyUnicode_New(size, 127));
+  if (!str) return nullptr;
+  auto* out = static_cast<char*>(PyUnicode_DATA(str.get()));
+  quorrel::core::advise_huge_pages(out, text.size());
+  const char* in = text.data();
+  std::size_t i = 0;
+  std::uint64_t high = 0;
+  constexpr std::size_t kBlock = 64;
+  for (; text.size() - i >= kBlock; i += kBlock) {
+    std::uint64_t words[kBlock / 8];
+    std::memcpy(words, in + i, kBlock);
+    std::memcpy(out + i, words, kBlock);
+    for (const std::uint64_t word : words) high |= word;
+  }
+  for (; i < text.size(); ++i) {
+    out[i] = in[i];
+    high |= static_cast<unsigned char>(in[i]);
+  }
+  if ((high & 0x8080808080808080ULL) == 0) return str.release();
+  return PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+}
+
 // The library's text result as a str, or its error's text as ValueError, no prefix.
 template <class Error>
 PyObject* text_result(const std::expected<std::string, Error>& result) {
@@ -80,7 +113,7 @@ PyObject* text_result(const std::expected<std::string, Error>& result) {
     raise_text(PyExc_ValueError, error_text(result.error()));
     return nullptr;
   }
-  return PyUnicode_FromStringAndSize(result->data(), static_cast<Py_ssize_t>(result->size()));
+  return str_of(*result);
 }
 
 // Runs one call body. Memory exhaustion becomes MemoryError; anything else that

@@ -478,8 +478,7 @@ PyObject* receipts(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     if (!bind_document("receipts", args, nargs, kwnames, arguments)) return nullptr;
     std::optional<ev::FactTable> table = run_table(arguments, false);
     if (!table) return nullptr;
-    PyRef text = PyRef::steal(
-        PyUnicode_FromStringAndSize(table->receipts.data(), static_cast<Py_ssize_t>(table->receipts.size())));
+    PyRef text = PyRef::steal(str_of(table->receipts));
     PyRef summary = PyRef::steal(summary_dict(table->counts));
     if (!text || !summary) return nullptr;
     return PyTuple_Pack(2, text.get(), summary.get());

@@ -1,5 +1,6 @@
 #include "quorrel/core/types.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <ostream>
 
@@ -11,9 +12,13 @@ namespace quorrel::core {
 
 void advise_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t size) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (size < kHugeBlock) return;
   // Only advice: where huge pages are off or none is free, the block is
   // backed by small pages as any other.
-  madvise(block, size, MADV_HUGEPAGE);
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (at + kHugePage - 1) / kHugePage * kHugePage;
+  const std::uintptr_t last = (at + size) / kHugePage * kHugePage;
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #endif
 }
 

@@ -148,6 +148,7 @@ std::string receipts_text(const core::InstanceDocument& document, std::string_vi
   const std::size_t cap = 8 * source_size + per_line;
   const std::size_t facts = document.facts.size();
   out.reserve(facts != 0 && per_line > cap / facts ? cap : facts * per_line);
+  core::advise_huge_pages(out.data(), out.capacity());
   append_receipt_lines(document, doc_id, artifact, out, account, lines);
   return out;
 }

@@ -333,13 +333,17 @@ class ById {
 // so that touching it for the first time costs one fault per 2 MiB rather than
 // per 4 KiB. A smaller block is an ordinary one, which the allocator hands out
 // again from memory already touched when documents are read one after another.
+// advise_huge_pages asks it of the whole 2 MiB pages that lie within a block;
+// it is only advice, and a block of less than 8 MiB is not worth it.
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+inline constexpr std::size_t kHugeBlock = std::size_t{8} << 20;
 void advise_huge_pages(void* block, std::size_t size) noexcept;
 
 template <class T>
 struct LargeBlocks {
   using value_type = T;
-  static constexpr std::size_t kPage = std::size_t{2} << 20;
-  static constexpr std::size_t kLarge = std::size_t{8} << 20;
+  static constexpr std::size_t kPage = kHugePage;
+  static constexpr std::size_t kLarge = kHugeBlock;
   LargeBlocks() noexcept = default;
   template <class U>
   LargeBlocks(const LargeBlocks<U>&) noexcept {}
