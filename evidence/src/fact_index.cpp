@@ -73,20 +73,27 @@ FactIndex::FactIndex(const core::Facts& facts) {
   // Facts are recorded as they close, so their ranges' ends normally rise
   // with position, which shows at once that no two are the same.
   ranges_distinct_ = true;
-  std::optional<std::uint64_t> last_end;
-  for (const core::RawFact& fact : facts) {
+  ends_.reserve(count);
+  end_positions_.reserve(count);
+  for (std::size_t position = 0; position < count; ++position) {
+    const core::RawFact& fact = facts[position];
     key_offsets_.push_back(text_.size());
     append_fact_key(fact, text_);
     ranges_.push_back(fact.byte_range);
     if (fact.byte_range) {
-      ranges_distinct_ = ranges_distinct_ && (!last_end || fact.byte_range->second > *last_end);
-      last_end = fact.byte_range->second;
+      ranges_distinct_ = ranges_distinct_ && (ends_.empty() || fact.byte_range->second > ends_.back());
+      ends_.push_back(fact.byte_range->second);
+      end_positions_.push_back(position);
     }
   }
   key_offsets_.push_back(text_.size());
-  // Without that, the expected position may not settle a search: the sorted
-  // vector is built now, while the facts are still in cache.
-  if (!ranges_distinct_) sorted();
+  // Without that, a range does not settle a search: the sorted vector is
+  // built now, while the facts are still in cache.
+  if (!ranges_distinct_) {
+    ends_ = {};
+    end_positions_ = {};
+    sorted();
+  }
 }
 
 const FactIndex::Sorted& FactIndex::sorted() const {
@@ -159,17 +166,25 @@ FactMatch FactIndex::locate(const FactKeyView& key, const std::optional<core::By
                             std::string& key_buffer, std::size_t* next_position) const {
   key_buffer.clear();
   append_key(key.concept_text, key.context_ref, key.unit_ref, key_buffer);
-  if (next_position != nullptr && range && ranges_distinct_) {
+  if (range && ranges_distinct_) {
     // The fact at the recorded range under the key is alone there, so a
     // search would give it: whether it is the key's only fact or one of
     // several, narrowed by the range.
-    constexpr std::size_t kTried = 3;
-    const std::size_t facts = ranges_.size();
-    for (std::size_t p = *next_position; p < facts && p - *next_position < kTried; ++p) {
-      if (ranges_[p] == range && key_of_position(p) == std::string_view(key_buffer)) {
-        *next_position = p + 1;
-        return {1, p};
+    const auto found = [&](std::size_t p) -> std::optional<FactMatch> {
+      if (ranges_[p] != range || key_of_position(p) != std::string_view(key_buffer)) return std::nullopt;
+      if (next_position != nullptr) *next_position = p + 1;
+      return FactMatch{1, p};
+    };
+    if (next_position != nullptr) {
+      constexpr std::size_t kTried = 3;
+      const std::size_t facts = ranges_.size();
+      for (std::size_t p = *next_position; p < facts && p - *next_position < kTried; ++p) {
+        if (const auto match = found(p)) return *match;
       }
+    }
+    const auto end = std::lower_bound(ends_.begin(), ends_.end(), range->second);
+    if (end != ends_.end() && *end == range->second) {
+      if (const auto match = found(end_positions_[static_cast<std::size_t>(end - ends_.begin())])) return *match;
     }
   }
   if (ranges_.empty()) return {};

@@ -47,10 +47,11 @@ struct FactMatch {
 // the key.
 //
 // The sorted vector is built when a search first needs it. Where no two facts
-// share a byte range (each fact is its own element), a fact found at the
-// expected position under the key and at the recorded range is the one match
-// a search would give, so receipts that come in fact order, as written,
-// never need it.
+// share a byte range (each fact is its own element), the fact at the
+// recorded range, if it is under the key, is the one match a search would
+// give; it is found at the expected position or by a binary search over the
+// ranges' ends, which rise with position. So receipts whose ranges are their
+// facts' never need the sorted vector.
 class FactIndex {
  public:
   FactIndex() = default;
@@ -93,6 +94,9 @@ class FactIndex {
   std::vector<std::size_t> key_offsets_;
   std::vector<std::optional<core::ByteRange>> ranges_;
   bool ranges_distinct_ = false;  // no two facts share a byte range
+  // While they are: the ends of the facts' ranges, rising, and their positions.
+  std::vector<std::uint64_t> ends_;
+  std::vector<std::size_t> end_positions_;
   struct Lazy {
     std::once_flag once;
     Sorted sorted;
