@@ -142,7 +142,11 @@ XbrlError unexpected_closing_tag(std::string_view raw_name) {
 // ---- driver ----
 
 InstanceParser::InstanceParser(std::string_view bytes, InputPieces* pieces)
-    : reader_(bytes), pieces_(pieces), shown_(bytes.data()), texts_(std::make_shared<TextArena>()), names_(bytes.size(), *texts_) {
+    : reader_(bytes),
+      pieces_(pieces),
+      shown_(bytes.data()),
+      texts_(std::make_shared<TextArena>()),
+      names_(bytes.size(), *texts_) {
   // Room made up front spares the regrowth that would move every fact once
   // more and touch fresh memory; room a sparse document leaves unused is
   // address space that is never touched. Fact-dense filings hold one fact per
