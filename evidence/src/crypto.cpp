@@ -92,20 +92,8 @@ void Sha256::update(std::string_view bytes) {
 Digest Sha256::finish() {
   Digest out{};
   if (kInstructions) {
-    // The padding: a 1 bit, zeros, and the length in bits (big-endian,
-    // modulo 2^64 as the algorithm defines it) in the last eight bytes.
-    pending_[pending_size_++] = 0x80;
-    if (pending_size_ > 56) {
-      std::memset(pending_ + pending_size_, 0, sizeof pending_ - pending_size_);
-      detail::sha256_ni_blocks(state_, pending_, 1);
-      pending_size_ = 0;
-    }
-    std::memset(pending_ + pending_size_, 0, 56 - pending_size_);
-    std::uint64_t bits = length_ << 3;
-    for (int i = 63; i >= 56; --i, bits >>= 8) pending_[i] = static_cast<std::uint8_t>(bits);
-    detail::sha256_ni_blocks(state_, pending_, 1);
+    detail::sha256_ni_finish(state_, pending_, pending_size_, length_, out.data());
     pending_size_ = 0;
-    detail::sha256_ni_store(state_, out.data());
     return out;
   }
   unsigned int len = 0;

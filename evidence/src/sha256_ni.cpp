@@ -109,16 +109,19 @@ QUORREL_SHA_NI_INLINE void compress(State* states, const std::uint8_t* const* bl
 // A message as a run of blocks: its whole 64-byte blocks where they lie, then
 // one or two blocks built here from the rest, the 0x80 byte, zeros and the
 // length in bits (big-endian, modulo 2^64 as the algorithm defines it).
+// `length` is the whole message's, of which these bytes may be only the end
+// (a running digest's held bytes, its earlier blocks compressed already).
 class Blocks {
  public:
-  Blocks(const std::uint8_t* data, std::size_t size) : data_(data), whole_(size / 64) {
+  Blocks(const std::uint8_t* data, std::size_t size) : Blocks(data, size, size) {}
+  Blocks(const std::uint8_t* data, std::size_t size, std::uint64_t length) : data_(data), whole_(size / 64) {
     const std::size_t rest = size % 64;
     tail_blocks_ = rest < 56 ? 1 : 2;
     const std::size_t tail_size = 64 * tail_blocks_;
     if (rest != 0) std::memcpy(tail_, data + 64 * whole_, rest);
     tail_[rest] = 0x80;
     std::memset(tail_ + rest + 1, 0, tail_size - rest - 1 - 8);
-    std::uint64_t bits = static_cast<std::uint64_t>(size) << 3;
+    std::uint64_t bits = length << 3;
     for (std::size_t i = 0; i < 8; ++i) {
       tail_[tail_size - 1 - i] = static_cast<std::uint8_t>(bits);
       bits >>= 8;
@@ -183,8 +186,15 @@ QUORREL_SHA_NI_TARGET void run_blocks(NiState& state, const std::uint8_t* blocks
 
 QUORREL_SHA_NI_TARGET void start_state(NiState& state) { save_state(initial_state(), state); }
 
-QUORREL_SHA_NI_TARGET void store_state(const NiState& state, std::uint8_t* out) {
-  store_digest(load_state(state), out);
+QUORREL_SHA_NI_TARGET void finish_state(NiState& state, const std::uint8_t* rest, std::size_t rest_size,
+                                        std::uint64_t length, std::uint8_t* out) {
+  const Blocks blocks(rest, rest_size, length);
+  State s = load_state(state);
+  for (std::size_t i = 0; i < blocks.count(); ++i) {
+    const std::uint8_t* block = blocks[i];
+    compress<1>(&s, &block);
+  }
+  store_digest(s, out);
 }
 
 bool detect() noexcept {
@@ -210,7 +220,10 @@ void sha256_ni_blocks(NiState& state, const std::uint8_t* blocks, std::size_t co
   run_blocks(state, blocks, count);
 }
 
-void sha256_ni_store(const NiState& state, std::uint8_t* out) noexcept { store_state(state, out); }
+void sha256_ni_finish(NiState& state, const std::uint8_t* rest, std::size_t rest_size, std::uint64_t length,
+                      std::uint8_t* out) noexcept {
+  finish_state(state, rest, rest_size, length, out);
+}
 
 void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
                     std::uint8_t* a_out, std::uint8_t* b_out) noexcept {
@@ -224,7 +237,7 @@ bool sha_ni_supported() noexcept { return false; }
 // Never reached: callers check sha_ni_supported() first.
 void sha256_ni_start(NiState&) noexcept {}
 void sha256_ni_blocks(NiState&, const std::uint8_t*, std::size_t) noexcept {}
-void sha256_ni_store(const NiState&, std::uint8_t*) noexcept {}
+void sha256_ni_finish(NiState&, const std::uint8_t*, std::size_t, std::uint64_t, std::uint8_t*) noexcept {}
 void sha256_ni_pair(const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t, std::uint8_t*,
                     std::uint8_t*) noexcept {}
 

@@ -24,8 +24,11 @@ bool sha_ni_supported() noexcept;
 void sha256_ni_start(NiState& state) noexcept;
 // Compresses `count` consecutive 64-byte blocks into the state.
 void sha256_ni_blocks(NiState& state, const std::uint8_t* blocks, std::size_t count) noexcept;
-// The 32-byte digest the state stands for (after the padding blocks).
-void sha256_ni_store(const NiState& state, std::uint8_t* out) noexcept;
+// The 32-byte digest of a message whose whole blocks but the last few bytes
+// (`rest`, under 64) are in the state, `length` bytes in all: the rest and
+// the padding are compressed, and the state is spent.
+void sha256_ni_finish(NiState& state, const std::uint8_t* rest, std::size_t rest_size, std::uint64_t length,
+                      std::uint8_t* out) noexcept;
 
 void sha256_ni_pair(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
                     std::uint8_t* a_out, std::uint8_t* b_out) noexcept;
